@@ -1,0 +1,352 @@
+#include "ClientSocket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kConnectSliceMs = 20;
+
+std::string SystemErrorText(int Code, const char* Api)
+{
+    char buf[512];
+    std::snprintf(buf, sizeof buf, "Windows socket error: %s (%d), on API '%s'",
+                  std::strerror(Code), Code, Api);
+    return buf;
+}
+
+bool SameText(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+bool SetNonBlocking(int fd, bool on)
+{
+    int flags = fcntl(fd, F_GETFL, 0);
+    if (flags < 0)
+        return false;
+    flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    return fcntl(fd, F_SETFL, flags) == 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- socket object
+
+TCustomWinSocket::~TCustomWinSocket()
+{
+    CloseSilently();
+}
+
+void TCustomWinSocket::CloseSilently() noexcept
+{
+    if (FSocket >= 0) {
+        ::close(FSocket);
+        FSocket = -1;
+    }
+    FConnected = false;
+}
+
+void TCustomWinSocket::RaiseSystemError(int Code, const char* Api)
+{
+    throw ESocketError(SystemErrorText(Code, Api));
+}
+
+int TCustomWinSocket::HandleIoError(TErrorEvent Kind, int Code, const char* Api)
+{
+    if (FOwner && FOwner->OnError)
+        FOwner->OnError(FOwner, this, Kind, Code);
+    Close();
+    if (Code != 0)
+        RaiseSystemError(Code, Api);
+    return -1;
+}
+
+int TCustomWinSocket::SendBytes(const void* Buffer, int Count)
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    if (!FConnected || FSocket < 0 || Count <= 0)
+        return 0;
+    const char* p = static_cast<const char*>(Buffer);
+    int sent = 0;
+    while (sent < Count) {
+        ssize_t n = ::send(FSocket, p + sent, static_cast<size_t>(Count - sent), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // Would-block is never an error: wait until the socket takes more.
+                pollfd pfd{FSocket, POLLOUT, 0};
+                ::poll(&pfd, 1, 100);
+                continue;
+            }
+            return HandleIoError(eeSend, errno, "send");
+        }
+        sent += static_cast<int>(n);
+    }
+    return sent;
+}
+
+int TCustomWinSocket::ReceiveBytes(void* Buffer, int Count)
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    if (!FConnected || FSocket < 0 || Count <= 0)
+        return 0;
+    for (;;) {
+        ssize_t n = ::recv(FSocket, Buffer, static_cast<size_t>(Count), 0);
+        if (n >= 0)
+            return static_cast<int>(n);
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            pollfd pfd{FSocket, POLLIN, 0};
+            ::poll(&pfd, 1, 100);
+            continue;
+        }
+        return HandleIoError(eeReceive, errno, "recv");
+    }
+}
+
+bool TCustomWinSocket::WaitReadable(int timeoutMs)
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    if (!FConnected || FSocket < 0)
+        return true;
+    using clock = std::chrono::steady_clock;
+    const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+        int wait = -1;
+        if (timeoutMs >= 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+            wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        }
+        pollfd pfd{FSocket, POLLIN, 0};
+        int r = ::poll(&pfd, 1, wait);
+        if (r > 0)
+            return true;   // data, hang-up or error: the next ReceiveBytes tells which
+        if (r == 0)
+            return false;
+        if (errno != EINTR)
+            return true;   // let ReceiveBytes report it
+    }
+}
+
+std::string TCustomWinSocket::LocalHostName()
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    if (FSocket < 0)
+        return {};
+    char buf[256];
+    if (::gethostname(buf, sizeof buf) != 0)
+        return {};
+    buf[sizeof buf - 1] = '\0';
+    return buf;
+}
+
+void TCustomWinSocket::Close()
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    if (FSocket < 0)
+        return;
+    if (FConnected && FOwner && FOwner->OnDisconnect)
+        FOwner->OnDisconnect(FOwner, this);
+    if (FSocket < 0)   // the handler may have closed it already
+        return;
+    int fd = FSocket;
+    FSocket = -1;
+    FConnected = false;
+    // On Linux the descriptor is released even when close reports EINTR.
+    if (::close(fd) != 0 && errno != EINTR)
+        RaiseSystemError(errno, "closesocket");
+}
+
+// ---------------------------------------------------------------- component
+
+TClientSocket::TClientSocket() : FSocket(this) {}
+
+TClientSocket::~TClientSocket()
+{
+    FSocket.CloseSilently();
+}
+
+void TClientSocket::CheckInactive(bool Changed)
+{
+    if (Changed && Active())
+        throw ESocketError("Can't change value while socket is active");
+}
+
+void TClientSocket::SetHost(const std::string& Value)
+{
+    CheckInactive(!SameText(Value, FHost));
+    FHost = Value;
+}
+
+void TClientSocket::SetAddress(const std::string& Value)
+{
+    CheckInactive(!SameText(Value, FAddress));
+    FAddress = Value;
+}
+
+void TClientSocket::SetPort(int Value)
+{
+    CheckInactive(Value != FPort);
+    FPort = Value;
+}
+
+void TClientSocket::SetService(const std::string& Value)
+{
+    CheckInactive(!SameText(Value, FService));
+    FService = Value;
+}
+
+void TClientSocket::SetClientType(TClientType Value)
+{
+    CheckInactive(Value != FClientType);
+    FClientType = Value;
+}
+
+void TClientSocket::SetActive(bool Value)
+{
+    if (Value == Active())
+        return;
+    if (Value)
+        Open();
+    else
+        Close();
+}
+
+void TClientSocket::Close()
+{
+    FSocket.Close();
+}
+
+unsigned long TClientSocket::ResolveAddress()
+{
+    in_addr a{};
+    if (!FHost.empty()) {
+        if (inet_aton(FHost.c_str(), &a))
+            return a.s_addr;
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* res = nullptr;
+        unsigned long result = 0;
+        if (getaddrinfo(FHost.c_str(), nullptr, &hints, &res) == 0 && res) {
+            result = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+        }
+        if (res)
+            freeaddrinfo(res);
+        return result;
+    }
+    if (inet_aton(FAddress.c_str(), &a))
+        return a.s_addr;
+    return 0;
+}
+
+int TClientSocket::ResolvePort()
+{
+    if (!FService.empty()) {
+        servent se{};
+        servent* found = nullptr;
+        char buf[1024];
+        if (getservbyname_r(FService.c_str(), "tcp", &se, buf, sizeof buf, &found) == 0 && found)
+            return ntohs(static_cast<uint16_t>(found->s_port));
+        // An unknown service falls back to the plain port number.
+    }
+    return FPort;
+}
+
+void TClientSocket::Open()
+{
+    TClientWinSocket& s = FSocket;
+    std::lock_guard<std::recursive_mutex> guard(s.FLock);
+    if (s.FConnected || s.FSocket >= 0)
+        throw ESocketError("Socket already open");
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw ESocketError("Can't create new socket");
+    s.FSocket = fd;
+    try {
+        ConnectSocket(fd);
+    } catch (...) {
+        // Never connected: no disconnect notification for the half-made socket.
+        if (s.FSocket == fd)
+            s.CloseSilently();
+        throw;
+    }
+    s.FConnected = true;
+    if (OnConnect)
+        OnConnect(this, &s);
+}
+
+void TClientSocket::ConnectSocket(int fd)
+{
+    TClientWinSocket& s = FSocket;
+
+    if (OnLookup)
+        OnLookup(this, &s);
+    if (FHost.empty() && FAddress.empty())
+        throw ESocketError("No address specified");
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = static_cast<in_addr_t>(ResolveAddress());
+    addr.sin_port = htons(static_cast<uint16_t>(ResolvePort()));
+
+    if (OnConnecting)
+        OnConnecting(this, &s);
+    if (s.FSocket != fd)   // a handler closed it
+        s.RaiseSystemError(ECONNABORTED, "connect");
+
+    // 0.0.0.0 means "not resolved" here; Linux would take it as this machine.
+    if (addr.sin_addr.s_addr == INADDR_ANY)
+        s.RaiseSystemError(EADDRNOTAVAIL, "connect");
+
+    // Connect without blocking so the caller's window keeps working while the peer is slow.
+    if (!SetNonBlocking(fd, true))
+        s.RaiseSystemError(errno, "connect");
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        int err = errno;
+        // EINTR on a non-blocking connect: it goes on in the background like EINPROGRESS.
+        if (err != EINPROGRESS && err != EINTR)
+            s.RaiseSystemError(err, "connect");
+        using clock = std::chrono::steady_clock;
+        const auto deadline = clock::now() + std::chrono::milliseconds(ConnectTimeoutMs);
+        for (;;) {
+            pollfd pfd{fd, POLLOUT, 0};
+            int r = ::poll(&pfd, 1, kConnectSliceMs);
+            if (r < 0 && errno != EINTR)
+                s.RaiseSystemError(errno, "connect");
+            if (r > 0) {
+                int soerr = 0;
+                socklen_t len = sizeof soerr;
+                if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &soerr, &len) != 0)
+                    soerr = errno;
+                if (soerr != 0)
+                    s.RaiseSystemError(soerr, "connect");
+                break;
+            }
+            if (clock::now() >= deadline)
+                s.RaiseSystemError(ETIMEDOUT, "connect");
+            if (OnIdle) {
+                OnIdle();
+                if (s.FSocket != fd)
+                    s.RaiseSystemError(ECONNABORTED, "connect");
+            }
+        }
+    }
+    if (!SetNonBlocking(fd, false))
+        s.RaiseSystemError(errno, "connect");
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}

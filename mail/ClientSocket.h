@@ -1,0 +1,159 @@
+// Client socket layer: one IPv4 TCP connection over POSIX sockets, blocking toward its caller.
+//
+// The SMTP client drives it in this order: construct, ClientType = ctBlocking, SetPort/SetHost/
+// SetAddress, Open (or SetActive(true)), Socket().SendBytes / Socket().ReceiveBytes /
+// Socket().LocalHostName, Close (or SetActive(false)).
+//
+// Every failure is an ESocketError whose what() is one of these texts:
+//   "Windows socket error: %s (%d), on API '%s'"  a system call failed (strerror text, errno,
+//                                                   and "connect", "closesocket", "send", "recv")
+//   "Socket already open"                          opening a socket object that is connected
+//   "Can't create new socket"                      socket() refused
+//   "No address specified"                         opening with neither host name nor address
+//   "Can't change value while socket is active"    changing Host/Address/Port/Service/ClientType
+//                                                   to a different value while connected
+//
+// Behaviour beyond the plain blocking calls (callers rely on these):
+// - TCP_NODELAY is set on every connection: a request/reply protocol must not wait for
+//   Nagle's algorithm against the peer's delayed acknowledgements.
+// - send uses MSG_NOSIGNAL: a peer that has closed gives an ESocketError ("send"), never SIGPIPE.
+// - SendBytes writes the whole buffer (looping over partial writes and EINTR) and returns the
+//   count written.
+// - WaitReadable(timeoutMs) polls for readability so a caller can wait in short slices and keep
+//   its window alive; it is true as well when the peer closed (the next ReceiveBytes returns 0).
+// - Open connects without blocking: it polls in slices of about 20 ms, calling OnIdle (may be
+//   empty) between slices, for at most ConnectTimeoutMs (default 60000), then puts the socket
+//   back into blocking mode. A timeout fails like a refused connect (ETIMEDOUT, API "connect").
+// - A host name is resolved with getaddrinfo (AF_INET), first address; a dotted address (in
+//   Host or Address) is used without a lookup. A name that does not resolve becomes 0.0.0.0,
+//   and 0.0.0.0 is never dialled (on Linux it would reach this machine): it fails as a connect
+//   error with EADDRNOTAVAIL.
+// - ctNonBlocking is stored but behaves like ctBlocking: the asynchronous mode is not built.
+// - The disconnect notification is raised only when an established connection is closed;
+//   a failed Open closes its half-made socket silently. The destructor closes without any
+//   notification (the objects the handlers refer to may already be gone) and never throws.
+//
+// All calls are meant for one thread. The socket object's lock is recursive because the error
+// notification runs under it and may close the socket.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+class TClientSocket;
+
+class ESocketError : public std::runtime_error {
+public:
+    explicit ESocketError(const std::string& Msg) : std::runtime_error(Msg) {}
+};
+
+enum TClientType { ctNonBlocking, ctBlocking };
+
+// Kind of failure passed to the error notification.
+enum TErrorEvent { eeGeneral, eeSend, eeReceive, eeConnect, eeDisconnect, eeAccept, eeLookup };
+
+// The socket object: the system handle, the connected flag and the lock.
+class TCustomWinSocket {
+public:
+    TCustomWinSocket(const TCustomWinSocket&) = delete;
+    TCustomWinSocket& operator=(const TCustomWinSocket&) = delete;
+    virtual ~TCustomWinSocket();
+
+    // System handle, -1 when closed.
+    int SocketHandle() const { return FSocket; }
+    bool Connected() const { return FConnected; }
+
+    // Writes all Count bytes. Returns Count; 0 without writing when not connected. On a system
+    // failure: error notification (eeSend, errno; the handler may set the code to 0), the
+    // socket is closed, then ESocketError "send" unless the code was cleared (then -1).
+    int SendBytes(const void* Buffer, int Count);
+    // One recv of at most Count bytes; blocks until data arrives. Returns the count, 0 when
+    // the peer has closed or when not connected. Failures as SendBytes, with eeReceive/"recv".
+    int ReceiveBytes(void* Buffer, int Count);
+    // True when ReceiveBytes would not block (data, peer closed, error, or not connected);
+    // false when nothing arrived within timeoutMs (0 = just look, negative = wait for ever).
+    bool WaitReadable(int timeoutMs);
+    // The machine's host name; empty when the socket is closed or gethostname fails.
+    std::string LocalHostName();
+    // Closes the connection (see TClientSocket::Close).
+    void Close();
+
+    void Lock() { FLock.lock(); }
+    void Unlock() { FLock.unlock(); }
+
+protected:
+    explicit TCustomWinSocket(TClientSocket* Owner) : FOwner(Owner) {}
+    void CloseSilently() noexcept;
+    void RaiseSystemError(int Code, const char* Api);
+    int HandleIoError(TErrorEvent Kind, int Code, const char* Api);
+
+    TClientSocket* FOwner;
+    int FSocket = -1;
+    bool FConnected = false;
+    std::recursive_mutex FLock;
+
+    friend class TClientSocket;
+};
+
+class TClientWinSocket : public TCustomWinSocket {
+public:
+    explicit TClientWinSocket(TClientSocket* Owner) : TCustomWinSocket(Owner) {}
+};
+
+// Sender is the TClientSocket raising the notification.
+using TSocketNotifyEvent = std::function<void(void* Sender, TCustomWinSocket* Socket)>;
+using TSocketErrorEvent = std::function<void(void* Sender, TCustomWinSocket* Socket,
+                                             TErrorEvent ErrorEvent, int& ErrorCode)>;
+
+class TClientSocket {
+public:
+    TClientSocket();
+    ~TClientSocket();
+    TClientSocket(const TClientSocket&) = delete;
+    TClientSocket& operator=(const TClientSocket&) = delete;
+
+    const std::string& Host() const { return FHost; }
+    void SetHost(const std::string& Value);
+    const std::string& Address() const { return FAddress; }
+    void SetAddress(const std::string& Value);
+    int Port() const { return FPort; }
+    void SetPort(int Value);
+    // Service name looked up with protocol "tcp"; when set it takes precedence over Port.
+    const std::string& Service() const { return FService; }
+    void SetService(const std::string& Value);
+    TClientType ClientType() const { return FClientType; }
+    void SetClientType(TClientType Value);
+
+    bool Active() const { return FSocket.Connected(); }
+    void SetActive(bool Value);   // true: Open (no-op when connected); false: Close
+    void Open();
+    void Close();
+
+    TClientWinSocket& Socket() { return FSocket; }
+
+    // Notifications, in the order Open raises them: lookup, connecting, connect.
+    TSocketNotifyEvent OnLookup;
+    TSocketNotifyEvent OnConnecting;
+    TSocketNotifyEvent OnConnect;
+    TSocketNotifyEvent OnDisconnect;
+    TSocketErrorEvent OnError;
+    // Called between the slices of the connect wait, so a window can keep processing events.
+    std::function<void()> OnIdle;
+    int ConnectTimeoutMs = 60000;
+
+private:
+    friend class TCustomWinSocket;
+    void CheckInactive(bool Changed);
+    unsigned long ResolveAddress();   // IPv4 address in network order, 0 when not resolved
+    int ResolvePort();
+    void ConnectSocket(int fd);   // lookup .. connect on the fresh socket fd; throws on failure
+
+    std::string FHost;
+    std::string FAddress;
+    std::string FService;
+    int FPort = 0;
+    TClientType FClientType = ctNonBlocking;
+    TClientWinSocket FSocket;
+};
