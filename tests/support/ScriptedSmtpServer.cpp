@@ -1,0 +1,314 @@
+#include "ScriptedSmtpServer.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+namespace {
+
+long long NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+constexpr int kSliceMs = 20;
+
+}  // namespace
+
+ScriptStep Expect(std::string line) { return {ScriptStep::kExpect, {std::move(line)}, -1}; }
+ScriptStep Send(std::string bytes) { return {ScriptStep::kSend, {std::move(bytes)}, 0}; }
+ScriptStep SendSplit(std::vector<std::string> segments, int pauseMs)
+{
+    return {ScriptStep::kSend, std::move(segments), pauseMs};
+}
+ScriptStep Silent(int ms) { return {ScriptStep::kSilent, {}, ms}; }
+ScriptStep CloseConnection() { return {ScriptStep::kClose, {}, -1}; }
+ScriptStep NextConnection() { return {ScriptStep::kNextConnection, {}, -1}; }
+ScriptStep ReadData() { return {ScriptStep::kReadData, {}, -1}; }
+
+std::string Printable(const std::string& bytes)
+{
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c < 0x20 || c >= 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
+ScriptedSmtpServer::ScriptedSmtpServer(std::vector<ScriptStep> script, int deadlineMs)
+    : script_(std::move(script)), deadlineNs_(NowNs() + deadlineMs * 1000000LL)
+{
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0)
+        throw std::runtime_error("scripted server: no socket");
+    int one = 1;
+    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listenFd_, 4) != 0 ||
+        getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        ::close(listenFd_);
+        throw std::runtime_error("scripted server: cannot listen on 127.0.0.1");
+    }
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Run(); });
+}
+
+ScriptedSmtpServer::~ScriptedSmtpServer()
+{
+    Stop();
+}
+
+void ScriptedSmtpServer::Stop()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool ScriptedSmtpServer::Wait(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return finished_; });
+    if (!finished_ && failure_.empty())
+        return false;
+    return complete_ && failure_.empty();
+}
+
+std::string ScriptedSmtpServer::Received() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return received_;
+}
+
+std::vector<std::string> ScriptedSmtpServer::Data() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return data_;
+}
+
+std::string ScriptedSmtpServer::Failure() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    if (failure_.empty() && !finished_)
+        return "the script has not run through yet (" + std::to_string(stepsDone_) + " of " +
+               std::to_string(script_.size()) + " steps done)";
+    return failure_;
+}
+
+int ScriptedSmtpServer::StepsDone() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return stepsDone_;
+}
+
+int ScriptedSmtpServer::Connections() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return connections_;
+}
+
+bool ScriptedSmtpServer::TimeLeft() const
+{
+    return !stop_ && NowNs() < deadlineNs_;
+}
+
+void ScriptedSmtpServer::Fail(const std::string& why)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    if (failure_.empty())
+        failure_ = why;
+}
+
+void ScriptedSmtpServer::CloseConn()
+{
+    if (conn_ >= 0) {
+        ::close(conn_);
+        conn_ = -1;
+    }
+    buf_.clear();
+}
+
+bool ScriptedSmtpServer::AcceptConnection()
+{
+    while (TimeLeft()) {
+        pollfd p{listenFd_, POLLIN, 0};
+        if (::poll(&p, 1, kSliceMs) != 1)
+            continue;
+        int c = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (c < 0)
+            continue;
+        int one = 1;
+        setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        conn_ = c;
+        std::lock_guard<std::mutex> lock(mu_);
+        ++connections_;
+        return true;
+    }
+    return false;
+}
+
+bool ScriptedSmtpServer::Fill(int sliceMs)
+{
+    if (conn_ < 0 || !TimeLeft())
+        return false;
+    pollfd p{conn_, POLLIN, 0};
+    int r = ::poll(&p, 1, sliceMs);
+    if (r == 0)
+        return true;   // nothing yet; the caller checks time and loops
+    if (r < 0)
+        return errno == EINTR;
+    char chunk[65536];
+    ssize_t n = ::recv(conn_, chunk, sizeof chunk, 0);
+    if (n <= 0)
+        return n < 0 && errno == EINTR;
+    buf_.append(chunk, static_cast<size_t>(n));
+    std::lock_guard<std::mutex> lock(mu_);
+    received_.append(chunk, static_cast<size_t>(n));
+    return true;
+}
+
+void ScriptedSmtpServer::Run()
+{
+    bool ok = AcceptConnection();
+    if (!ok)
+        Fail("no client connected before the deadline");
+    for (size_t i = 0; ok && i < script_.size(); ++i) {
+        const ScriptStep& step = script_[i];
+        const std::string where = "step " + std::to_string(i + 1) + ": ";
+        switch (step.kind) {
+        case ScriptStep::kExpect: {
+            const std::string& want = step.bytes.at(0);
+            const bool byLine = !want.empty() && want.back() == '\n';
+            auto have = [&] {
+                return byLine ? buf_.find('\n') != std::string::npos : buf_.size() >= want.size();
+            };
+            while (!have() && Fill(kSliceMs) && TimeLeft()) {
+            }
+            if (!have()) {
+                Fail(where + "expected \"" + Printable(want) + "\", but the connection " +
+                     (TimeLeft() ? "ended" : "timed out") + " with \"" + Printable(buf_) + "\"");
+                ok = false;
+                break;
+            }
+            size_t n = byLine ? buf_.find('\n') + 1 : want.size();
+            std::string got = buf_.substr(0, n);
+            buf_.erase(0, n);
+            if (got != want) {
+                Fail(where + "expected \"" + Printable(want) + "\", got \"" + Printable(got) + "\"");
+                ok = false;
+            }
+            break;
+        }
+        case ScriptStep::kSend:
+            for (size_t s = 0; ok && s < step.bytes.size(); ++s) {
+                if (s > 0 && step.ms > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
+                const std::string& out = step.bytes[s];
+                size_t sent = 0;
+                while (sent < out.size()) {
+                    ssize_t n = ::send(conn_, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
+                    if (n < 0 && errno == EINTR)
+                        continue;
+                    if (n <= 0) {
+                        Fail(where + "could not send \"" + Printable(out) + "\": the client has gone");
+                        ok = false;
+                        break;
+                    }
+                    sent += static_cast<size_t>(n);
+                }
+            }
+            break;
+        case ScriptStep::kSilent: {
+            const long long until = step.ms < 0 ? deadlineNs_ : NowNs() + step.ms * 1000000LL;
+            while (NowNs() < until && Fill(kSliceMs)) {
+            }
+            if (!TimeLeft() && step.ms >= 0) {
+                Fail(where + "deadline reached while silent");
+                ok = false;
+            }
+            break;
+        }
+        case ScriptStep::kClose:
+            CloseConn();
+            break;
+        case ScriptStep::kNextConnection:
+            CloseConn();
+            if (!AcceptConnection()) {
+                Fail(where + "no further connection before the deadline");
+                ok = false;
+            }
+            break;
+        case ScriptStep::kReadData: {
+            auto end = [&]() -> size_t {
+                if (buf_.compare(0, 3, ".\r\n") == 0)
+                    return 3;
+                size_t p = buf_.find("\r\n.\r\n");
+                return p == std::string::npos ? 0 : p + 5;
+            };
+            size_t n = 0;
+            while ((n = end()) == 0 && Fill(kSliceMs) && TimeLeft()) {
+            }
+            if (n == 0) {
+                Fail(where + "end of data not received (" + std::to_string(buf_.size()) + " bytes read)");
+                ok = false;
+                break;
+            }
+            std::lock_guard<std::mutex> lock(mu_);
+            data_.push_back(buf_.substr(0, n));
+            buf_.erase(0, n);
+            break;
+        }
+        }
+        if (ok) {
+            std::lock_guard<std::mutex> lock(mu_);
+            ++stepsDone_;
+        }
+    }
+    bool complete = false;
+    if (ok) {
+        // Keep recording until the client hangs up (or the server already closed).
+        if (conn_ >= 0) {
+            while (Fill(kSliceMs)) {
+            }
+            complete = conn_ < 0 || TimeLeft();
+            if (!complete)
+                Fail("the script ran through, but the client did not close the connection");
+        } else {
+            complete = true;
+        }
+    }
+    CloseConn();
+    ::close(listenFd_);
+    listenFd_ = -1;
+    std::lock_guard<std::mutex> lock(mu_);
+    if (stop_ && !complete && failure_.empty())
+        failure_ = "stopped before the script ran through";
+    complete_ = complete;
+    finished_ = true;
+    cv_.notify_all();
+}
+
+}  // namespace testsupport
