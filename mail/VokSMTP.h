@@ -89,6 +89,8 @@ class TVokSMTP {
 
   // The local machine's name, as given in HELO and the Message-Id.
   std::string LocalHostName() const;
+  // The connection underneath (its settings show what Connect chose).
+  const TClientSocket& ClientSocket() const { return *socket_; }
 
   // ---- Composition (used by Send; public so tests and tools can build
   // a message without a server) ----
