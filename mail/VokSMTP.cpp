@@ -128,9 +128,10 @@ void TVokSMTP::SendLine(std::string_view line) {
   out_.append("\r\n", 2);
   if (out_.size() >= kFlushAt) Flush();
   if (OnSendTextToSocket) {
-    std::string s(line);
-    s += "\r\n";
-    OnSendTextToSocket(this, s);
+    // One reused buffer: no allocation per line for the event.
+    lineText_.assign(line);
+    lineText_ += "\r\n";
+    OnSendTextToSocket(this, lineText_);
   }
 }
 
@@ -204,10 +205,10 @@ void TVokSMTP::Connect() {
   const bool dotted = vok::IsIPAddress(Host);
   const std::string newHost = dotted ? std::string() : Host;
   const std::string newAddress = dotted ? Host : std::string();
-  if (socket_->Active() && socket_->Port() == port && socket_->Host() == newHost &&
-      socket_->Address() == newAddress) {
-    // The same server still open (a job ended without Quit): no new
-    // greeting would come on it, so start a fresh connection.
+  if (socket_->Active()) {
+    // A connection still open (a job ended by an exception, without Quit):
+    // no new greeting would come on it, and its settings could not be
+    // changed for another server, so it is closed and we start afresh.
     CloseSocket();
   }
   socket_->SetPort(static_cast<int>(port));
