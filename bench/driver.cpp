@@ -9,6 +9,7 @@
 // Connect to the end of Quit, the ends included), which is how long a window would have stayed
 // frozen. The last line of output is machine-readable:
 //   RESULT ok=1 messages=M attachment_bytes=B wall_s=S hook_calls=C max_hook_interval_ms=X
+//          hook_intervals_over_25ms=N
 // On a failure ok=0 and "reply=" carries the server's reply or the error; the exit code is 1.
 #include "VokMsg.h"
 #include "VokSMTP.h"
@@ -31,12 +32,15 @@ struct HookClock {
     Clock::time_point last;
     double maxMs = 0;
     long long calls = 0;
+    long long over25 = 0;   // intervals longer than 25 ms: tells noise from a pattern
     void Tick()
     {
         auto now = Clock::now();
         double ms = std::chrono::duration<double, std::milli>(now - last).count();
         if (ms > maxMs)
             maxMs = ms;
+        if (ms > 25)
+            ++over25;
         last = now;
     }
 };
@@ -149,8 +153,8 @@ int main(int argc, char** argv)
     hook.Tick();   // the stretch after the last call counts too
     const double wall = std::chrono::duration<double>(end - start).count();
     std::printf("RESULT ok=%d messages=%d attachment_bytes=%lld wall_s=%.6f hook_calls=%lld "
-                "max_hook_interval_ms=%.3f%s%s\n",
-                ok ? 1 : 0, sent, attachmentBytes, wall, hook.calls, hook.maxMs,
+                "max_hook_interval_ms=%.3f hook_intervals_over_25ms=%lld%s%s\n",
+                ok ? 1 : 0, sent, attachmentBytes, wall, hook.calls, hook.maxMs, hook.over25,
                 reply.empty() ? "" : " reply=", reply.c_str());
     return ok ? 0 : 1;
 }
