@@ -1,0 +1,160 @@
+// MIME building blocks: the base64 encoding stream, the compact store of a
+// file's encoded lines, message ids and multipart boundaries, and the
+// stream and file errors of the mail components.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Raised by invalid stream operations ("Invalid stream operation").
+class EStreamError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+// "Cannot open file %s" for a file that cannot be read.
+class EFOpenError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+// "Cannot create file %s" for a file that cannot be written.
+class EFCreateError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+
+enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+// The least a byte sink needs; the encoding stream writes into one.
+class TStream {
+ public:
+  virtual ~TStream() = default;
+  virtual size_t Write(const void* buffer, size_t count) = 0;
+  virtual size_t Read(void* buffer, size_t count);              // raises by default
+  virtual int64_t Seek(int64_t offset, TSeekOrigin origin);     // raises by default
+};
+
+// A growing in-memory stream; Data() is everything written.
+class TMemoryStream : public TStream {
+ public:
+  size_t Write(const void* buffer, size_t count) override;
+  const std::string& Data() const { return data_; }
+  std::string& Data() { return data_; }
+
+ private:
+  std::string data_;
+};
+
+// Write-only base64 encoder (RFC 2045 alphabet, "=" padding).
+// Output lines are exactly 76 characters, each followed by CR LF; nothing
+// precedes the first line and no line break follows a last, shorter line.
+// The final padded group is written by Finish(), which the destructor calls
+// when the owner did not (errors there are swallowed, so call Finish() when
+// a failing target must be noticed). The target is never owned.
+class TBase64EncodingStream : public TStream {
+ public:
+  // lineBreaks false writes one unbroken run of characters (for encoded
+  // words, and for stores that keep fixed 76-character lines themselves).
+  explicit TBase64EncodingStream(TStream& target, bool lineBreaks = true);
+  ~TBase64EncodingStream() override;
+  TBase64EncodingStream(const TBase64EncodingStream&) = delete;
+  TBase64EncodingStream& operator=(const TBase64EncodingStream&) = delete;
+
+  size_t Write(const void* buffer, size_t count) override;
+  size_t Read(void* buffer, size_t count) override;          // always raises
+  // Position/size queries report the characters written for full groups;
+  // any other positioning raises.
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
+  int64_t Size() { return Seek(0, TSeekOrigin::soEnd); }
+  int64_t TotalIn() const { return totalIn_; }
+  void Finish();
+
+ private:
+  TStream& target_;
+  bool lineBreaks_;
+  bool finished_ = false;
+  unsigned char pending_[3];
+  int pendingCount_ = 0;
+  int64_t totalIn_ = 0;
+  int64_t countOut_ = 0;
+  std::string out_;  // reused block buffer
+};
+
+// Encodes bytes to base64 in one go (no line breaks).
+std::string Base64Encode(std::string_view data);
+
+// A file's base64 lines, held as one contiguous run of characters: every
+// line but the last is exactly 76 characters long. Copies share the data.
+class TEncodedLines {
+ public:
+  static constexpr size_t kLineLength = 76;
+  TEncodedLines() = default;
+  // chars: base64 text without line breaks.
+  explicit TEncodedLines(std::string chars);
+  size_t Count() const { return (size() + kLineLength - 1) / kLineLength; }
+  bool Empty() const { return size() == 0; }
+  std::string_view operator[](size_t i) const;
+  // All characters, without line breaks.
+  std::string_view Chars() const { return data_ ? std::string_view(*data_) : std::string_view(); }
+  void Clear() { data_.reset(); }
+
+ private:
+  size_t size() const { return data_ ? data_->size() : 0; }
+  std::shared_ptr<const std::string> data_;
+};
+
+// The lines of a composed message, without line ends. Ordinary lines are
+// kept as strings; attachment data is referenced as encoded runs, so a
+// large file is never split into one heap string per line.
+class TMessageLines {
+ public:
+  void Add(std::string line);
+  void AddEncoded(const TEncodedLines& lines);
+  void Append(const TMessageLines& other);
+  size_t Count() const { return count_; }
+  // Line i (0-based); valid while this object lives.
+  std::string_view operator[](size_t i) const;
+  // Calls fn(line) for every line in order; the fast way to walk them.
+  template <class Fn>
+  void ForEach(Fn&& fn) const {
+    for (const Segment& s : segments_) {
+      if (s.encoded) {
+        for (size_t i = 0, n = s.enc.Count(); i < n; ++i) fn(s.enc[i]);
+      } else {
+        for (const std::string& l : s.lines) fn(std::string_view(l));
+      }
+    }
+  }
+  // Copies of all lines (for tests and small messages).
+  std::vector<std::string> ToVector() const;
+  // All lines, each followed by CR LF.
+  std::string Text() const;
+
+ private:
+  struct Segment {
+    bool encoded = false;
+    std::vector<std::string> lines;
+    TEncodedLines enc;
+    size_t count() const { return encoded ? enc.Count() : lines.size(); }
+  };
+  std::vector<Segment> segments_;
+  size_t count_ = 0;
+};
+
+// The runtime-style pseudo-random generator the id and boundary draw from.
+void RandomizeFromClock();   // seed from the UTC time of day in ms
+void SetRandomSeed(uint32_t seed);
+uint32_t RandomSeed();
+uint32_t RandomBelow(uint32_t n);
+
+// "<VOK." yyyy.mm.dd. + 8 letters a..t + "@" + host + ">". Unique within a
+// run: a repeat of an id already issued (same clock millisecond) draws
+// again from the generator.
+std::string MakeMessageId(const std::string& host);
+// "--_VOK_bound_" + 12 letters a..y.
+std::string MakeBoundary();

@@ -1,0 +1,348 @@
+// The SMTP dialogue of TVokSMTP: greeting, HELO, one transaction per
+// recipient list (MAIL FROM, RCPT TO, DATA, lines, end of data, RSET), QUIT.
+#include "VokSMTP.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <unistd.h>
+
+#include "vok_util.h"
+
+namespace {
+
+constexpr size_t kFlushAt = 64 * 1024;   // write in large pieces, not per line
+constexpr int kWaitSliceMs = 20;         // reply wait slice; the window runs between
+constexpr size_t kMaxPendingReply = 1 << 20;
+
+uint16_t RoundPercent(uint64_t part, uint64_t whole) {
+  if (whole == 0) return 100;
+  uint64_t num = part * 100;
+  uint64_t q = num / whole, r = num % whole;
+  if (2 * r > whole || (2 * r == whole && (q & 1))) ++q;
+  return static_cast<uint16_t>(q);
+}
+
+// The text as a whole decimal number, or fallback.
+long ReadNumber(const std::string& s, long fallback) {
+  if (s.empty()) return fallback;
+  char* end = nullptr;
+  long v = std::strtol(s.c_str(), &end, 10);
+  if (*end != '\0' || s.find_first_of(" \t") != std::string::npos) return fallback;
+  return v;
+}
+
+// An envelope address must never carry a line break or angle bracket into
+// a command: it could end the command and start another one.
+void CheckEnvelopeAddress(const std::string& address) {
+  if (address.find_first_of(std::string("\r\n<>\0", 5)) != std::string::npos)
+    throw std::invalid_argument("Invalid character in e-mail address \"" +
+                                vok::HeaderSafe(address) + "\".");
+}
+
+}  // namespace
+
+TVokSMTP::TVokSMTP() : socket_(std::make_unique<TClientSocket>()) {
+  socket_->SetClientType(ctBlocking);
+  socket_->OnLookup = [this](void* sender, TCustomWinSocket* s) {
+    if (OnLookup) OnLookup(sender, s);
+  };
+  socket_->OnConnecting = [this](void* sender, TCustomWinSocket* s) {
+    if (OnConnecting) OnConnecting(sender, s);
+  };
+  socket_->OnConnect = [this](void*, TCustomWinSocket*) { DoConnect(); };
+  socket_->OnDisconnect = [this](void*, TCustomWinSocket*) { DoDisconnect(); };
+  socket_->OnError = [this](void* sender, TCustomWinSocket*, TErrorEvent, int&) {
+    ReportError(sender);
+  };
+  socket_->OnIdle = [] { vok::ProcessMessages(); };
+}
+
+TVokSMTP::~TVokSMTP() {
+  // Close without notifications: the owner's handlers may be gone already.
+  socket_.reset();
+}
+
+std::string TVokSMTP::LocalHostName() const {
+  std::string name = socket_->Socket().LocalHostName();
+  if (name.empty()) {
+    // Composing without a connection (tools, tests) still names the machine.
+    char buf[256] = {};
+    if (gethostname(buf, sizeof buf - 1) == 0) name = buf;
+  }
+  return name;
+}
+
+void TVokSMTP::DoConnect() {
+  Connected = true;
+  Raise(OnConnect, socket_.get());
+}
+
+void TVokSMTP::DoDisconnect() {
+  Connected = false;
+  Raise(OnQuit, socket_.get());
+}
+
+void TVokSMTP::CloseSocket() {
+  out_.clear();
+  pending_.clear();
+  try {
+    socket_->Close();
+  } catch (const ESocketError&) {
+    // The connection is gone either way; the failure was already reported.
+  }
+  Connected = false;
+}
+
+void TVokSMTP::ReportError(void* sender) {
+  Failed = true;
+  CloseSocket();
+  // One failure is reported once: a socket error reported by the socket
+  // layer is not reported again when the transaction gives up on it.
+  if (errorReported_) return;
+  errorReported_ = true;
+  if (OnError) {
+    long code = ReadNumber(ReplyCode, 0);
+    OnError(sender, static_cast<int>(code), ReplyText);
+  }
+}
+
+void TVokSMTP::Flush() {
+  if (out_.empty()) return;
+  std::string data;
+  data.swap(out_);
+  if (!socket_->Active()) return;
+  socket_->Socket().SendBytes(data.data(), static_cast<int>(data.size()));
+}
+
+void TVokSMTP::SendText(const std::string& s) {
+  vok::PumpMessages();
+  out_ += s;
+  if (out_.size() >= kFlushAt) Flush();
+  if (OnSendTextToSocket) OnSendTextToSocket(this, s);
+}
+
+void TVokSMTP::SendLine(std::string_view line) {
+  out_.append(line);
+  out_.append("\r\n", 2);
+  if (out_.size() >= kFlushAt) Flush();
+  if (OnSendTextToSocket) {
+    std::string s(line);
+    s += "\r\n";
+    OnSendTextToSocket(this, s);
+  }
+}
+
+std::string TVokSMTP::ReadReply() {
+  replyFailed_ = false;
+  Flush();
+  using clock = std::chrono::steady_clock;
+  const auto deadline = clock::now() + std::chrono::milliseconds(TimeOut > 0 ? TimeOut : 0);
+  char buf[1024];
+  for (;;) {
+    // Complete lines only: a line split across receives is assembled first.
+    std::string last;
+    bool any = false;
+    size_t eol;
+    while ((eol = pending_.find('\n')) != std::string::npos) {
+      last = pending_.substr(0, eol);
+      if (!last.empty() && last.back() == '\r') last.pop_back();
+      pending_.erase(0, eol + 1);
+      any = true;
+    }
+    if (any) {
+      ReplyCode = vok::TrimText(last.substr(0, 3));
+      ReplyText = last.size() > 3 ? vok::TrimText(last.substr(3, 64)) : std::string();
+      // "code SP text" ends a reply, and so does a bare code (RFC 5321);
+      // "code-text" lines of a multi-line reply are skipped.
+      bool final = last.size() == 3 || (last.size() >= 4 && last[3] == ' ');
+      if (final) {
+        if (OnReceiveTextFromSocket) OnReceiveTextFromSocket(this, last);
+        return last;
+      }
+    }
+    std::string why;
+    if (!socket_->Active()) {
+      why = "Connection closed by the server.";
+    } else if (pending_.size() > kMaxPendingReply) {
+      why = "Reply from the server too long.";
+    } else {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+      if (left.count() <= 0) {
+        why = "No reply from the server within " + std::to_string(TimeOut) + " ms.";
+      } else {
+        vok::PumpMessages();
+        int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
+        if (socket_->Socket().WaitReadable(slice)) {
+          int n = socket_->Socket().ReceiveBytes(buf, sizeof buf);
+          vok::PumpMessages();
+          if (n <= 0) {
+            why = "Connection closed by the server.";
+          } else {
+            pending_.append(buf, static_cast<size_t>(n));
+          }
+        }
+        if (why.empty()) continue;
+      }
+    }
+    // No complete reply will come: fail so the caller's check runs the
+    // error path. The code is cleared so the last good reply is not shown
+    // as if it were the error.
+    replyFailed_ = true;
+    Failed = true;
+    ReplyCode.clear();
+    ReplyText = why;
+    return std::string();
+  }
+}
+
+void TVokSMTP::Connect() {
+  errorReported_ = false;
+  long port = ReadNumber(Port, 25);
+  if (port <= 0 || port > 65535) port = 25;
+  const bool dotted = vok::IsIPAddress(Host);
+  const std::string newHost = dotted ? std::string() : Host;
+  const std::string newAddress = dotted ? Host : std::string();
+  if (socket_->Active() && socket_->Port() == port && socket_->Host() == newHost &&
+      socket_->Address() == newAddress) {
+    // The same server still open (a job ended without Quit): no new
+    // greeting would come on it, so start a fresh connection.
+    CloseSocket();
+  }
+  socket_->SetPort(static_cast<int>(port));
+  socket_->SetHost(newHost);
+  socket_->SetAddress(newAddress);
+  Failed = false;
+  out_.clear();
+  pending_.clear();
+  socket_->ConnectTimeoutMs = TimeOut > 0 ? TimeOut : 60000;
+  try {
+    socket_->Open();
+  } catch (const ESocketError& e) {
+    ReplyText = e.what();
+    Failed = true;
+    return;
+  } catch (...) {
+    Failed = true;
+    return;
+  }
+  vok::ProcessMessages();
+  if (!Connected) {
+    Failed = true;
+    return;
+  }
+  ReadReply();
+  if (!replyFailed_) Failed = ReplyCode != "220";
+  if (Failed) {
+    ReportError(this);
+    return;
+  }
+  SendText("HELO " + LocalHostName() + "\r\n");
+  ReadReply();
+  if (!replyFailed_) Failed = ReplyCode != "250";
+  if (Failed) ReportError(this);
+  Aborted = false;
+}
+
+int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::string>& list,
+                              const TMessageLines& lines) {
+  if (list.empty()) return 1;
+  auto command = [&](const std::string& text, const char* expected) {
+    SendText(text);
+    ReadReply();
+    if (!replyFailed_) Failed = ReplyCode != expected;
+    return !Failed;
+  };
+  if (!command("MAIL FROM:<" + from + ">\r\n", "250")) return -1;
+  for (const std::string& address : list)
+    if (!command("RCPT TO:<" + address + ">\r\n", "250")) return -2;
+  if (!command("DATA\r\n", "354")) return -3;
+
+  const size_t n = lines.Count();
+  uint32_t threshold = SendProgressStep;
+  size_t i = 0;
+  bool aborted = false;
+  try {
+    lines.ForEach([&](std::string_view line) {
+      if (aborted) return;
+      SendLine(line);
+      uint16_t percent = RoundPercent(i + 1, n);
+      ++i;
+      SendPercent = percent;
+      if (percent >= threshold) {
+        if (OnSendProgress) OnSendProgress(this, percent);
+        threshold += SendProgressStep;
+      }
+      vok::PumpMessages();
+      if (Aborted) aborted = true;
+    });
+    if (aborted) {
+      out_.clear();
+      return 0;
+    }
+    SendText("\r\n.\r\n");
+    Flush();
+  } catch (const std::exception&) {
+    Failed = true;
+    return -6;
+  }
+  ReadReply();
+  if (!replyFailed_) Failed = ReplyCode != "250";
+  if (Failed) return -4;
+  if (!command("RSET\r\n", "250")) return -5;
+  if (OnSendProgress) OnSendProgress(this, 100);
+  return 1;
+}
+
+bool TVokSMTP::Send(TVokMsg& msg) {
+  errorReported_ = false;
+  if (!Connected) throw std::runtime_error("Not connected.");
+  if (msg.From.empty()) throw std::runtime_error("\"From\" field not specified.");
+  if (msg.SendTo.empty() && msg.CC.empty() && msg.BCC.empty())
+    throw std::runtime_error("\"SendTo\" field not specified.");
+
+  const std::string sender = vok::ExtractAddress(msg.From, false);
+  const std::vector<std::string> lists[3] = {vok::SplitAddresses(msg.SendTo),
+                                             vok::SplitAddresses(msg.CC),
+                                             vok::SplitAddresses(msg.BCC)};
+  CheckEnvelopeAddress(sender);
+  for (const auto& list : lists)
+    for (const std::string& a : list) CheckEnvelopeAddress(a);
+
+  msg.Date = vok::FormatMessageDate(std::time(nullptr));
+  std::optional<TMessageLines> lines = BuildMessage(msg);
+  if (Aborted || !lines) return false;
+  Raise(OnBeforeSend, this);
+
+  SendPercent = 0;
+  for (const auto& list : lists) {
+    int r = SendTransaction(sender, list, *lines);
+    if (r <= 0) {
+      ReportError(this);
+      break;
+    }
+  }
+  if (SendPercent < 100 && OnSendProgress) OnSendProgress(this, 100);
+  Raise(OnAfterSend, this);
+  return true;
+}
+
+void TVokSMTP::Quit() {
+  errorReported_ = false;
+  if (!Connected) return;
+  if (Aborted) {
+    CloseSocket();
+    return;
+  }
+  try {
+    SendText("QUIT\r\n");
+    ReadReply();
+    if (!replyFailed_) Failed = ReplyCode != "221";
+    if (Failed) ReportError(this);
+  } catch (...) {
+    CloseSocket();
+    throw;
+  }
+  CloseSocket();
+}

@@ -1,0 +1,125 @@
+// TVokSMTP: delivers TVokMsg messages to one SMTP server over one TCP
+// connection, and composes them (header block, text, base64 attachments).
+//
+// Use (all on the window's thread):
+//   smtp.Host = "mail.example.org"; smtp.Port = "25";
+//   smtp.Connect();              if (smtp.Failed) show smtp.ReplyText;
+//   smtp.Send(msg);              if (smtp.Failed) show ReplyCode, ReplyText;
+//   ... one Send per message ...
+//   smtp.Quit();
+// Dialogue failures are state (Failed, ReplyCode, ReplyText; OnError is
+// raised once and the connection closed). Unusable input, unreadable files
+// and socket failures are exceptions.
+//
+// While it works the component calls vok::ProcessMessages()/PumpMessages()
+// (see vok_util.h), so the window can repaint and set Aborted. A reply wait
+// polls in short slices and gives up after TimeOut ms without a complete
+// reply, or when the server closes, with Failed set.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ClientSocket.h"
+#include "VokMIME.h"
+#include "VokMsg.h"
+
+// Sender is the object raising the event: the TVokSMTP, or for OnConnect,
+// OnQuit, OnLookup and OnConnecting the client socket (TClientSocket*).
+using TNotifyEvent = std::function<void(void* Sender)>;
+using TOnError = std::function<void(void* Sender, int Error, const std::string& Msg)>;
+using TOnCodeStartEvent =
+    std::function<void(void* Sender, const std::string& FileName, int64_t BytesCount)>;
+using TOnCodeProgressEvent = std::function<void(void* Sender, uint16_t Percent)>;
+using TOnSendProgressEvent = std::function<void(void* Sender, uint16_t Percent)>;
+// TSocketNotifyEvent (Sender, TCustomWinSocket*) comes from ClientSocket.h.
+using TToFromSocketEvent = std::function<void(void* Sender, const std::string& s)>;
+
+class TVokSMTP {
+ public:
+  TVokSMTP();
+  ~TVokSMTP();
+  TVokSMTP(const TVokSMTP&) = delete;
+  TVokSMTP& operator=(const TVokSMTP&) = delete;
+
+  // ---- Settings ----
+  std::string Port = "25";        // text; not a number means 25
+  std::string Host;               // name or dotted address; completes a bare From
+  bool LocalizedDates = false;    // unused; dates are always English
+  uint16_t EncodeProgressStep = 10;
+  uint16_t SendProgressStep = 10;
+  int32_t TimeOut = 60000;        // ms without a complete reply before failing
+
+  // ---- State, read after each call ----
+  bool Failed = false;
+  bool Connected = false;
+  std::string ReplyCode;          // first three characters of the last reply line
+  std::string ReplyText;          // its text (<= 64 chars, trimmed), or the socket error
+  uint16_t SendPercent = 0;
+  uint16_t EncodePercent = 0;
+  bool Aborted = false;           // set by the owner to stop building/sending
+
+  // ---- Events ----
+  TNotifyEvent OnConnect;
+  TNotifyEvent OnQuit;
+  TOnError OnError;
+  TNotifyEvent OnBeforeSend;
+  TNotifyEvent OnAfterSend;
+  TOnCodeStartEvent OnEncodeStart;
+  TOnCodeProgressEvent OnEncodeProgress;
+  TNotifyEvent OnEncodeEnd;
+  TOnSendProgressEvent OnSendProgress;
+  TSocketNotifyEvent OnLookup;
+  TSocketNotifyEvent OnConnecting;
+  TToFromSocketEvent OnSendTextToSocket;       // every line written, line end included
+  TToFromSocketEvent OnReceiveTextFromSocket;  // final line of every reply
+
+  // ---- Operations ----
+  void Connect();
+  // Raises std::runtime_error for "Not connected.", a missing From or no
+  // recipients, and std::invalid_argument for an envelope address holding
+  // CR, LF, "<" or ">"; EFOpenError for an unreadable file. Returns false
+  // only when Aborted stopped the building; otherwise true (see Failed).
+  bool Send(TVokMsg& msg);
+  void Quit();
+
+  // The local machine's name, as given in HELO and the Message-Id.
+  std::string LocalHostName() const;
+  // The connection underneath (its settings show what Connect chose).
+  const TClientSocket& ClientSocket() const { return *socket_; }
+
+  // ---- Composition (used by Send; public so tests and tools can build
+  // a message without a server) ----
+  // The message lines without line ends, or nothing when Aborted was set
+  // while encoding. Fills each item's EncodedLines; replaces Subject by its
+  // encoded word in base64 mode.
+  std::optional<TMessageLines> BuildMessage(TVokMsg& msg);
+  // Encodes one file into item.EncodedLines with the encode events;
+  // leaves them untouched when Aborted is set.
+  void EncodeAttachment(TAttachedFile& item);
+
+  // Result codes of one transaction (see SendTransaction).
+  int SendTransaction(const std::string& from, const std::vector<std::string>& list,
+                      const TMessageLines& lines);
+
+ private:
+  std::string ReadReply();
+  void SendText(const std::string& s);
+  void SendLine(std::string_view line);
+  void Flush();
+  void ReportError(void* sender);
+  void DoConnect();
+  void DoDisconnect();
+  void CloseSocket();
+  void Raise(const TNotifyEvent& ev, void* sender) { if (ev) ev(sender); }
+
+  std::unique_ptr<TClientSocket> socket_;
+  std::string out_;      // written bytes not yet flushed
+  std::string pending_;  // received bytes not yet consumed as reply lines
+  bool replyFailed_ = false;     // the last ReadReply got no complete reply
+  bool errorReported_ = false;   // OnError already raised for this operation
+};

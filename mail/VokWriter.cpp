@@ -1,0 +1,174 @@
+// The message writer of TVokSMTP: header block, text part and base64 parts.
+#include <cstdio>
+#include <sys/stat.h>
+
+#include "VokSMTP.h"
+#include "vok_util.h"
+
+using vok::HeaderSafe;
+
+namespace {
+
+// Rounded to the nearest whole number, ties to even.
+uint16_t RoundPercent(uint64_t part, uint64_t whole) {
+  if (whole == 0) return 100;
+  uint64_t num = part * 100;
+  uint64_t q = num / whole, r = num % whole;
+  if (2 * r > whole || (2 * r == whole && (q & 1))) ++q;
+  return static_cast<uint16_t>(q);
+}
+
+struct FileCloser {
+  void operator()(FILE* f) const { if (f) std::fclose(f); }
+};
+
+// The body copy: lines joined with CR LF, cut at the first zero byte and
+// split again at every CR LF, lone CR or lone LF.
+std::vector<std::string> CopyBodyLines(const TStringList& text) {
+  std::string joined;
+  for (const std::string& l : text) {
+    joined += l;
+    joined += "\r\n";
+  }
+  size_t zero = joined.find('\0');
+  if (zero != std::string::npos) joined.erase(zero);
+  std::vector<std::string> lines;
+  size_t i = 0;
+  while (i < joined.size()) {
+    size_t j = joined.find_first_of("\r\n", i);
+    if (j == std::string::npos) {
+      lines.push_back(joined.substr(i));
+      break;
+    }
+    lines.push_back(joined.substr(i, j - i));
+    i = (joined[j] == '\r' && j + 1 < joined.size() && joined[j + 1] == '\n') ? j + 2 : j + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
+  std::unique_ptr<FILE, FileCloser> src(std::fopen(item.PathName.c_str(), "rb"));
+  struct stat st {};
+  if (!src || fstat(fileno(src.get()), &st) != 0 || S_ISDIR(st.st_mode))
+    throw EFOpenError("Cannot open file " + item.PathName);
+  std::setvbuf(src.get(), nullptr, _IOFBF, 1 << 16);
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+
+  if (OnEncodeStart) OnEncodeStart(this, item.FileName, static_cast<int64_t>(size));
+
+  // The encoded lines are built in memory as one run of characters; the
+  // store cuts it into 76-character lines, so no temporary file is needed.
+  TMemoryStream target;
+  target.Data().reserve((size + 2) / 3 * 4);
+  TBase64EncodingStream encoder(target, false);
+  uint32_t threshold = EncodeProgressStep;
+  uint64_t position = 0;
+  char block[1024];
+  for (;;) {
+    vok::PumpMessages();
+    if (Aborted) return;
+    size_t got = std::fread(block, 1, sizeof block, src.get());
+    if (got < sizeof block && std::ferror(src.get()))
+      throw EFOpenError("Cannot open file " + item.PathName);
+    encoder.Write(block, got);
+    position += got;
+    uint16_t percent = RoundPercent(position, size);
+    EncodePercent = percent;
+    if (percent >= threshold) {
+      if (OnEncodeProgress) OnEncodeProgress(this, percent);
+      threshold += EncodeProgressStep;
+    }
+    if (got < sizeof block) break;
+  }
+  if (EncodePercent < 100 && OnEncodeProgress) OnEncodeProgress(this, 100);
+  encoder.Finish();
+  item.EncodedLines = TEncodedLines(std::move(target.Data()));
+  Raise(OnEncodeEnd, this);
+}
+
+std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
+  std::vector<std::string> body = CopyBodyLines(msg.Text);
+  const std::string userName = msg.UserName;
+  std::vector<std::string> headers;
+
+  headers.push_back("Message-Id: " + MakeMessageId(HeaderSafe(LocalHostName())));
+  if (!msg.InReplyTo.empty()) headers.push_back("In-Reply-To: " + HeaderSafe(msg.InReplyTo));
+  headers.push_back("Date: " + HeaderSafe(msg.Date));
+  headers.push_back("X-Priority: " + std::to_string(static_cast<int>(msg.Priority) + 1));
+  if (userName.empty()) {
+    headers.push_back("From: " + HeaderSafe(msg.From));
+  } else {
+    std::string addr = msg.From;
+    if (addr.find('@') == std::string::npos) addr += "@" + Host;
+    headers.push_back("From: \"" + HeaderSafe(vok::QuoteEscape(userName)) + "\" <" +
+                      HeaderSafe(addr) + ">");
+  }
+  if (!msg.ReplyTo.empty()) headers.push_back("Reply-To: " + HeaderSafe(msg.ReplyTo));
+  headers.push_back("X-Mailer: " + HeaderSafe(vok::ApplicationTitle()));
+  headers.push_back("To: " + HeaderSafe(msg.SendTo));
+  if (!msg.CC.empty()) headers.push_back("CC: " + HeaderSafe(msg.CC));
+  headers.push_back("MIME-Version: 1.0");
+
+  const std::string charset = HeaderSafe(msg.CharSet);
+  std::string transfer;
+  TMessageLines bodyLines;
+  if (msg.TextEncoding == te8Bit) {
+    transfer = "8Bit";
+    for (std::string& l : body) {
+      if (!l.empty() && l[0] == '.') l.insert(l.begin(), '.');
+      bodyLines.Add(std::move(l));
+    }
+  } else {
+    transfer = "base64";
+    msg.Subject = "=?" + msg.CharSet + "?B?" + Base64Encode(msg.Subject) + "?=";
+    std::string text;
+    for (const std::string& l : body) {
+      text += l;
+      text += "\r\n";
+    }
+    bodyLines.AddEncoded(TEncodedLines(Base64Encode(text)));
+  }
+  headers.push_back("Subject: " + HeaderSafe(msg.Subject));
+
+  TMessageLines result;
+  if (msg.AttachedFiles.Count() == 0) {
+    headers.push_back("Content-Type: Text/Plain; charset=" + charset);
+    headers.push_back("Content-Transfer-Encoding: " + transfer);
+    for (const std::string& h : msg.ExtraHeaders) headers.push_back(HeaderSafe(h));
+    for (std::string& h : headers) result.Add(std::move(h));
+    result.Add("");
+    result.Append(bodyLines);
+    return result;
+  }
+
+  const std::string boundary = MakeBoundary();
+  const std::string delim = "--" + boundary;
+  headers.push_back("Content-Type: multipart/mixed; boundary=\"" + boundary + "\"");
+  for (const std::string& h : msg.ExtraHeaders) headers.push_back(HeaderSafe(h));
+  for (std::string& h : headers) result.Add(std::move(h));
+  result.Add("");
+  result.Add(delim);
+  result.Add("Content-Type: Text/Plain; charset=" + charset);
+  result.Add("Content-Transfer-Encoding: " + transfer);
+  result.Add("");
+  result.Append(bodyLines);
+  for (int i = 0; i < msg.AttachedFiles.Count(); ++i) {
+    TAttachedFile& item = msg.AttachedFiles[i];
+    const std::string name = HeaderSafe(vok::QuoteEscape(item.FileName));
+    result.Add(delim);
+    result.Add("Content-Type: " + HeaderSafe(item.ContentType) + "; name=\"" + name + "\"");
+    result.Add("Content-Transfer-Encoding: base64");
+    result.Add("Content-Disposition: inline; FileName=\"" + name + "\"");
+    result.Add("");
+    EncodeAttachment(item);
+    vok::ProcessMessages();
+    if (Aborted) return std::nullopt;
+    result.AddEncoded(item.EncodedLines);
+  }
+  result.Add("");
+  result.Add(delim + "--");
+  result.Add("");
+  return result;
+}

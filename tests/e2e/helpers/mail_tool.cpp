@@ -1,0 +1,127 @@
+// Test helper driven by the Python end-to-end tests: composes a message to a
+// file, or sends a numbered series of messages over one SMTP connection,
+// using the mail library exactly as the program does.
+//
+//   mail_tool build OUT [options] FILE...   lines after DATA, CR LF ended
+//   mail_tool send [options] FILE...        prints one result line per step
+// options: --host H --port P --from A --user NAME --to L --cc L --bcc L
+//          --subject S --text LINE (repeatable) --base64 --charset C
+//          --per N (files per message when sending; default all)
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "VokSMTP.h"
+#include "vok_util.h"
+
+namespace {
+
+struct Options {
+  std::string host = "127.0.0.1", port = "25";
+  std::string from, user, to, cc, bcc, subject, charset = "utf-8";
+  std::vector<std::string> text, files;
+  bool base64 = false;
+  int per = 0;
+};
+
+void Fill(TVokMsg& msg, const Options& o) {
+  msg.From = o.from;
+  msg.UserName = o.user;
+  msg.SendTo = o.to;
+  msg.CC = o.cc;
+  msg.BCC = o.bcc;
+  msg.CharSet = o.charset;
+  msg.TextEncoding = o.base64 ? teBase64 : te8Bit;
+  msg.Text = o.text;
+}
+
+int Build(const std::string& out, const Options& o) {
+  TVokSMTP smtp;
+  smtp.Host = o.host;
+  TVokMsg msg;
+  Fill(msg, o);
+  msg.Subject = o.subject;
+  msg.Date = vok::FormatMessageDate(std::time(nullptr));
+  for (const auto& f : o.files) msg.AttachedFiles.AddFile(f);
+  auto lines = smtp.BuildMessage(msg);
+  if (!lines) return 3;
+  std::ofstream file(out, std::ios::binary);
+  file << lines->Text();
+  return file.good() ? 0 : 2;
+}
+
+int SendSeries(const Options& o) {
+  TVokSMTP smtp;
+  smtp.Host = o.host;
+  smtp.Port = o.port;
+  smtp.TimeOut = 20000;
+  smtp.Connect();
+  if (smtp.Failed) {
+    std::cout << "CONNECT FAILED " << smtp.ReplyCode << " " << smtp.ReplyText << std::endl;
+    return 1;
+  }
+  TVokMsg msg;
+  Fill(msg, o);
+  size_t per = o.per > 0 ? static_cast<size_t>(o.per) : std::max<size_t>(o.files.size(), 1);
+  size_t total = o.files.empty() ? 1 : (o.files.size() + per - 1) / per;
+  for (size_t n = 0; n < total; ++n) {
+    msg.AttachedFiles.Clear();
+    char subject[512];
+    std::snprintf(subject, sizeof subject, "%s %zu(%zu)", o.subject.c_str(), n + 1, total);
+    msg.Subject = subject;
+    for (size_t i = n * per; i < std::min(o.files.size(), (n + 1) * per); ++i)
+      msg.AttachedFiles.AddFile(o.files[i]);
+    smtp.Send(msg);
+    if (smtp.Failed) {
+      std::cout << "SEND FAILED " << smtp.ReplyCode << " " << smtp.ReplyText << std::endl;
+      return 1;
+    }
+    std::cout << "SENT " << n + 1 << std::endl;
+  }
+  smtp.Quit();
+  std::cout << (smtp.Failed ? "QUIT FAILED" : "DONE") << std::endl;
+  return smtp.Failed ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 64;
+  std::string mode = argv[1];
+  Options o;
+  std::string out;
+  int i = 2;
+  if (mode == "build") {
+    if (argc < 3) return 64;
+    out = argv[2];
+    i = 3;
+  }
+  for (; i < argc; ++i) {
+    std::string a = argv[i];
+    auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+    if (a == "--host") o.host = next();
+    else if (a == "--port") o.port = next();
+    else if (a == "--from") o.from = next();
+    else if (a == "--user") o.user = next();
+    else if (a == "--to") o.to = next();
+    else if (a == "--cc") o.cc = next();
+    else if (a == "--bcc") o.bcc = next();
+    else if (a == "--subject") o.subject = next();
+    else if (a == "--text") o.text.push_back(next());
+    else if (a == "--charset") o.charset = next();
+    else if (a == "--base64") o.base64 = true;
+    else if (a == "--per") o.per = std::atoi(next().c_str());
+    else o.files.push_back(a);
+  }
+  try {
+    if (mode == "build") return Build(out, o);
+    if (mode == "send") return SendSeries(o);
+  } catch (const std::exception& e) {
+    std::cout << "ERROR " << e.what() << std::endl;
+    return 2;
+  }
+  return 64;
+}

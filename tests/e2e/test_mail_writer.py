@@ -1,0 +1,74 @@
+"""Messages composed by the mail library, parsed by Python's email package."""
+import os
+import tempfile
+import unittest
+
+from mail_e2e_support import (MAIL_TOOL, check_attachments, make_sample_files, parse,
+                              run_tool)
+
+
+def unstuff(raw):
+    """The lines as a server stores them: a doubled leading dot undone."""
+    lines = raw.split(b"\r\n")
+    return b"\r\n".join(l[1:] if l.startswith(b"..") else l for l in lines)
+
+
+class ComposedMessages(unittest.TestCase):
+    def setUp(self):
+        self.assertTrue(os.path.exists(MAIL_TOOL), MAIL_TOOL)
+        self.tmp = tempfile.TemporaryDirectory()
+        self.paths = make_sample_files(self.tmp.name)
+        self.out = os.path.join(self.tmp.name, "message.eml")
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def build(self, *extra):
+        r = run_tool("build", self.out, "--from", "me@example.org", "--user", "Иван",
+                     "--to", "you@example.org", "--cc", "\"Copy, Two\" <cc@example.org>",
+                     "--subject", "Файлы и отчёт", "--text", "Hello", "--text", ".dot line",
+                     "--text", "Привет", *extra, *self.paths)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        with open(self.out, "rb") as f:
+            return f.read()
+
+    def check_common(self, msg):
+        self.assertEqual(msg.get_content_type(), "multipart/mixed")
+        self.assertEqual(msg["To"], "you@example.org")
+        self.assertIn("cc@example.org", msg["CC"])
+        self.assertTrue(msg["Message-Id"].startswith("<VOK."))
+        check_attachments(self, msg, self.paths)
+        text = next(msg.iter_parts())
+        self.assertEqual(text.get_content_type(), "text/plain")
+        # base64 text carries its last line end inside the encoding.
+        payload = text.get_payload(decode=True).removesuffix(b"\r\n")
+        self.assertEqual(payload, "Hello\r\n.dot line\r\nПривет".encode())
+
+    def test_eight_bit(self):
+        raw = self.build()
+        self.assertIn(b"\r\n..dot line\r\n", raw)
+        msg = parse(unstuff(raw))
+        self.check_common(msg)
+        self.assertEqual(next(msg.iter_parts())["Content-Transfer-Encoding"], "8Bit")
+
+    def test_base64(self):
+        raw = self.build("--base64")
+        msg = parse(raw)
+        self.check_common(msg)
+        self.assertEqual(str(msg["Subject"]), "Файлы и отчёт")
+        # No line of the whole message is longer than 76 characters apart
+        # from the headers, which are never folded.
+        body = raw.split(b"\r\n\r\n", 1)[1]
+        self.assertLessEqual(max(len(l) for l in body.split(b"\r\n")), 76)
+
+    def test_single_part(self):
+        self.paths = []
+        raw = self.build()
+        msg = parse(unstuff(raw))
+        self.assertEqual(msg.get_content_type(), "text/plain")
+        self.assertNotIn(b"_VOK_bound_", raw)
+        self.assertEqual(msg.get_payload(decode=True), "Hello\r\n.dot line\r\nПривет\r\n".encode())
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,469 @@
+// The SMTP dialogue against a scripted server: exact bytes both ways, the
+// error state, events and progress, and the failure paths.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "ScriptedSmtpServer.h"
+#include "TempDir.h"
+#include "VokSMTP.h"
+#include "vok_util.h"
+
+using namespace testsupport;
+
+namespace {
+
+std::string HostName() {
+  char buf[256] = {};
+  gethostname(buf, sizeof buf - 1);
+  return buf;
+}
+
+// The opening every connection plays: greeting and HELO.
+std::vector<ScriptStep> Greeting() {
+  return {Send("220 mail.test ESMTP ready\r\n"), Expect("HELO " + HostName() + "\r\n"),
+          Send("250 mail.test\r\n")};
+}
+
+std::vector<ScriptStep> Join(std::vector<std::vector<ScriptStep>> parts) {
+  std::vector<ScriptStep> all;
+  for (auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+// One accepted transaction: envelope, DATA, body, end of data, RSET.
+std::vector<ScriptStep> Transaction(const std::string& from, std::vector<std::string> rcpts) {
+  std::vector<ScriptStep> s = {Expect("MAIL FROM:<" + from + ">\r\n"), Send("250 sender ok\r\n")};
+  for (auto& r : rcpts) {
+    s.push_back(Expect("RCPT TO:<" + r + ">\r\n"));
+    s.push_back(Send("250 rcpt ok\r\n"));
+  }
+  s.push_back(Expect("DATA\r\n"));
+  s.push_back(Send("354 go ahead\r\n"));
+  s.push_back(ReadData());
+  s.push_back(Send("250 queued\r\n"));
+  s.push_back(Expect("RSET\r\n"));
+  s.push_back(Send("250 reset\r\n"));
+  return s;
+}
+
+std::vector<ScriptStep> QuitSteps() { return {Expect("QUIT\r\n"), Send("221 bye\r\n")}; }
+
+class Smtp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vok::SetApplicationTitle("Sendorix test");
+    smtp.TimeOut = 5000;
+    smtp.OnError = [this](void*, int code, const std::string& text) {
+      errors.push_back(std::to_string(code) + " " + text);
+    };
+    smtp.OnQuit = [this](void*) { ++quits; };
+    smtp.OnConnect = [this](void*) { ++connects; };
+    smtp.OnSendProgress = [this](void*, uint16_t p) { progress.push_back(p); };
+    msg.From = "Sender@Example.org";
+    msg.SendTo = "to@example.org";
+    msg.Subject = "Test";
+    msg.Text = {"Hello", ".dot"};
+  }
+  void ConnectTo(const ScriptedSmtpServer& srv) {
+    smtp.Host = ScriptedSmtpServer::HostAddress();
+    smtp.Port = std::to_string(srv.Port());
+    smtp.Connect();
+  }
+
+  TVokSMTP smtp;
+  TVokMsg msg;
+  std::vector<std::string> errors;
+  std::vector<int> progress;
+  int quits = 0;
+  int connects = 0;
+};
+
+TEST_F(Smtp, WholeDialogueToAndCcExactBytes) {
+  msg.CC = "\"Copy, One\" <CC1@example.org>, cc2@example.org";
+  ScriptedSmtpServer srv(Join({Greeting(), Transaction("Sender@Example.org", {"to@example.org"}),
+                               Transaction("Sender@Example.org", {"cc1@example.org", "cc2@example.org"}),
+                               QuitSteps()}));
+  std::vector<std::string> sent, received;
+  int before = 0, after = 0;
+  smtp.OnSendTextToSocket = [&](void*, const std::string& s) { sent.push_back(s); };
+  smtp.OnReceiveTextFromSocket = [&](void*, const std::string& s) { received.push_back(s); };
+  smtp.OnBeforeSend = [&](void*) { ++before; };
+  smtp.OnAfterSend = [&](void*) { ++after; };
+  ConnectTo(srv);
+  ASSERT_FALSE(smtp.Failed) << smtp.ReplyText;
+  EXPECT_TRUE(smtp.Connected);
+  EXPECT_EQ(connects, 1);
+  EXPECT_EQ(smtp.ReplyCode, "250");
+  EXPECT_EQ(smtp.ReplyText, "mail.test");
+  EXPECT_TRUE(smtp.Send(msg));
+  EXPECT_FALSE(smtp.Failed);
+  smtp.Quit();
+  EXPECT_FALSE(smtp.Failed);
+  EXPECT_FALSE(smtp.Connected);
+  EXPECT_EQ(quits, 1);
+  ASSERT_TRUE(srv.Wait()) << srv.Failure();
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(before, 1);
+  EXPECT_EQ(after, 1);
+
+  ASSERT_EQ(srv.Data().size(), 2u);
+  EXPECT_EQ(srv.Data()[0], srv.Data()[1]) << "both lists get the same message";
+  const std::string data = srv.Data()[0];
+  EXPECT_NE(data.find("\r\nFrom: Sender@Example.org\r\n"), std::string::npos);
+  EXPECT_NE(data.find("\r\nCC: \"Copy, One\" <CC1@example.org>, cc2@example.org\r\n"),
+            std::string::npos);
+  EXPECT_NE(data.find("\r\n\r\nHello\r\n..dot\r\n\r\n.\r\n"), std::string::npos);
+  EXPECT_EQ(data.rfind("\r\n\r\n.\r\n"), data.size() - 7) << "one empty line before the dot";
+
+  // Every line written is reported once, with its line end.
+  std::string joined;
+  for (auto& s : sent) {
+    EXPECT_EQ(s.substr(s.size() - 2), "\r\n");
+    joined += s;
+  }
+  EXPECT_EQ(joined, srv.Received());
+  EXPECT_EQ(received.front(), "220 mail.test ESMTP ready");
+  EXPECT_EQ(received.back(), "221 bye");
+  EXPECT_EQ(progress.back(), 100);
+}
+
+TEST_F(Smtp, TwoLineGreetingInOneSegment) {
+  ScriptedSmtpServer srv({Send("220-mail.test first line\r\n220 second\r\n"), Silent()});
+  std::vector<std::string> received;
+  smtp.OnReceiveTextFromSocket = [&](void*, const std::string& s) { received.push_back(s); };
+  smtp.TimeOut = 300;  // HELO then goes unanswered
+  ConnectTo(srv);
+  ASSERT_FALSE(received.empty());
+  EXPECT_EQ(received[0], "220 second");
+  EXPECT_TRUE(smtp.Failed);  // the HELO reply never came
+  EXPECT_EQ(errors.size(), 1u);
+}
+
+TEST_F(Smtp, ReplySplitMidLineAcrossSegments) {
+  ScriptedSmtpServer srv(Join({
+      {SendSplit({"220-multi\r\n22", "0 gre", "eting done\r\n"}, 40),
+       Expect("HELO " + HostName() + "\r\n"), SendSplit({"250-one\r\n250-tw", "o\r\n250 three\r\n"}, 40)},
+      QuitSteps()}));
+  std::vector<std::string> received;
+  smtp.OnReceiveTextFromSocket = [&](void*, const std::string& s) { received.push_back(s); };
+  ConnectTo(srv);
+  EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
+  EXPECT_EQ(received, (std::vector<std::string>{"220 greeting done", "250 three"}));
+  EXPECT_EQ(smtp.ReplyText, "three");
+  smtp.Quit();
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+}
+
+TEST_F(Smtp, BareCodeEndsAReplyAndLongTextIsCut) {
+  std::string letters;
+  for (int i = 0; i < 70; ++i) letters += static_cast<char>('a' + i % 26);
+  ScriptedSmtpServer srv({Send("220\r\n"), Expect("HELO " + HostName() + "\r\n"),
+                          Send("250 " + letters + "\r\n"), Expect("QUIT\r\n"), Send("221\r\n")});
+  ConnectTo(srv);
+  EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
+  EXPECT_EQ(smtp.ReplyText, letters.substr(0, 63));
+  smtp.Quit();
+  EXPECT_FALSE(smtp.Failed);
+  EXPECT_EQ(smtp.ReplyCode, "221");
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+}
+
+TEST_F(Smtp, GreetingRefused) {
+  ScriptedSmtpServer srv({Send("554 busy\r\n")});
+  ConnectTo(srv);
+  EXPECT_TRUE(smtp.Failed);
+  EXPECT_FALSE(smtp.Connected);
+  EXPECT_EQ(errors, (std::vector<std::string>{"554 busy"}));
+  EXPECT_EQ(quits, 1);
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+  EXPECT_EQ(srv.Received(), "") << "nothing said after a refusal";
+  EXPECT_THROW(smtp.Send(msg), std::runtime_error);
+}
+
+TEST_F(Smtp, SecondOfThreeRecipientsRejected) {
+  msg.SendTo = "a@x, b@x, c@x";
+  msg.CC = "d@x";
+  ScriptedSmtpServer srv(Join({Greeting(),
+                               {Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"),
+                                Expect("RCPT TO:<a@x>\r\n"), Send("250 ok\r\n"),
+                                Expect("RCPT TO:<b@x>\r\n"), Send("550 no such user\r\n")}}));
+  int after = 0;
+  smtp.OnAfterSend = [&](void*) { ++after; };
+  ConnectTo(srv);
+  ASSERT_FALSE(smtp.Failed);
+  EXPECT_TRUE(smtp.Send(msg));
+  EXPECT_TRUE(smtp.Failed);
+  EXPECT_FALSE(smtp.Connected);
+  EXPECT_EQ(errors, (std::vector<std::string>{"550 no such user"}));
+  EXPECT_EQ(after, 1);
+  EXPECT_EQ(progress, (std::vector<int>{100}));
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+  EXPECT_EQ(srv.Received().find("c@x"), std::string::npos);
+  EXPECT_EQ(srv.Received().find("DATA"), std::string::npos);
+  EXPECT_EQ(srv.Received().find("d@x"), std::string::npos);
+  smtp.Quit();  // already closed: nothing happens
+  EXPECT_EQ(quits, 1);
+  EXPECT_THROW(smtp.Send(msg), std::runtime_error);
+}
+
+TEST_F(Smtp, Reply251IsAFailure) {
+  ScriptedSmtpServer srv(Join({Greeting(),
+                               {Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"),
+                                Expect("RCPT TO:<to@example.org>\r\n"), Send("251 forwarded\r\n")}}));
+  ConnectTo(srv);
+  smtp.Send(msg);
+  EXPECT_TRUE(smtp.Failed);
+  EXPECT_EQ(smtp.ReplyCode, "251");
+  EXPECT_EQ(errors, (std::vector<std::string>{"251 forwarded"}));
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+}
+
+TEST_F(Smtp, OnlyBccRecipients) {
+  msg.SendTo = "";
+  msg.BCC = "Hidden@X.org";
+  ScriptedSmtpServer srv(Join({Greeting(), Transaction("Sender@Example.org", {"hidden@x.org"}),
+                               QuitSteps()}));
+  ConnectTo(srv);
+  EXPECT_TRUE(smtp.Send(msg));
+  EXPECT_FALSE(smtp.Failed);
+  smtp.Quit();
+  ASSERT_TRUE(srv.Wait()) << srv.Failure();
+  ASSERT_EQ(srv.Data().size(), 1u);
+  EXPECT_NE(srv.Data()[0].find("\r\nTo: \r\n"), std::string::npos);
+  EXPECT_EQ(srv.Data()[0].find("idden"), std::string::npos) << "Bcc never in the message";
+}
+
+TEST_F(Smtp, SilentServerTimesOut) {
+  ScriptedSmtpServer srv(Join({Greeting(), {Silent()}}));
+  ConnectTo(srv);
+  ASSERT_FALSE(smtp.Failed);
+  smtp.TimeOut = 300;
+  int pumps = 0;
+  vok::SetProcessMessagesHook([&] { ++pumps; });
+  EXPECT_TRUE(smtp.Send(msg));
+  vok::SetProcessMessagesHook(nullptr);
+  EXPECT_TRUE(smtp.Failed);
+  EXPECT_FALSE(smtp.Connected);
+  EXPECT_EQ(errors.size(), 1u);
+  EXPECT_EQ(smtp.ReplyCode, "");
+  EXPECT_NE(smtp.ReplyText.find("No reply"), std::string::npos) << smtp.ReplyText;
+  EXPECT_GT(pumps, 1) << "the window runs while waiting";
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+}
+
+TEST_F(Smtp, ServerClosingMidData) {
+  std::string big(300000, 'x');
+  TempDir dir;
+  WriteFile(dir.file("big.bin"), big);
+  msg.AttachedFiles.AddFile(dir.file("big.bin"));
+  ScriptedSmtpServer srv(Join({Greeting(),
+                               {Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"),
+                                Expect("RCPT TO:<to@example.org>\r\n"), Send("250 ok\r\n"),
+                                Expect("DATA\r\n"), Send("354 go\r\n"), Expect("Message-Id: "),
+                                CloseConnection()}}));
+  ConnectTo(srv);
+  ASSERT_FALSE(smtp.Failed);
+  bool threw = false;
+  try {
+    smtp.Send(msg);
+  } catch (const ESocketError&) {
+    threw = true;  // a reset seen while reading the reply is a socket error
+  }
+  EXPECT_TRUE(smtp.Failed);
+  EXPECT_FALSE(smtp.Connected);
+  EXPECT_EQ(errors.size(), 1u) << "reported once" << (threw ? " (threw)" : "");
+  EXPECT_EQ(quits, 1);
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+}
+
+TEST_F(Smtp, ServerClosingBeforeReply) {
+  ScriptedSmtpServer srv(Join({Greeting(), {Expect("MAIL FROM:<Sender@Example.org>\r\n"),
+                                            CloseConnection()}}));
+  ConnectTo(srv);
+  smtp.Send(msg);
+  EXPECT_TRUE(smtp.Failed);
+  EXPECT_FALSE(smtp.Connected);
+  EXPECT_EQ(errors.size(), 1u);
+  EXPECT_NE(smtp.ReplyText.find("closed"), std::string::npos) << smtp.ReplyText;
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+}
+
+TEST_F(Smtp, PortTextThatIsNotANumberMeans25) {
+  // 0.0.0.0 is never dialled, so this checks the choice without a port 25.
+  for (const char* port : {"smtp", "", "12x"}) {
+    smtp.Host = "0.0.0.0";
+    smtp.Port = port;
+    smtp.Connect();
+    EXPECT_TRUE(smtp.Failed);
+    EXPECT_EQ(smtp.ClientSocket().Port(), 25) << port;
+    EXPECT_NE(smtp.ReplyText.find("'connect'"), std::string::npos) << smtp.ReplyText;
+    EXPECT_TRUE(errors.empty()) << "no OnError for a connection that never opened";
+  }
+}
+
+TEST_F(Smtp, DottedAddressUsedWithoutLookupNameResolved) {
+  ScriptedSmtpServer srv(Join({Greeting(), QuitSteps()}));
+  ConnectTo(srv);
+  EXPECT_EQ(smtp.ClientSocket().Address(), "127.0.0.1");
+  EXPECT_EQ(smtp.ClientSocket().Host(), "");
+  smtp.Quit();
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+
+  ScriptedSmtpServer srv2(Join({Greeting(), QuitSteps()}));
+  smtp.Host = "localhost";
+  smtp.Port = std::to_string(srv2.Port());
+  smtp.Connect();
+  EXPECT_EQ(smtp.ClientSocket().Host(), "localhost");
+  EXPECT_EQ(smtp.ClientSocket().Address(), "");
+  EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
+  smtp.Quit();
+  EXPECT_TRUE(srv2.Wait()) << srv2.Failure();
+}
+
+TEST_F(Smtp, ConnectAgainToSameServerStartsAfresh) {
+  ScriptedSmtpServer srv(Join({Greeting(), {NextConnection()}, Greeting(), QuitSteps()}));
+  ConnectTo(srv);
+  ASSERT_FALSE(smtp.Failed);
+  ConnectTo(srv);
+  EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
+  EXPECT_TRUE(smtp.Connected);
+  smtp.Quit();
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+  EXPECT_EQ(srv.Connections(), 2);
+}
+
+TEST_F(Smtp, EnvelopeInjectionRefusedBeforeAnythingIsSent) {
+  ScriptedSmtpServer srv(Join({Greeting(), QuitSteps()}));
+  ConnectTo(srv);
+  ASSERT_FALSE(smtp.Failed);
+  for (std::string bad : {"a@x\r\nRCPT TO:evil@x", "a@x>", "x<a@x", "a@x\nb"}) {
+    TVokMsg m;
+    m.From = "me@x";
+    m.SendTo = bad;
+    EXPECT_THROW(smtp.Send(m), std::invalid_argument) << bad;
+    m.SendTo = "ok@x";
+    m.From = bad;
+    EXPECT_THROW(smtp.Send(m), std::invalid_argument) << bad;
+  }
+  EXPECT_TRUE(smtp.Connected);
+  smtp.Quit();
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+  EXPECT_EQ(srv.Received(), "HELO " + HostName() + "\r\nQUIT\r\n");
+}
+
+TEST_F(Smtp, InputChecks) {
+  try {
+    smtp.Send(msg);
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Not connected.");
+  }
+  ScriptedSmtpServer srv(Join({Greeting(), QuitSteps()}));
+  ConnectTo(srv);
+  TVokMsg m;
+  m.SendTo = "a@x";
+  try {
+    smtp.Send(m);
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "\"From\" field not specified.");
+  }
+  m.From = "me@x";
+  m.SendTo = "";
+  try {
+    smtp.Send(m);
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "\"SendTo\" field not specified.");
+  }
+  EXPECT_FALSE(smtp.Failed);
+  smtp.Quit();
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+}
+
+TEST_F(Smtp, ProgressThresholds) {
+  auto run = [&](int lineCount) {
+    progress.clear();
+    ScriptedSmtpServer srv(Join({Greeting(), Transaction("me@x", {"a@x"}), QuitSteps()}));
+    ConnectTo(srv);
+    TMessageLines lines;
+    for (int i = 0; i < lineCount; ++i) lines.Add("line " + std::to_string(i));
+    EXPECT_EQ(smtp.SendTransaction("me@x", {"a@x"}, lines), 1);
+    smtp.Quit();
+    EXPECT_TRUE(srv.Wait()) << srv.Failure();
+    return progress;
+  };
+  EXPECT_EQ(run(4), (std::vector<int>{25, 50, 75, 100, 100}));
+  EXPECT_EQ(run(25), (std::vector<int>{12, 20, 32, 40, 52, 60, 72, 80, 92, 100, 100}));
+}
+
+TEST_F(Smtp, EmptyListSendsNothing) {
+  TMessageLines lines;
+  EXPECT_EQ(smtp.SendTransaction("me@x", {}, lines), 1);
+}
+
+TEST_F(Smtp, AbortedWhileWritingLines) {
+  ScriptedSmtpServer srv(Join({Greeting(),
+                               {Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"),
+                                Expect("RCPT TO:<to@example.org>\r\n"), Send("250 ok\r\n"),
+                                Expect("DATA\r\n"), Send("354 go\r\n")}}));
+  ConnectTo(srv);
+  smtp.OnSendProgress = [&](void*, uint16_t p) {
+    progress.push_back(p);
+    smtp.Aborted = true;
+  };
+  smtp.Send(msg);
+  EXPECT_TRUE(smtp.Failed);
+  EXPECT_FALSE(smtp.Connected);
+  EXPECT_EQ(errors, (std::vector<std::string>{"354 go"}));
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+  EXPECT_EQ(srv.Received().find("\r\n.\r\n"), std::string::npos) << "no end of data";
+  // A connect with an accepted greeting clears Aborted.
+  ScriptedSmtpServer srv2(Join({Greeting(), QuitSteps()}));
+  ConnectTo(srv2);
+  EXPECT_FALSE(smtp.Aborted);
+  smtp.Quit();
+  EXPECT_TRUE(srv2.Wait()) << srv2.Failure();
+}
+
+TEST_F(Smtp, AbortedQuitSendsNothing) {
+  ScriptedSmtpServer srv(Greeting());
+  ConnectTo(srv);
+  smtp.Aborted = true;
+  smtp.Quit();
+  EXPECT_FALSE(smtp.Connected);
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+  EXPECT_EQ(srv.Received(), "HELO " + HostName() + "\r\n");
+}
+
+TEST_F(Smtp, UnreadableFileStopsBeforeAnyCommand) {
+  ScriptedSmtpServer srv(Join({Greeting(), QuitSteps()}));
+  ConnectTo(srv);
+  int before = 0;
+  smtp.OnBeforeSend = [&](void*) { ++before; };
+  msg.AttachedFiles.AddFile("/nonexistent/file.txt");
+  EXPECT_THROW(smtp.Send(msg), EFOpenError);
+  EXPECT_EQ(before, 0);
+  EXPECT_TRUE(smtp.Connected);
+  smtp.Quit();
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+  EXPECT_EQ(srv.Received(), "HELO " + HostName() + "\r\nQUIT\r\n");
+}
+
+TEST_F(Smtp, RefusedConnectionSetsFailedWithoutOnError) {
+  int port;
+  {
+    ScriptedSmtpServer srv({});
+    port = srv.Port();
+    srv.Stop();
+  }
+  smtp.Host = "127.0.0.1";
+  smtp.Port = std::to_string(port);
+  smtp.Connect();
+  EXPECT_TRUE(smtp.Failed);
+  EXPECT_NE(smtp.ReplyText.find("Windows socket error"), std::string::npos) << smtp.ReplyText;
+  EXPECT_TRUE(errors.empty());
+}
+
+}  // namespace

@@ -1,0 +1,298 @@
+// The message writer: exact header blocks and bodies, encode events, errors.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "TempDir.h"
+#include "VokSMTP.h"
+#include "vok_util.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class Writer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vok::SetApplicationTitle("Sendorix 1.3");
+    smtp.Host = "mail.example.org";
+    msg.From = "me@example.org";
+    msg.SendTo = "you@example.org";
+    msg.Subject = "Hello";
+    msg.Date = "Wed, 9 Jun 1999 07:05:03 +0300";
+  }
+
+  // Builds, checks the Message-Id line's form, and puts "ID" in its place.
+  Lines Build() {
+    auto built = smtp.BuildMessage(msg);
+    EXPECT_TRUE(built.has_value());
+    if (!built) return {};
+    Lines lines = built->ToVector();
+    EXPECT_TRUE(std::regex_match(lines.at(0),
+                                 std::regex(R"(Message-Id: <VOK\.[0-9.]{11}[a-t]{8}@.*>)")))
+        << lines.at(0);
+    lines[0] = "Message-Id: ID";
+    return lines;
+  }
+
+  // The boundary from the multipart header (checked for its form).
+  static std::string BoundaryOf(const Lines& lines) {
+    for (const auto& l : lines) {
+      std::smatch m;
+      if (std::regex_match(l, m, std::regex(R"re(Content-Type: multipart/mixed; boundary="(--_VOK_bound_[a-y]{12})")re")))
+        return m[1];
+    }
+    ADD_FAILURE() << "no multipart header";
+    return "";
+  }
+
+  TVokSMTP smtp;
+  TVokMsg msg;
+  testsupport::TempDir dir;
+};
+
+TEST_F(Writer, SinglePartEightBit) {
+  msg.Text = {"First line", ".", ".starts with dot", " .space first", "", "last"};
+  msg.CC = "cc@example.org";
+  msg.BCC = "hidden@example.org";
+  msg.ExtraHeaders = {"X-Extra: 1"};
+  Lines expected = {
+      "Message-Id: ID",
+      "Date: Wed, 9 Jun 1999 07:05:03 +0300",
+      "X-Priority: 3",
+      "From: me@example.org",
+      "X-Mailer: Sendorix 1.3",
+      "To: you@example.org",
+      "CC: cc@example.org",
+      "MIME-Version: 1.0",
+      "Subject: Hello",
+      "Content-Type: Text/Plain; charset=ISO-8859-1",
+      "Content-Transfer-Encoding: 8Bit",
+      "X-Extra: 1",
+      "",
+      "First line",
+      "..",
+      "..starts with dot",
+      " .space first",
+      "",
+      "last",
+  };
+  EXPECT_EQ(Build(), expected);
+  EXPECT_EQ(msg.Subject, "Hello");
+}
+
+TEST_F(Writer, OptionalHeadersAndFromForms) {
+  msg.InReplyTo = "<x@y>";
+  msg.ReplyTo = "reply@example.org";
+  msg.UserName = "Ivan";
+  msg.Priority = prHighest;
+  msg.SendTo = "";
+  msg.BCC = "b@x";
+  Lines l = Build();
+  EXPECT_EQ(l[1], "In-Reply-To: <x@y>");
+  EXPECT_EQ(l[3], "X-Priority: 1");
+  EXPECT_EQ(l[4], "From: \"Ivan\" <me@example.org>");
+  EXPECT_EQ(l[5], "Reply-To: reply@example.org");
+  EXPECT_EQ(l[7], "To: ");
+  for (const auto& line : l) EXPECT_EQ(line.find("b@x"), std::string::npos) << "BCC leaked";
+
+  msg.From = "localonly";
+  msg.Priority = prLowest;
+  l = Build();
+  EXPECT_EQ(l[4], "From: \"Ivan\" <localonly@mail.example.org>");
+  EXPECT_EQ(l[3], "X-Priority: 5");
+  msg.UserName = "";
+  msg.From = "\"Odd\" <odd@x>";
+  EXPECT_EQ(Build()[4], "From: \"Odd\" <odd@x>");
+}
+
+TEST_F(Writer, Base64TextAndEncodedSubject) {
+  msg.TextEncoding = teBase64;
+  msg.CharSet = "koi8-r";
+  msg.Subject = "abc";
+  msg.Text = {"abc"};
+  Lines l = Build();
+  EXPECT_EQ(msg.Subject, "=?koi8-r?B?YWJj?=");
+  Lines tail(l.end() - 5, l.end());
+  EXPECT_EQ(tail, (Lines{"Subject: =?koi8-r?B?YWJj?=", "Content-Type: Text/Plain; charset=koi8-r",
+                         "Content-Transfer-Encoding: base64", "", "YWJjDQo="}));
+
+  // A long subject stays one unbroken word; a long text wraps at 76.
+  msg.Subject = std::string(100, 's');
+  msg.Text = {std::string(100, 't')};
+  l = Build();
+  const std::string& subj = l[l.size() - 6];
+  ASSERT_EQ(subj.rfind("Subject: =?koi8-r?B?", 0), 0u) << subj;
+  EXPECT_EQ(subj.find('\r'), std::string::npos);
+  EXPECT_EQ(subj.size(), std::string("Subject: =?koi8-r?B?" "?=").size() + 136);
+  EXPECT_EQ(l[l.size() - 2].size(), 76u);
+  EXPECT_EQ(l.back().size(), 60u);
+  EXPECT_EQ(l.back().substr(56), "dA0K");
+}
+
+TEST_F(Writer, Base64EmptyTextAndSubject) {
+  msg.TextEncoding = teBase64;
+  msg.Subject = "";
+  msg.Text.clear();
+  Lines l = Build();
+  EXPECT_EQ(l.back(), "");  // the separator; no body lines
+  EXPECT_EQ(l[l.size() - 4], "Subject: =?ISO-8859-1?B?" "?=");
+}
+
+TEST_F(Writer, TextCopySplitsEmbeddedBreaksAndStopsAtZero) {
+  msg.Text = {"a\r\nb\rc\nd", std::string("e\0hidden", 8), "never"};
+  Lines l = Build();
+  Lines body(l.end() - 5, l.end());
+  EXPECT_EQ(body, (Lines{"a", "b", "c", "d", "e"}));
+}
+
+TEST_F(Writer, MultipartWithFiles) {
+  std::string abc = dir.file("abc.txt");
+  testsupport::WriteFile(abc, "abc");
+  std::string empty = dir.file("empty.bin");
+  testsupport::WriteFile(empty, "");
+  msg.Text = {"Body", ".dot"};
+  msg.ExtraHeaders = {"X-Extra: 2"};
+  msg.AttachedFiles.AddFile(abc);
+  msg.AttachedFiles.AddFile(empty);
+  Lines l = Build();
+  std::string b = BoundaryOf(l);
+  std::string d = "--" + b;
+  Lines expected = {
+      "Message-Id: ID",
+      "Date: Wed, 9 Jun 1999 07:05:03 +0300",
+      "X-Priority: 3",
+      "From: me@example.org",
+      "X-Mailer: Sendorix 1.3",
+      "To: you@example.org",
+      "MIME-Version: 1.0",
+      "Subject: Hello",
+      "Content-Type: multipart/mixed; boundary=\"" + b + "\"",
+      "X-Extra: 2",
+      "",
+      d,
+      "Content-Type: Text/Plain; charset=ISO-8859-1",
+      "Content-Transfer-Encoding: 8Bit",
+      "",
+      "Body",
+      "..dot",
+      d,
+      "Content-Type: text/plain; name=\"abc.txt\"",
+      "Content-Transfer-Encoding: base64",
+      "Content-Disposition: inline; FileName=\"abc.txt\"",
+      "",
+      "YWJj",
+      d,
+      "Content-Type: application/octet-stream; name=\"empty.bin\"",
+      "Content-Transfer-Encoding: base64",
+      "Content-Disposition: inline; FileName=\"empty.bin\"",
+      "",
+      "",
+      d + "--",
+      "",
+  };
+  EXPECT_EQ(l, expected);
+  EXPECT_EQ(d.substr(0, 4), "----");
+  EXPECT_EQ(msg.AttachedFiles[0].EncodedLines.Count(), 1u);
+}
+
+TEST_F(Writer, NoHeaderInjection) {
+  msg.Subject = "Hi\r\nBcc: victim@x";
+  msg.SendTo = "you@x\nX-Evil: 1";
+  msg.CC = "cc@x\r";
+  msg.UserName = "Name\r\nX-Evil: 2";
+  msg.ReplyTo = "r@x\r\n\r\nbody";
+  msg.ExtraHeaders = {"X-Ok: 1\r\nX-Evil: 3"};
+  std::string f = dir.file("evil\r\nX-Evil: 4.txt");
+  testsupport::WriteFile(f, "x");
+  msg.AttachedFiles.AddFile(f);
+  Lines l = Build();
+  for (const auto& line : l) {
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    EXPECT_NE(line.rfind("X-Evil", 0), 0u) << line;
+    EXPECT_NE(line.rfind("Bcc", 0), 0u) << line;
+  }
+  EXPECT_NE(std::find(l.begin(), l.end(), "Subject: Hi Bcc: victim@x"), l.end());
+  EXPECT_NE(std::find(l.begin(), l.end(), "Content-Disposition: inline; FileName=\"evil X-Evil: 4.txt\""),
+            l.end());
+}
+
+TEST_F(Writer, QuotesAndBackslashesInNamesAreEscaped) {
+  std::string f = dir.file("a \"quoted\" \\name.pdf");
+  testsupport::WriteFile(f, "x");
+  msg.AttachedFiles.AddFile(f);
+  msg.UserName = "Big \"Boss\"";
+  Lines l = Build();
+  EXPECT_EQ(l[3], "From: \"Big \\\"Boss\\\"\" <me@example.org>");
+  EXPECT_NE(std::find(l.begin(), l.end(),
+                      "Content-Type: application/pdf; name=\"a \\\"quoted\\\" \\\\name.pdf\""),
+            l.end());
+}
+
+TEST_F(Writer, EncodeEventsAndPercentages) {
+  std::vector<std::string> events;
+  smtp.OnEncodeStart = [&](void* s, const std::string& name, int64_t size) {
+    EXPECT_EQ(s, &smtp);
+    events.push_back("start " + name + " " + std::to_string(size));
+  };
+  smtp.OnEncodeProgress = [&](void*, uint16_t p) { events.push_back(std::to_string(p)); };
+  smtp.OnEncodeEnd = [&](void*) { events.push_back("end"); };
+  std::string f2500 = dir.file("f2500");
+  testsupport::WriteFile(f2500, std::string(2500, 'z'));
+  std::string f1024 = dir.file("f1024");
+  testsupport::WriteFile(f1024, std::string(1024, 'z'));
+  std::string f0 = dir.file("f0");
+  testsupport::WriteFile(f0, "");
+  msg.AttachedFiles.AddFile(f2500);
+  msg.AttachedFiles.AddFile(f1024);
+  msg.AttachedFiles.AddFile(f0);
+  Build();
+  EXPECT_EQ(events, (Lines{"start f2500 2500", "41", "82", "100", "end", "start f1024 1024", "100",
+                           "100", "end", "start f0 0", "100", "end"}));
+  EXPECT_EQ(smtp.EncodePercent, 100);
+  // Round trip of the stored lines.
+  std::string all(msg.AttachedFiles[0].EncodedLines.Chars());
+  EXPECT_EQ(all, Base64Encode(std::string(2500, 'z')));
+  EXPECT_EQ(msg.AttachedFiles[0].EncodedLines.Count(), (3336u + 75) / 76);
+}
+
+TEST_F(Writer, AbortedWhileEncodingLeavesNothing) {
+  std::string f = dir.file("big");
+  testsupport::WriteFile(f, std::string(100000, 'q'));
+  msg.AttachedFiles.AddFile(f);
+  msg.AttachedFiles.AddFile(f);
+  int ends = 0;
+  smtp.OnEncodeProgress = [&](void*, uint16_t p) { if (p >= 30) smtp.Aborted = true; };
+  smtp.OnEncodeEnd = [&](void*) { ++ends; };
+  EXPECT_FALSE(smtp.BuildMessage(msg).has_value());
+  EXPECT_EQ(ends, 0);
+  EXPECT_TRUE(msg.AttachedFiles[0].EncodedLines.Empty());
+  EXPECT_TRUE(msg.AttachedFiles[1].EncodedLines.Empty());
+}
+
+TEST_F(Writer, AbortedAfterAFileStopsBeforeTheNext) {
+  std::string f = dir.file("small");
+  testsupport::WriteFile(f, "abc");
+  msg.AttachedFiles.AddFile(f);
+  msg.AttachedFiles.AddFile(f);
+  int starts = 0;
+  smtp.OnEncodeStart = [&](void*, const std::string&, int64_t) { ++starts; };
+  smtp.OnEncodeEnd = [&](void*) { smtp.Aborted = true; };
+  EXPECT_FALSE(smtp.BuildMessage(msg).has_value());
+  EXPECT_EQ(starts, 1);
+}
+
+TEST_F(Writer, MissingFileRaisesCannotOpen) {
+  msg.AttachedFiles.AddFile(dir.file("missing.txt"));
+  try {
+    smtp.BuildMessage(msg);
+    FAIL() << "expected an error";
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open file " + dir.file("missing.txt"));
+  }
+  TVokMsg m2;
+  m2.AttachedFiles.AddFile(dir.path());  // a folder is not a readable file
+  EXPECT_THROW(smtp.BuildMessage(m2), EFOpenError);
+}
+
+}  // namespace
