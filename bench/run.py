@@ -74,12 +74,14 @@ def start_sink(sink, delay_ms=0):
 
 
 def finish_sink(proc):
-    try:
-        out, _ = proc.communicate(timeout=30)
-    except subprocess.TimeoutExpired:
-        proc.send_signal(signal.SIGTERM)
-        out, _ = proc.communicate(timeout=10)
-    counts = {}
+    """Waits for the sink (it ends with its connection); returns its counts and CPU seconds."""
+    timer = threading.Timer(30, proc.send_signal, (signal.SIGTERM,))
+    timer.start()
+    out = proc.stdout.read()
+    _, status, ru = os.wait4(proc.pid, 0)
+    timer.cancel()
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    counts = {"cpu": ru.ru_utime + ru.ru_stime}
     for line in out.splitlines():
         if line.startswith("COUNTS "):
             for item in line.split()[1:]:
@@ -211,8 +213,8 @@ def main():
                     r = one_run(program, tools, files, tmp)
                     r["mibs"] = size / MIB / r["wall"]
                     results.setdefault((name, program), []).append(r)
-                    line = "%s %-4s run %d: wall %.3f s, cpu %.3f s, rss %.1f MiB" % (
-                        name, program, i + 1, r["wall"], r["cpu"], r["rss_kib"] / 1024)
+                    line = "%s %-4s run %d: wall %.3f s, cpu %.3f s, rss %.1f MiB (sink cpu %.3f s)" % (
+                        name, program, i + 1, r["wall"], r["cpu"], r["rss_kib"] / 1024, r["counts"]["cpu"])
                     if program == "ours":
                         line += ", hook max %s ms (%d intervals over 25 ms)" % (fmt(r["hook_ms"], 1), r["hook_over"])
                     if not r["ok"]:
@@ -248,22 +250,23 @@ def report(names, programs, results, slow, failures, runs):
                            subprocess.run(["curl", "--version"], capture_output=True, text=True).stdout.split()[1]
                            if shutil.which("curl") else "absent"),
          "",
-         "| workload | program | wall s | CPU s | peak RSS MiB | MiB/s | longest UI-hook interval ms | runs ok |",
-         "|---|---|---:|---:|---:|---:|---:|---:|"]
+         "| workload | program | wall s | CPU s | peak RSS MiB | MiB/s | longest UI-hook interval ms | sink CPU s | runs ok |",
+         "|---|---|---:|---:|---:|---:|---:|---:|---:|"]
     med_of = {}
     for name in names:
         for program in programs:
             rs = results.get((name, program), [])
             m = {k: med([r[k] for r in rs]) for k in ("wall", "cpu", "mibs")}
             m["rss"] = med([r["rss_kib"] / 1024 for r in rs])
+            m["sink"] = med([r["counts"].get("cpu", float("nan")) for r in rs])
             m["hook"] = med([r["hook_ms"] for r in rs]) if program == "ours" else float("nan")
             m["hook_max"] = max([r["hook_ms"] for r in rs], default=float("nan")) if program == "ours" else float("nan")
             m["encoded"] = med([r["counts"].get("bytes", 0) / max(1, r["counts"].get("messages", 1)) / MIB for r in rs])
             med_of[(name, program)] = m
-            L.append("| %s | %s | %s | %s | %s | %s | %s | %d/%d |" % (
+            L.append("| %s | %s | %s | %s | %s | %s | %s | %s | %d/%d |" % (
                 name, program, fmt(m["wall"], 3), fmt(m["cpu"], 3), fmt(m["rss"], 1), fmt(m["mibs"], 1),
                 "" if program != "ours" else "%s (max %s)" % (fmt(m["hook"], 1), fmt(m["hook_max"], 1)),
-                sum(r["ok"] for r in rs), len(rs)))
+                fmt(m["sink"], 3), sum(r["ok"] for r in rs), len(rs)))
     if "ours" in programs and "curl" in programs:
         L += ["", "| workload | wall ours/curl | CPU ours/curl | RSS ours/curl |", "|---|---:|---:|---:|"]
         for name in names:
