@@ -159,13 +159,15 @@ void TCustomWinSocket::Close()
     std::lock_guard<std::recursive_mutex> guard(FLock);
     if (FSocket < 0)
         return;
-    if (FConnected && FOwner && FOwner->OnDisconnect)
+    // Not connected from here on, so a handler that closes again does not recurse.
+    const bool wasConnected = FConnected;
+    FConnected = false;
+    if (wasConnected && FOwner && FOwner->OnDisconnect)
         FOwner->OnDisconnect(FOwner, this);
     if (FSocket < 0)   // the handler may have closed it already
         return;
     int fd = FSocket;
     FSocket = -1;
-    FConnected = false;
     // On Linux the descriptor is released even when close reports EINTR.
     if (::close(fd) != 0 && errno != EINTR)
         RaiseSystemError(errno, "closesocket");

@@ -424,3 +424,51 @@ TEST(ClientSocketIo, ErrorHandlerMayClearTheCode)
     EXPECT_EQ(n, -1);
     EXPECT_FALSE(cs.Active());
 }
+
+TEST(ClientSocketClose, HandlersThatCloseAgainDoNotRecurse)
+{
+    Listener l;
+    TClientSocket cs;
+    int disconnects = 0;
+    bool activeSeen = true;
+    cs.OnDisconnect = [&](void*, TCustomWinSocket* s) {
+        ++disconnects;
+        activeSeen = cs.Active();
+        s->Close();   // what an owner's clean-up may well do
+    };
+    cs.SetAddress("127.0.0.1");
+    cs.SetPort(l.port());
+    cs.Open();
+    cs.Close();
+    EXPECT_EQ(disconnects, 1);
+    EXPECT_FALSE(activeSeen);
+    EXPECT_EQ(cs.Socket().SocketHandle(), -1);
+    cs.Close();
+    EXPECT_EQ(disconnects, 1);
+}
+
+TEST(ClientSocketClose, IdleHandlerMayAbandonAConnectInProgress)
+{
+    Listener l(0);   // full accept queue: the connect stays pending
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(l.port()));
+        ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        fillers.push_back(f);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    TClientSocket cs;
+    cs.SetAddress("127.0.0.1");
+    cs.SetPort(l.port());
+    cs.ConnectTimeoutMs = 5000;
+    cs.OnIdle = [&] { cs.Close(); };
+    EXPECT_EQ(OpenError(cs), SysText(ECONNABORTED, "connect"));
+    EXPECT_FALSE(cs.Active());
+    EXPECT_EQ(cs.Socket().SocketHandle(), -1);
+    for (int f : fillers)
+        ::close(f);
+}

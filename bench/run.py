@@ -1,0 +1,306 @@
+#!/usr/bin/python3
+"""Series-send benchmark: our mail engine against curl's SMTP client, same sink, same run.
+
+Builds the sink and the driver, generates the workloads (random bytes) into a temporary
+folder, alternates runs (ours, curl, ours, curl, ...), checks with the sink's counts that every
+message arrived over one connection, and prints a table of medians with the ratios ours/curl;
+the same table is written as Markdown (default bench/results.md).
+
+    bench/run.sh [--runs 5] [--workloads W1,W2,W3] [--no-slow] [--out FILE] [--no-build]
+"""
+import argparse
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+MIB = 1 << 20
+
+# name: (file count, file size, description)
+WORKLOADS = {
+    "W1": (20, 5 * MIB, "20 files of 5 MiB, one per message"),
+    "W2": (1000, 4 * 1024, "1000 files of 4 KiB, one per message"),
+    "W3": (1, 100 * MIB, "one file of 100 MiB"),
+}
+FROM = "bench@sendorix.test"
+TO = "sink@sendorix.test"
+RUN_TIMEOUT_S = 600
+
+
+def build(build_dir):
+    subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-G", "Ninja",
+                    "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], check=True, stdout=subprocess.DEVNULL)
+    targets = ["bench_sink"]
+    probe = subprocess.run(["cmake", "--build", build_dir, "--target", "help"],
+                           capture_output=True, text=True)
+    if "bench_driver" in probe.stdout:
+        targets.append("bench_driver")
+    subprocess.run(["cmake", "--build", build_dir, "-j", "2", "--target", *targets], check=True)
+
+
+def make_workload(folder, name):
+    count, size, _ = WORKLOADS[name]
+    wdir = os.path.join(folder, name)
+    os.makedirs(wdir)
+    files = []
+    for i in range(count):
+        path = os.path.join(wdir, "file%04d.bin" % (i + 1))
+        with open(path, "wb") as f:
+            left = size
+            while left:
+                n = min(left, 4 * MIB)
+                f.write(os.urandom(n))
+                left -= n
+        files.append(path)
+    return files
+
+
+def start_sink(sink, delay_ms=0):
+    args = [sink, "--once", "--idle-timeout-s", "60"]
+    if delay_ms:
+        args += ["--delay-ms", str(delay_ms)]
+    proc = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
+    line = proc.stdout.readline()
+    if not line.startswith("PORT "):
+        proc.kill()
+        raise RuntimeError("sink did not start: %r" % line)
+    return proc, int(line.split()[1])
+
+
+def finish_sink(proc):
+    """Waits for the sink (it ends with its connection); returns its counts and CPU seconds."""
+    timer = threading.Timer(30, proc.send_signal, (signal.SIGTERM,))
+    timer.start()
+    out = proc.stdout.read()
+    _, status, ru = os.wait4(proc.pid, 0)
+    timer.cancel()
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    counts = {"cpu": ru.ru_utime + ru.ru_stime}
+    for line in out.splitlines():
+        if line.startswith("COUNTS "):
+            for item in line.split()[1:]:
+                k, v = item.split("=")
+                counts[k] = int(v)
+    return counts
+
+
+def curl_config(path, port, files):
+    def q(s):
+        return '"' + s.replace("\\", "\\\\").replace('"', '\\"') + '"'
+    total = len(files)
+    blocks = []
+    for i, f in enumerate(files):
+        subject = "Bench %d(%d) %s" % (i + 1, total, os.path.basename(f))
+        blocks.append("\n".join([
+            "url = " + q("smtp://127.0.0.1:%d/bench" % port),
+            "mail-from = " + q(FROM),
+            "mail-rcpt = " + q(TO),
+            "header = " + q("Subject: " + subject),
+            "header = " + q("From: " + FROM),
+            "header = " + q("To: " + TO),
+            "form = " + q("=@%s;type=application/octet-stream;encoder=base64" % f),
+        ]))
+    with open(path, "w") as out:
+        out.write("\nnext\n".join(blocks) + "\n")
+
+
+def run_child(args, stdout_path):
+    """Runs one client; returns (exit status, wall s, user+sys s, peak RSS KiB)."""
+    with open(stdout_path, "w") as out:
+        t0 = time.monotonic()
+        proc = subprocess.Popen(args, stdout=out, stderr=subprocess.STDOUT)
+        timer = threading.Timer(RUN_TIMEOUT_S, proc.kill)
+        timer.start()
+        _, status, ru = os.wait4(proc.pid, 0)
+        wall = time.monotonic() - t0
+        timer.cancel()
+        proc.returncode = os.waitstatus_to_exitcode(status)
+    return proc.returncode, wall, ru.ru_utime + ru.ru_stime, ru.ru_maxrss
+
+
+def parse_result(path):
+    with open(path) as f:
+        lines = [l for l in f.read().splitlines() if l.startswith("RESULT ")]
+    if not lines:
+        return {}
+    head, _, reply = lines[-1].partition(" reply=")
+    res = dict(item.split("=", 1) for item in head.split()[1:])
+    if reply:
+        res["reply"] = reply
+    return res
+
+
+def one_run(program, tools, files, tmp, delay_ms=0):
+    sink, port = start_sink(tools["sink"], delay_ms)
+    out = os.path.join(tmp, "client.out")
+    try:
+        if program == "ours":
+            listing = os.path.join(tmp, "files.txt")
+            with open(listing, "w") as f:
+                f.write("\n".join(files) + "\n")
+            args = [tools["driver"], "--port", str(port), "--per-message", "1", "--list", listing]
+        else:
+            cfg = os.path.join(tmp, "curl.cfg")
+            curl_config(cfg, port, files)
+            args = [tools["curl"], "-sS", "-K", cfg]
+        status, wall, cpu, rss = run_child(args, out)
+    finally:
+        counts = finish_sink(sink)
+    r = {"status": status, "wall": wall, "cpu": cpu, "rss_kib": rss, "counts": counts}
+    if program == "ours":
+        res = parse_result(out)
+        r["hook_ms"] = float(res.get("max_hook_interval_ms", "nan"))
+        r["hook_over"] = int(res.get("hook_intervals_over_25ms", "-1"))
+        r["driver"] = res
+    with open(out, errors="replace") as f:
+        r["output"] = f.read()[-2000:]
+    ok = (status == 0 and counts.get("messages") == len(files) and counts.get("connections") == 1)
+    r["ok"] = ok
+    return r
+
+
+def med(values):
+    values = [v for v in values if v == v]
+    return statistics.median(values) if values else float("nan")
+
+
+def fmt(v, digits=2):
+    return "n/a" if v != v else "%.*f" % (digits, v)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--runs", type=int, default=5, help="runs per program and workload (default 5)")
+    ap.add_argument("--workloads", default="W1,W2,W3")
+    ap.add_argument("--build-dir", default=os.environ.get("SENDORIX_BUILD_DIR", os.path.join(ROOT, "build")))
+    ap.add_argument("--no-build", action="store_true")
+    ap.add_argument("--no-slow", action="store_true", help="skip the slow-reply (2 s) measurement")
+    ap.add_argument("--out", default=os.path.join(ROOT, "bench", "results.md"))
+    opts = ap.parse_args()
+
+    if not opts.no_build:
+        build(opts.build_dir)
+    tools = {"sink": os.path.join(opts.build_dir, "bench", "bench_sink"),
+             "driver": os.path.join(opts.build_dir, "bench", "bench_driver"),
+             "curl": shutil.which("curl")}
+    if not os.path.exists(tools["sink"]):
+        sys.exit("bench_sink not built in " + opts.build_dir)
+    programs = []
+    if os.path.exists(tools["driver"]):
+        programs.append("ours")
+    else:
+        print("bench_driver not built (needs the SMTP client): measuring curl alone", file=sys.stderr)
+    if tools["curl"]:
+        programs.append("curl")
+    if not programs:
+        sys.exit("nothing to measure")
+
+    names = [w.strip() for w in opts.workloads.split(",") if w.strip()]
+    results = {}
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="sendorix-bench-") as tmp:
+        for name in names:
+            files = make_workload(tmp, name)
+            size = sum(os.path.getsize(f) for f in files)
+            for i in range(opts.runs):
+                for program in programs:
+                    r = one_run(program, tools, files, tmp)
+                    r["mibs"] = size / MIB / r["wall"]
+                    results.setdefault((name, program), []).append(r)
+                    line = "%s %-4s run %d: wall %.3f s, cpu %.3f s, rss %.1f MiB (sink cpu %.3f s)" % (
+                        name, program, i + 1, r["wall"], r["cpu"], r["rss_kib"] / 1024, r["counts"]["cpu"])
+                    if program == "ours":
+                        line += ", hook max %s ms (%d intervals over 25 ms)" % (fmt(r["hook_ms"], 1), r["hook_over"])
+                    if not r["ok"]:
+                        line += "  FAILED (exit %d, sink %s): %s" % (r["status"], r["counts"], r["output"].strip()[-300:])
+                        failures.append((name, program, i + 1))
+                    print(line, flush=True)
+            shutil.rmtree(os.path.join(tmp, name))
+        slow = None
+        if "ours" in programs and not opts.no_slow:
+            wdir = os.path.join(tmp, "slow")
+            os.makedirs(wdir)
+            path = os.path.join(wdir, "slow.bin")
+            with open(path, "wb") as f:
+                f.write(os.urandom(256 * 1024))
+            slow = one_run("ours", tools, [path], tmp, delay_ms=2000)
+            print("slow replies (2 s each): wall %.1f s, hook max %s ms (%d intervals over 25 ms)%s" % (
+                slow["wall"], fmt(slow["hook_ms"], 1), slow["hook_over"], "" if slow["ok"] else "  FAILED"),
+                flush=True)
+
+    md = report(names, programs, results, slow, failures, opts.runs)
+    print()
+    print(md)
+    with open(opts.out, "w") as f:
+        f.write(md)
+    print("written: " + os.path.abspath(opts.out))
+    return 1 if failures or (slow and not slow["ok"]) else 0
+
+
+def report(names, programs, results, slow, failures, runs):
+    L = ["# Series-send benchmark", "",
+         "Medians of %d runs per program, runs alternated; sink and clients on 127.0.0.1; "
+         "%s; curl %s." % (runs, time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
+                           subprocess.run(["curl", "--version"], capture_output=True, text=True).stdout.split()[1]
+                           if shutil.which("curl") else "absent"),
+         "",
+         "| workload | program | wall s | CPU s | peak RSS MiB | MiB/s | longest UI-hook interval ms | sink CPU s | runs ok |",
+         "|---|---|---:|---:|---:|---:|---:|---:|---:|"]
+    med_of = {}
+    for name in names:
+        for program in programs:
+            rs = results.get((name, program), [])
+            m = {k: med([r[k] for r in rs]) for k in ("wall", "cpu", "mibs")}
+            m["rss"] = med([r["rss_kib"] / 1024 for r in rs])
+            m["sink"] = med([r["counts"].get("cpu", float("nan")) for r in rs])
+            m["hook"] = med([r["hook_ms"] for r in rs]) if program == "ours" else float("nan")
+            m["hook_max"] = max([r["hook_ms"] for r in rs], default=float("nan")) if program == "ours" else float("nan")
+            m["encoded"] = med([r["counts"].get("bytes", 0) / max(1, r["counts"].get("messages", 1)) / MIB for r in rs])
+            med_of[(name, program)] = m
+            L.append("| %s | %s | %s | %s | %s | %s | %s | %s | %d/%d |" % (
+                name, program, fmt(m["wall"], 3), fmt(m["cpu"], 3), fmt(m["rss"], 1), fmt(m["mibs"], 1),
+                "" if program != "ours" else "%s (max %s)" % (fmt(m["hook"], 1), fmt(m["hook_max"], 1)),
+                fmt(m["sink"], 3), sum(r["ok"] for r in rs), len(rs)))
+    if "ours" in programs and "curl" in programs:
+        L += ["", "| workload | wall ours/curl | CPU ours/curl | RSS ours/curl |", "|---|---:|---:|---:|"]
+        for name in names:
+            o, c = med_of[(name, "ours")], med_of[(name, "curl")]
+            L.append("| %s | %s | %s | %s |" % (name, fmt(o["wall"] / c["wall"]), fmt(o["cpu"] / c["cpu"]),
+                                                fmt(o["rss"] / c["rss"])))
+        L += ["", "Targets:", ""]
+
+        def target(label, value, limit):
+            state = "n/a" if value != value else ("met" if value <= limit else "NOT met")
+            L.append("- %s: %s (limit %s): %s" % (label, fmt(value), limit, state))
+        for name in names:
+            o, c = med_of[(name, "ours")], med_of[(name, "curl")]
+            if name == "W1":
+                target("W1 wall ours/curl", o["wall"] / c["wall"], 0.3)
+                target("W1 CPU ours/curl", o["cpu"] / c["cpu"], 0.3)
+                target("W1 longest UI-hook interval ms (median)", o["hook"], 25)
+            if name == "W2":
+                target("W2 wall ours/curl", o["wall"] / c["wall"], 1.0)
+            if name == "W3":
+                target("W3 wall ours/curl", o["wall"] / c["wall"], 0.3)
+                target("W3 peak RSS / encoded message size (%.1f MiB)" % o["encoded"], o["rss"] / o["encoded"], 1.6)
+                target("W3 longest UI-hook interval ms (median)", o["hook"], 25)
+        if slow:
+            target("slow replies (2 s) longest UI-hook interval ms (%d intervals over 25 ms)" % slow["hook_over"],
+                   slow["hook_ms"], 25)
+    elif slow:
+        L += ["", "Slow replies (2 s): longest UI-hook interval %s ms." % fmt(slow["hook_ms"], 1)]
+    if failures:
+        L += ["", "Failed runs: " + ", ".join("%s %s #%d" % f for f in failures)]
+    L.append("")
+    L.append("Workloads: " + "; ".join("%s %s" % (n, WORKLOADS[n][2]) for n in names) + ".")
+    return "\n".join(L) + "\n"
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,3 @@
+#!/bin/sh
+# Runs the series-send benchmark (ours against curl); see bench/run.py --help.
+exec /usr/bin/python3 "$(dirname "$0")/run.py" "$@"
