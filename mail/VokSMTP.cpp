@@ -13,7 +13,7 @@
 namespace {
 
 constexpr size_t kFlushAt = 64 * 1024;   // write in large pieces, not per line
-constexpr int kWaitSliceMs = 20;         // reply wait slice; the window runs between
+constexpr int kWaitSliceMs = 10;         // reply wait slice; the window runs between
 constexpr size_t kMaxPendingReply = 1 << 20;
 
 uint16_t RoundPercent(uint64_t part, uint64_t whole) {
