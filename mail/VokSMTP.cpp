@@ -139,7 +139,9 @@ std::string TVokSMTP::ReadReply() {
   replyFailed_ = false;
   Flush();
   using clock = std::chrono::steady_clock;
-  const auto deadline = clock::now() + std::chrono::milliseconds(TimeOut > 0 ? TimeOut : 0);
+  // A TimeOut of 0 or less would fail every reply at once; use the default.
+  const int limitMs = TimeOut > 0 ? TimeOut : 60000;
+  const auto deadline = clock::now() + std::chrono::milliseconds(limitMs);
   char buf[1024];
   for (;;) {
     // Complete lines only: a line split across receives is assembled first.
@@ -171,7 +173,7 @@ std::string TVokSMTP::ReadReply() {
     } else {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
       if (left.count() <= 0) {
-        why = "No reply from the server within " + std::to_string(TimeOut) + " ms.";
+        why = "No reply from the server within " + std::to_string(limitMs) + " ms.";
       } else {
         vok::PumpMessages();
         int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
