@@ -1,4 +1,5 @@
 // The string table and the language switch's non-window half.
+#include "Application.h"
 #include "ComDialogs.h"
 #include "Language.h"
 
@@ -178,4 +179,17 @@ TEST_F(LanguageTest, AGuardedSlotReturnsToTheEventLoop)
     const auto log = ComDialogsTest::TakeLog();
     ASSERT_EQ(log.size(), 1);
     EXPECT_EQ(log[0].Text, "Files list is empty");
+}
+
+TEST_F(LanguageTest, TheApplicationSafetyNetReportsEscapedExceptions)
+{
+    ComDialogsTest::SetRefuseUnanswered(true);
+    EXPECT_TRUE(NotifyGuarded([] { return true; }));
+    EXPECT_FALSE(NotifyGuarded([] { return false; }));
+    EXPECT_FALSE(NotifyGuarded([]() -> bool { Abort(); }));
+    EXPECT_FALSE(NotifyGuarded([]() -> bool { throw EInOutError("Cannot read \"a.zip\""); }));
+    const auto log = ComDialogsTest::TakeLog();
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_TRUE(log[0].ApplicationError);
+    EXPECT_EQ(log[0].Text, "Cannot read \"a.zip\"");
 }
