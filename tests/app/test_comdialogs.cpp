@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -361,4 +362,20 @@ TEST_F(ComDialogsTestCase, ApplicationErrorBoxIsAStockErrorBox)
     ASSERT_EQ(log.size(), 1);
     EXPECT_TRUE(log[0].ApplicationError);
     EXPECT_EQ(log[0].Result, mrOk);
+}
+
+TEST_F(ComDialogsTestCase, ClickInNextShownBoxPressesARealButton)
+{
+    ComDialogsTest::ClickInNextShownBox(mbNo);
+    EXPECT_EQ(yesNo(), mrNo);
+    // The box may open only after the command has pumped some events.
+    ComDialogsTest::ClickInNextShownBox(mbCancel);
+    QEventLoop pump;
+    QTimer::singleShot(30, &pump, &QEventLoop::quit);
+    pump.exec();
+    EXPECT_EQ(ComMessageDlg("Are you sure?", mtConfirmation, {mbOK, mbCancel}, 0), mrCancel);
+    // Asking for a button the box lacks closes it instead of hanging.
+    ComDialogsTest::ClickInNextShownBox(mbRetry);
+    EXPECT_EQ(yesNo(), mrCancel);
+    EXPECT_EQ(ComDialogsTest::TakeLog().size(), 3);
 }
