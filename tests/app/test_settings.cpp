@@ -4,6 +4,7 @@
 #include "Settings.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <gtest/gtest.h>
@@ -411,6 +412,38 @@ TEST(History, AllEightBoxesRoundTripThroughTheSettingsFile)
         EXPECT_EQ(back.Histories[b].size(), 20);
     }
     EXPECT_EQ(back.Histories[hbTempDir].first(), "EditTempDir-20");
+}
+
+// ---- The "Try it" script writes files the program reads as meant ----
+
+TEST(TryConfig, ScriptFilesLoadThroughTheProgramsReaders)
+{
+    QTemporaryDir dir;
+    const QString profile = dir.filePath(QStringLiteral("Try-local.smt"));
+    QProcess proc;
+    proc.start(QStringLiteral(TEST_PYTHON),
+               {QStringLiteral(TEST_SOURCE_DIR "/../scripts/try_server.py"),
+                QStringLiteral("write-config"), QStringLiteral("--program-dir"), dir.path(),
+                QStringLiteral("--profile"), profile, QStringLiteral("--port"),
+                QStringLiteral("2526"), QStringLiteral("--version"), QStringLiteral(SENDORIX_FILE_VERSION)});
+    ASSERT_TRUE(proc.waitForFinished(30000));
+    ASSERT_EQ(proc.exitCode(), 0) << proc.readAllStandardError().constData();
+
+    const TProgramSettings s = ReadSettings(SettingsFilePath(dir.path()));
+    EXPECT_FALSE(NeedsAddressBookQuestion(s)); // the newcomer is not asked on the first start
+    EXPECT_EQ(s.Language, 0);
+    EXPECT_TRUE(s.MailMode);
+    EXPECT_EQ(s.SMTPConfigFile, profile);
+    EXPECT_EQ(s.Histories[hbHost], QStringList{"127.0.0.1"});
+    EXPECT_FALSE(s.Histories[hbTo].isEmpty());
+    EXPECT_TRUE(s.JumpToProtocol);
+
+    const TSMTPProfile p = LoadSMTPProfile(s.SMTPConfigFile);
+    EXPECT_EQ(p.Server, "127.0.0.1");
+    EXPECT_EQ(p.Port, "2526");
+    EXPECT_EQ(PortFieldText(p.Port), "2526");
+    EXPECT_EQ(p.Encoding, 0);
+    EXPECT_FALSE(p.Account.isEmpty());
 }
 
 } // namespace
