@@ -23,11 +23,13 @@ struct TSMTPProfile
 };
 
 // Writes the profile to path, keeping other sections and keys of an existing file.
-// Throws EIniFileError ("Unable to write to <path>") and leaves the old file as it was.
+// Throws EIniFileError ("Unable to write to <path>") and leaves the old file as it was; the
+// caller then shows no "Settings saved" and keeps its current profile path.
 void SaveSMTPProfile(const QString &path, const TSMTPProfile &profile);
 
-// Reads the profile at path; absent keys (or a missing file) give the defaults above.
-// An "Encoding" other than 0 or 1 gives -1 (no selection).
+// Reads the profile at path; absent keys (or a missing file) give the defaults above, and the
+// path still becomes the current one. An "Encoding" other than 0 or 1 gives -1 (no selection).
+// An empty path means "no profile": the caller skips the call and its fields keep their values.
 TSMTPProfile LoadSMTPProfile(const QString &path);
 
 // Reserved for news profiles: they store nothing yet.
