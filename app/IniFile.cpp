@@ -1,0 +1,287 @@
+#include "IniFile.h"
+
+// Header-only use of the parser: we hand it UTF-8 and keep it away from its own converters.
+// Our own name comparison needs the template bodies, which the packaged header only gives with
+// SI_IMPLEMENTATION (its shared library holds the stock instantiations only).
+#define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
+#include <SimpleIni.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <QTextCodec>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Names compare without regard to case, Cyrillic included (names are UTF-8 in the store).
+struct NoCaseUtf8Less
+{
+    bool operator()(const char *a, const char *b) const
+    {
+        for (;; ++a, ++b) {
+            const unsigned char ca = static_cast<unsigned char>(*a);
+            const unsigned char cb = static_cast<unsigned char>(*b);
+            if (ca >= 0x80 || cb >= 0x80)
+                return QString::compare(QString::fromUtf8(a), QString::fromUtf8(b),
+                                        Qt::CaseInsensitive) < 0;
+            const int la = (ca >= 'A' && ca <= 'Z') ? ca + 32 : ca;
+            const int lb = (cb >= 'A' && cb <= 'Z') ? cb + 32 : cb;
+            if (la != lb)
+                return la < lb;
+            if (ca == 0)
+                return false;
+        }
+    }
+};
+
+using Store = CSimpleIniTempl<char, NoCaseUtf8Less, SI_ConvertA<char>>;
+
+TIniFile::WriteHook &writeHook()
+{
+    static TIniFile::WriteHook hook;
+    return hook;
+}
+
+QString cutValue(const QString &value)
+{
+    QString v = value.trimmed();
+    if (v.size() > TIniFile::MaxValueLength) {
+        int n = TIniFile::MaxValueLength;
+        if (v.at(n - 1).isHighSurrogate())
+            --n; // never split a character in two
+        v.truncate(n);
+        v = v.trimmed();
+    }
+    return v;
+}
+
+QByteArray nameBytes(const QString &name)
+{
+    return name.trimmed().toUtf8();
+}
+
+// Writes all of data to fd, through the test hook.
+bool writeAll(int fd, const QByteArray &data)
+{
+    qint64 done = 0;
+    const qint64 chunk = 4096;
+    while (done < data.size()) {
+        if (writeHook() && !writeHook()(done)) {
+            errno = ENOSPC;
+            return false;
+        }
+        const qint64 n = std::min(chunk, qint64(data.size()) - done);
+        const ssize_t w = ::write(fd, data.constData() + done, size_t(n));
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += w;
+    }
+    return true;
+}
+
+} // namespace
+
+EIniFileError::EIniFileError(const QString &message)
+    : std::runtime_error(message.toStdString()), message_(message)
+{
+}
+
+struct TIniFile::Data
+{
+    Store ini{true /*utf8*/, false /*multi-key*/, false /*multi-line*/};
+};
+
+TIniFile::TIniFile(const QString &fileName)
+    : d_(std::make_unique<Data>()), fileName_(fileName)
+{
+    d_->ini.SetSpaces(false); // key=value, as the files have always looked
+    d_->ini.SetQuotes(false);
+
+    QFile file(fileName);
+    if (!file.exists())
+        return;
+    if (!file.open(QIODevice::ReadOnly)) {
+        unreadable_ = true;
+        return;
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        unreadable_ = true;
+        return;
+    }
+    // A NUL would end the parser's view of the text early; nothing valid contains one.
+    bytes.replace('\0', ' ');
+
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString asUtf8 = utf8.decode(bytes);
+    if (utf8.hasError()) {
+        QTextCodec *cp1251 = QTextCodec::codecForName("Windows-1251");
+        bytes = cp1251->toUnicode(bytes).toUtf8();
+        wasWindows1251_ = true;
+    }
+    d_->ini.LoadData(bytes.constData(), size_t(bytes.size()));
+}
+
+TIniFile::~TIniFile() = default;
+
+QString TIniFile::ReadString(const QString &section, const QString &key,
+                             const QString &def) const
+{
+    const char *v = d_->ini.GetValue(nameBytes(section).constData(),
+                                     nameBytes(key).constData(), nullptr);
+    if (!v)
+        return def;
+    return cutValue(QString::fromUtf8(v));
+}
+
+int TIniFile::ReadInteger(const QString &section, const QString &key, int def) const
+{
+    const QString text = ReadString(section, key, QString());
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    return ok ? value : def;
+}
+
+bool TIniFile::ReadBool(const QString &section, const QString &key, bool def) const
+{
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+void TIniFile::WriteString(const QString &section, const QString &key, const QString &value)
+{
+    QString v = value;
+    v.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    v.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    v.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    v.replace(QChar(0), QLatin1Char(' '));
+    const QByteArray s = nameBytes(section), k = nameBytes(key), b = v.toUtf8();
+    const char *old = d_->ini.GetValue(s.constData(), k.constData(), nullptr);
+    if (old && b == old && d_->ini.SectionExists(s.constData()))
+        return;
+    d_->ini.SetValue(s.constData(), k.constData(), b.constData());
+    modified_ = true;
+}
+
+void TIniFile::WriteInteger(const QString &section, const QString &key, int value)
+{
+    WriteString(section, key, QString::number(value));
+}
+
+void TIniFile::WriteBool(const QString &section, const QString &key, bool value)
+{
+    WriteString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+bool TIniFile::SectionExists(const QString &section) const
+{
+    return d_->ini.SectionExists(nameBytes(section).constData());
+}
+
+bool TIniFile::ValueExists(const QString &section, const QString &key) const
+{
+    return d_->ini.KeyExists(nameBytes(section).constData(), nameBytes(key).constData());
+}
+
+QStringList TIniFile::ReadSections() const
+{
+    Store::TNamesDepend names;
+    d_->ini.GetAllSections(names);
+    names.sort(Store::Entry::LoadOrder());
+    QStringList out;
+    for (const auto &e : names)
+        out << QString::fromUtf8(e.pItem);
+    return out;
+}
+
+QStringList TIniFile::ReadSection(const QString &section) const
+{
+    Store::TNamesDepend names;
+    d_->ini.GetAllKeys(nameBytes(section).constData(), names);
+    names.sort(Store::Entry::LoadOrder());
+    QStringList out;
+    for (const auto &e : names)
+        out << QString::fromUtf8(e.pItem);
+    return out;
+}
+
+void TIniFile::EraseSection(const QString &section)
+{
+    if (d_->ini.Delete(nameBytes(section).constData(), nullptr))
+        modified_ = true;
+}
+
+void TIniFile::DeleteKey(const QString &section, const QString &key)
+{
+    if (d_->ini.Delete(nameBytes(section).constData(), nameBytes(key).constData()))
+        modified_ = true;
+}
+
+void TIniFile::SetWriteHookForTests(WriteHook hook)
+{
+    writeHook() = std::move(hook);
+}
+
+void TIniFile::UpdateFile()
+{
+    if (!modified_)
+        return;
+    const EIniFileError failure(QStringLiteral("Unable to write to %1").arg(fileName_));
+    if (unreadable_)
+        throw failure;
+
+    std::string text;
+    if (d_->ini.Save(text) < 0)
+        throw failure;
+    const QByteArray data(text.data(), qsizetype(text.size()));
+
+    // Replace what a link points to, not the link itself.
+    QString target = fileName_;
+    const QFileInfo info(fileName_);
+    if (info.isSymLink() && !info.canonicalFilePath().isEmpty())
+        target = info.canonicalFilePath();
+    const QByteArray targetPath = QFile::encodeName(target);
+
+    struct stat old{};
+    const bool hadOld = ::stat(targetPath.constData(), &old) == 0;
+
+    QByteArray tmpPath;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        tmpPath = targetPath + ".tmp" + QByteArray::number(qint64(::getpid())) + "-" +
+                  QByteArray::number(attempt);
+        fd = ::open(tmpPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        throw failure;
+
+    bool ok = writeAll(fd, data);
+    if (ok && hadOld)
+        ::fchmod(fd, old.st_mode & 07777); // keep the file's permissions
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(tmpPath.constData(), targetPath.constData()) == 0;
+    if (!ok) {
+        ::unlink(tmpPath.constData());
+        throw failure;
+    }
+    // Make the rename itself durable; failing here loses nothing, so it is not an error.
+    const QByteArray dir = QFile::encodeName(QFileInfo(target).absolutePath());
+    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    modified_ = false;
+    wasWindows1251_ = false;
+}

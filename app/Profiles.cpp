@@ -1,0 +1,64 @@
+#include "Profiles.h"
+
+#include "IniFile.h"
+
+#include <QFileInfo>
+
+namespace {
+const QString Section = QStringLiteral("SMTP");
+}
+
+void SaveSMTPProfile(const QString &path, const TSMTPProfile &profile)
+{
+    TIniFile ini(path);
+    ini.WriteString(Section, QStringLiteral("Server"), profile.Server);
+    // The field keeps its digits right-aligned; the blanks mean nothing once stored.
+    ini.WriteString(Section, QStringLiteral("Port"), profile.Port.trimmed());
+    ini.WriteString(Section, QStringLiteral("Account"), profile.Account);
+    ini.WriteString(Section, QStringLiteral("Name"), profile.Name);
+    ini.WriteInteger(Section, QStringLiteral("Encoding"), profile.Encoding);
+    ini.WriteString(Section, QStringLiteral("Reply-To"), profile.ReplyTo);
+    ini.UpdateFile();
+}
+
+TSMTPProfile LoadSMTPProfile(const QString &path)
+{
+    const TIniFile ini(path);
+    TSMTPProfile p;
+    p.Server = ini.ReadString(Section, QStringLiteral("Server"), QString());
+    p.Port = ini.ReadString(Section, QStringLiteral("Port"), QStringLiteral("25"));
+    p.Account = ini.ReadString(Section, QStringLiteral("Account"), QString());
+    p.Name = ini.ReadString(Section, QStringLiteral("Name"), QString());
+    const int encoding = ini.ReadInteger(Section, QStringLiteral("Encoding"), 0);
+    p.Encoding = (encoding == 0 || encoding == 1) ? encoding : -1;
+    p.ReplyTo = ini.ReadString(Section, QStringLiteral("Reply-To"), QString());
+    return p;
+}
+
+void SaveNNTPProfile(const QString &)
+{
+}
+
+void LoadNNTPProfile(const QString &)
+{
+}
+
+QString WithDefaultExtension(const QString &fileName, const QString &ext)
+{
+    if (fileName.isEmpty())
+        return fileName;
+    const QString base = QFileInfo(fileName).fileName();
+    if (base.isEmpty() || base.lastIndexOf(QLatin1Char('.')) > 0)
+        return fileName;
+    QString e = ext;
+    if (e.startsWith(QLatin1Char('*')))
+        e.remove(0, 1); // the dialogs name it "*.smt"
+    if (!e.startsWith(QLatin1Char('.')))
+        e.prepend(QLatin1Char('.'));
+    return fileName + e;
+}
+
+QString PortFieldText(const QString &port)
+{
+    return port.trimmed().rightJustified(4, QLatin1Char(' '));
+}

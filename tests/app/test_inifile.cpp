@@ -1,0 +1,274 @@
+// The profile-file class: names, values, encodings and the write that never loses the old file.
+#include "IniFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeBytes(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(data);
+}
+
+class IniFileTest : public ::testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    QString path(const QString &name = QStringLiteral("t.ini")) const { return dir.filePath(name); }
+    void TearDown() override { TIniFile::SetWriteHookForTests({}); }
+};
+
+TEST_F(IniFileTest, MissingFileReadsAsEmptyAndDefaultsApply)
+{
+    TIniFile ini(path(QStringLiteral("nothing.ini")));
+    EXPECT_EQ(ini.ReadString("S", "k", "def"), "def");
+    EXPECT_EQ(ini.ReadInteger("S", "k", 42), 42);
+    EXPECT_TRUE(ini.ReadBool("S", "k", true));
+    EXPECT_FALSE(ini.ReadBool("S", "k", false));
+    EXPECT_TRUE(ini.ReadSections().isEmpty());
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("nothing.ini")))); // reading creates nothing
+}
+
+TEST_F(IniFileTest, NamesMatchWithoutRegardToCaseAndValuesAreTrimmed)
+{
+    writeBytes(path(), "[Settings]\nLanguage =   1  \r\nName=  Иван Петров \n[Адреса]\nКлюч=x\n");
+    TIniFile ini(path());
+    EXPECT_EQ(ini.ReadInteger("settings", "LANGUAGE", 0), 1);
+    EXPECT_EQ(ini.ReadString("SETTINGS", "name", ""), QStringLiteral("Иван Петров"));
+    EXPECT_EQ(ini.ReadString(QStringLiteral("адреса"), QStringLiteral("КЛЮЧ"), ""), "x");
+    EXPECT_TRUE(ini.SectionExists("sEtTiNgS"));
+    EXPECT_TRUE(ini.ValueExists("Settings", "language"));
+
+    // Writing under another spelling replaces the value instead of adding a second key.
+    ini.WriteString("SETTINGS", "language", "0");
+    ini.UpdateFile();
+    const QByteArray text = readBytes(path());
+    EXPECT_EQ(text.count("anguage"), 1) << text.constData();
+    EXPECT_TRUE(text.contains("Language=0")) << text.constData();
+}
+
+TEST_F(IniFileTest, IntegersAndTruthValues)
+{
+    writeBytes(path(), "[S]\na=17\nb=-3\nc=abc\nd=12x\ne=\nf=2\ng=0\nh= 1 \n");
+    TIniFile ini(path());
+    EXPECT_EQ(ini.ReadInteger("S", "a", 0), 17);
+    EXPECT_EQ(ini.ReadInteger("S", "b", 0), -3);
+    EXPECT_EQ(ini.ReadInteger("S", "c", 5), 5);  // not a number: the default
+    EXPECT_EQ(ini.ReadInteger("S", "d", 6), 6);
+    EXPECT_EQ(ini.ReadInteger("S", "e", 7), 7);
+    EXPECT_TRUE(ini.ReadBool("S", "f", false)); // any non-zero integer
+    EXPECT_FALSE(ini.ReadBool("S", "g", true));
+    EXPECT_TRUE(ini.ReadBool("S", "h", false));
+    EXPECT_FALSE(ini.ReadBool("S", "c", false));
+
+    ini.WriteBool("S", "t", true);
+    ini.WriteBool("S", "u", false);
+    ini.WriteInteger("S", "n", -12);
+    ini.UpdateFile();
+    const QByteArray text = readBytes(path());
+    EXPECT_TRUE(text.contains("\nt=1\n")) << text.constData();
+    EXPECT_TRUE(text.contains("\nu=0\n")) << text.constData();
+    EXPECT_TRUE(text.contains("\nn=-12\n")) << text.constData();
+}
+
+TEST_F(IniFileTest, ReadsAreCutAt1023Characters)
+{
+    const QString longCyrillic = QString(2000, QChar(0x0416)); // "Ж", two bytes in UTF-8
+    {
+        TIniFile ini(path());
+        ini.WriteString("S", "long", longCyrillic);
+        ini.WriteString("S", "exact", QString(1023, QLatin1Char('a')));
+        ini.UpdateFile();
+    }
+    TIniFile ini(path());
+    EXPECT_EQ(ini.ReadString("S", "long", ""), QString(1023, QChar(0x0416)));
+    EXPECT_EQ(ini.ReadString("S", "exact", "").size(), 1023);
+    // The whole value is still in the file; only reads are cut.
+    EXPECT_TRUE(readBytes(path()).contains(longCyrillic.toUtf8()));
+}
+
+TEST_F(IniFileTest, UnknownSectionsKeysAndCommentsSurviveARewrite)
+{
+    writeBytes(path(), "; kept comment\n[Other]\nx=1\ny=two words\n[S]\nold=keep\nk=1\n[Tail]\nz=\n");
+    {
+        TIniFile ini(path());
+        ini.WriteString("S", "k", "2");
+        ini.WriteString("S", "new", "added");
+        ini.WriteString("Fresh", "a", "b");
+        ini.UpdateFile();
+    }
+    const QByteArray text = readBytes(path());
+    EXPECT_TRUE(text.contains("; kept comment")) << text.constData();
+    TIniFile ini(path());
+    EXPECT_EQ(ini.ReadSections(), QStringList({"Other", "S", "Tail", "Fresh"}));
+    EXPECT_EQ(ini.ReadSection("S"), QStringList({"old", "k", "new"}));
+    EXPECT_EQ(ini.ReadString("Other", "y", ""), "two words");
+    EXPECT_EQ(ini.ReadString("S", "old", ""), "keep");
+    EXPECT_EQ(ini.ReadString("S", "k", ""), "2");
+    EXPECT_TRUE(ini.ValueExists("Tail", "z"));
+}
+
+TEST_F(IniFileTest, EraseSectionAndDeleteKey)
+{
+    writeBytes(path(), "[A]\n1=x\n2=y\n[B]\nq=1\n");
+    {
+        TIniFile ini(path());
+        ini.EraseSection("a");
+        ini.DeleteKey("b", "Q");
+        ini.UpdateFile();
+    }
+    TIniFile ini(path());
+    EXPECT_FALSE(ini.SectionExists("A"));
+    EXPECT_FALSE(ini.ValueExists("B", "q"));
+}
+
+TEST_F(IniFileTest, LineBreaksInAValueCannotForgeKeysOrSections)
+{
+    {
+        TIniFile ini(path());
+        ini.WriteString("S", "subject", "hello\r\n[Evil]\nkey=1");
+        ini.UpdateFile();
+    }
+    TIniFile ini(path());
+    EXPECT_FALSE(ini.SectionExists("Evil"));
+    EXPECT_EQ(ini.ReadString("S", "subject", ""), "hello [Evil] key=1");
+}
+
+TEST_F(IniFileTest, FilesAreWrittenAsUtf8AndWindows1251FilesLoadTheirCyrillic)
+{
+    QTextCodec *cp1251 = QTextCodec::codecForName("Windows-1251");
+    ASSERT_NE(cp1251, nullptr);
+    const QString name = QStringLiteral("Отправитель Ёжиков");
+    writeBytes(path(), "[SMTP]\nName=" + cp1251->fromUnicode(name) + "\nServer=mail.example.ru\n");
+    {
+        TIniFile ini(path());
+        EXPECT_TRUE(ini.WasWindows1251());
+        EXPECT_EQ(ini.ReadString("smtp", "name", ""), name);
+        ini.WriteString("SMTP", "Account", QStringLiteral("почта@пример.рф"));
+        ini.UpdateFile();
+    }
+    const QByteArray text = readBytes(path());
+    EXPECT_TRUE(text.contains(("Name=" + name).toUtf8())) << text.constData();
+    TIniFile ini(path());
+    EXPECT_FALSE(ini.WasWindows1251());
+    EXPECT_EQ(ini.ReadString("SMTP", "Name", ""), name);
+    EXPECT_EQ(ini.ReadString("SMTP", "Account", ""), QStringLiteral("почта@пример.рф"));
+}
+
+TEST_F(IniFileTest, Utf8SignatureIsAccepted)
+{
+    writeBytes(path(), "\xEF\xBB\xBF[S]\nk=Привет\n");
+    TIniFile ini(path());
+    EXPECT_EQ(ini.ReadString("S", "k", ""), QStringLiteral("Привет"));
+}
+
+// The write that fails halfway: the old file must come through byte for byte.
+TEST_F(IniFileTest, FailedWriteHalfwayLeavesTheOldFileAndRaises)
+{
+    QByteArray old = "[Keep]\nweird =  spacing ; and a comment\n[S]\n";
+    for (int i = 0; i < 2000; ++i)
+        old += "k" + QByteArray::number(i) + "=value " + QByteArray::number(i) + "\n";
+    writeBytes(path(), old);
+
+    TIniFile ini(path());
+    for (int i = 0; i < 2000; ++i)
+        ini.WriteString("S", QStringLiteral("k%1").arg(i), QStringLiteral("changed %1").arg(i));
+    int calls = 0;
+    TIniFile::SetWriteHookForTests([&](qint64 written) {
+        ++calls;
+        return written < 8192; // the disk fills after two chunks
+    });
+    try {
+        ini.UpdateFile();
+        FAIL() << "the failed write was reported as success";
+    } catch (const EIniFileError &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Unable to write to %1").arg(path()));
+        EXPECT_STREQ(e.what(), QStringLiteral("Unable to write to %1").arg(path()).toUtf8().constData());
+    }
+    EXPECT_GE(calls, 3); // it really failed halfway, not before starting
+    EXPECT_EQ(readBytes(path()), old);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"t.ini"})
+        << "temporary file left behind";
+
+    // Once the disk has room again the same content goes out whole.
+    TIniFile::SetWriteHookForTests({});
+    ini.UpdateFile();
+    TIniFile again(path());
+    EXPECT_EQ(again.ReadString("S", "k1999", ""), "changed 1999");
+    EXPECT_EQ(again.ReadString("Keep", "weird", ""), "spacing ; and a comment");
+}
+
+TEST_F(IniFileTest, ReadOnlyFolderRaisesAndKeepsTheOldFile)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
+    const QByteArray old = "[S]\nk=old\n";
+    writeBytes(path(), old);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0555), 0);
+    TIniFile ini(path());
+    ini.WriteString("S", "k", "new");
+    EXPECT_THROW(ini.UpdateFile(), EIniFileError);
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    EXPECT_EQ(readBytes(path()), old);
+}
+
+TEST_F(IniFileTest, MissingFolderRaisesWithTheFileName)
+{
+    const QString p = dir.filePath(QStringLiteral("no/such/folder/x.cfg"));
+    TIniFile ini(p);
+    ini.WriteString("S", "k", "v");
+    try {
+        ini.UpdateFile();
+        FAIL() << "no error";
+    } catch (const EIniFileError &e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + p);
+    }
+}
+
+TEST_F(IniFileTest, UnreadableFileIsNeverReplaced)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads everything";
+    const QByteArray old = "[S]\nsecret=1\n";
+    writeBytes(path(), old);
+    ::chmod(QFile::encodeName(path()).constData(), 0200);
+    TIniFile ini(path());
+    EXPECT_EQ(ini.ReadString("S", "secret", "none"), "none");
+    ini.WriteString("S", "other", "x");
+    EXPECT_THROW(ini.UpdateFile(), EIniFileError); // writing now would drop "secret"
+    ::chmod(QFile::encodeName(path()).constData(), 0600);
+    EXPECT_EQ(readBytes(path()), old);
+}
+
+TEST_F(IniFileTest, RewriteKeepsPermissionsAndFollowsLinks)
+{
+    writeBytes(path(QStringLiteral("real.ini")), "[S]\nk=1\n");
+    ::chmod(QFile::encodeName(path(QStringLiteral("real.ini"))).constData(), 0640);
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("real.ini")), path(QStringLiteral("link.ini"))));
+    TIniFile ini(path(QStringLiteral("link.ini")));
+    ini.WriteString("S", "k", "2");
+    ini.UpdateFile();
+    EXPECT_TRUE(QFileInfo(path(QStringLiteral("link.ini"))).isSymLink());
+    EXPECT_EQ(TIniFile(path(QStringLiteral("real.ini"))).ReadString("S", "k", ""), "2");
+    struct stat st{};
+    ASSERT_EQ(::stat(QFile::encodeName(path(QStringLiteral("real.ini"))).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+} // namespace
