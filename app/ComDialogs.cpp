@@ -1,0 +1,377 @@
+#include "ComDialogs.h"
+
+#include "AppHelp.h"
+#include "Global.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+
+#include <algorithm>
+#include <deque>
+
+namespace {
+
+const TMsgDlgButtonInfo buttonInfos[MsgDlgButtonCount] = {
+    {"Yes", mrYes, "Да", "&Yes"},
+    {"No", mrNo, "Нет", "&No"},
+    {"OK", mrOk, "OK", "OK"},
+    {"Cancel", mrCancel, "Отмена", "Cancel"},
+    {"Abort", mrAbort, "Прервать", "&Abort"},
+    {"Retry", mrRetry, "Повторить", "&Retry"},
+    {"Ignore", mrIgnore, "Игнорировать", "&Ignore"},
+    {"All", mrAll, "Все", "&All"},
+    {"NoToAll", mrNoToAll, "\"Нет\" для всех", "N&o to All"},
+    {"YesToAll", mrYesToAll, "\"Да\" для всех", "Y&es to All"},
+    {"Help", mrNone, "Помощь", "&Help"},
+};
+
+struct TypeInfo
+{
+    const char *Russian;
+    const char *English;
+    QStyle::StandardPixmap Icon;
+    bool HasIcon;
+};
+
+const TypeInfo typeInfos[] = {
+    {"Внимание", "Warning", QStyle::SP_MessageBoxWarning, true},
+    {"Ошибка", "Error", QStyle::SP_MessageBoxCritical, true},
+    {"Информация", "Information", QStyle::SP_MessageBoxInformation, true},
+    {"Запрос", "Confirm", QStyle::SP_MessageBoxQuestion, true},
+    {"", "", QStyle::SP_MessageBoxInformation, false},
+};
+
+const TypeInfo &typeInfo(TMsgDlgType type)
+{
+    const int i = std::clamp(static_cast<int>(type), 0, static_cast<int>(mtCustom));
+    return typeInfos[i];
+}
+
+// Dialog units to pixels, as the platform's stock message dialog lays itself out.
+int dluX(int units, int averageWidth) { return units * averageWidth / 4; }
+int dluY(int units, int averageHeight) { return units * averageHeight / 8; }
+
+// ---- test hook state ----
+std::deque<int> &answers()
+{
+    static std::deque<int> q;
+    return q;
+}
+QList<TShownMessageDlg> &shownLog()
+{
+    static QList<TShownMessageDlg> log;
+    return log;
+}
+bool refuseUnanswered = false;
+
+void record(const TShownMessageDlg &entry)
+{
+    auto &log = shownLog();
+    if (log.size() >= 100)  // nobody is reading it outside tests; keep it bounded
+        log.removeFirst();
+    log.append(entry);
+}
+
+// Answers a box from the test queue; false when it is to be shown for real.
+bool answerFromHook(TShownMessageDlg &entry)
+{
+    if (!answers().empty()) {
+        entry.Result = answers().front();
+        answers().pop_front();
+        record(entry);
+        return true;
+    }
+    if (refuseUnanswered) {
+        entry.Result = mrCancel;
+        entry.Unanswered = true;
+        record(entry);
+        return true;
+    }
+    return false;
+}
+
+QWidget *ownerWindow()
+{
+    if (QWidget *w = QApplication::activeModalWidget())
+        return w;
+    return QApplication::activeWindow();
+}
+
+}  // namespace
+
+const TMsgDlgButtonInfo &MsgDlgButtonInfo(TMsgDlgBtn button)
+{
+    const int i = std::clamp(static_cast<int>(button), 0, MsgDlgButtonCount - 1);
+    return buttonInfos[i];
+}
+
+QString MsgDlgTitle(TMsgDlgType type)
+{
+    if (type == mtCustom)
+        return QGuiApplication::applicationDisplayName();
+    const TypeInfo &info = typeInfo(type);
+    return QString::fromUtf8(HookSaysRussian() ? info.Russian : info.English);
+}
+
+// ---- TMessageForm -------------------------------------------------------------------------
+
+TMessageForm::TMessageForm(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+{
+    setFont(QApplication::font("QMessageBox"));
+}
+
+QPushButton *TMessageForm::Button(TMsgDlgBtn button) const
+{
+    return findChild<QPushButton *>(QString::fromLatin1(MsgDlgButtonInfo(button).Name),
+                                    Qt::FindDirectChildrenOnly);
+}
+
+void TMessageForm::reject()
+{
+    done(mrCancel);
+}
+
+void TMessageForm::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        if (m_cancel != nullptr)
+            m_cancel->click();
+        else
+            reject();
+        return;
+    }
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        ShowHelpContext(HelpContext, HelpFile);
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+// ---- building -----------------------------------------------------------------------------
+
+std::unique_ptr<TMessageForm> ComCreateMessageDialog(const QString &text, TMsgDlgType type,
+                                                     TMsgDlgButtons buttons)
+{
+    auto form = std::make_unique<TMessageForm>(ownerWindow());
+    TMessageForm *f = form.get();
+    const TypeInfo &info = typeInfo(type);
+
+    const QFontMetrics fm(f->font());
+    const int averageWidth =
+        std::max(1, fm.horizontalAdvance(QStringLiteral(
+                        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52);
+    const int averageHeight = std::max(1, fm.height());
+    const int horzMargin = dluX(8, averageWidth);
+    const int vertMargin = dluY(8, averageHeight);
+    const int horzSpacing = dluX(10, averageWidth);
+    const int vertSpacing = dluY(10, averageHeight);
+    const int minButtonWidth = dluX(50, averageWidth);
+    const int minButtonHeight = dluY(14, averageHeight);
+    const int buttonSpacing = dluX(4, averageWidth);
+
+    QScreen *screen = f->parentWidget() != nullptr ? f->parentWidget()->screen()
+                                                   : QGuiApplication::primaryScreen();
+    const QRect screenRect = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+
+    // The text wraps within half the screen's width.
+    auto *message = new QLabel(f);
+    message->setObjectName(QStringLiteral("Message"));
+    message->setTextFormat(Qt::PlainText);
+    message->setWordWrap(true);
+    message->setText(text);
+    message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    const QRect textRect = fm.boundingRect(QRect(0, 0, screenRect.width() / 2, 0),
+                                           Qt::TextWordWrap | Qt::TextExpandTabs, text);
+    const int textWidth = std::max(textRect.width(), 1);
+    // The label's own line breaking decides the height it needs at that width.
+    const int textHeight = std::max(textRect.height(), message->heightForWidth(textWidth));
+
+    int blockWidth = textWidth;
+    int blockHeight = textHeight;
+    if (info.HasIcon) {
+        blockWidth = textWidth + 32 + horzSpacing;
+        blockHeight = std::max(textHeight, 32);
+    }
+
+    // Buttons are at least the stock width; wider where a caption needs it in this font.
+    QList<QPushButton *> created;
+    const bool russian = HookSaysRussian();
+    const TMsgDlgBtn defaultButton = buttons.Contains(mbOK)    ? mbOK
+                                     : buttons.Contains(mbYes) ? mbYes
+                                                               : mbRetry;
+    const TMsgDlgBtn cancelButton = buttons.Contains(mbCancel) ? mbCancel
+                                    : buttons.Contains(mbNo)   ? mbNo
+                                                               : mbOK;
+    int buttonHeight = minButtonHeight;
+    for (int k = 0; k < MsgDlgButtonCount; ++k) {
+        const auto b = static_cast<TMsgDlgBtn>(k);
+        if (!buttons.Contains(b))
+            continue;
+        const TMsgDlgButtonInfo &bi = buttonInfos[k];
+        auto *button = new QPushButton(QString::fromUtf8(russian ? bi.Russian : bi.English), f);
+        button->setObjectName(QString::fromLatin1(bi.Name));
+        button->setProperty("modalResult", bi.ModalResult);
+        if (b == defaultButton) {
+            button->setDefault(true);
+            f->m_default = button;
+        }
+        if (b == cancelButton)
+            f->m_cancel = button;
+        const int result = bi.ModalResult;
+        if (result != mrNone) {
+            QObject::connect(button, &QPushButton::clicked, f, [f, result] { f->done(result); });
+        } else {
+            QObject::connect(button, &QPushButton::clicked, f,
+                             [f] { ShowHelpContext(f->HelpContext, f->HelpFile); });
+        }
+        buttonHeight = std::max(buttonHeight, button->sizeHint().height());
+        created.append(button);
+    }
+    int rowWidth = 0;
+    for (QPushButton *button : created)
+        rowWidth += std::max(minButtonWidth, button->sizeHint().width());
+    if (!created.isEmpty())
+        rowWidth += (created.size() - 1) * buttonSpacing;
+
+    const int clientWidth = std::max(blockWidth, rowWidth) + 2 * horzMargin;
+    const int clientHeight = blockHeight + vertSpacing + buttonHeight + 2 * vertMargin;
+    f->setFixedSize(clientWidth, clientHeight);
+
+    if (type == mtCustom)
+        f->setWindowTitle(QGuiApplication::applicationDisplayName());
+    else
+        f->setWindowTitle(QString::fromUtf8(russian ? info.Russian : info.English));
+
+    if (info.HasIcon) {
+        auto *image = new QLabel(f);
+        image->setObjectName(QStringLiteral("Image"));
+        image->setPixmap(f->style()->standardIcon(info.Icon, nullptr, f).pixmap(32, 32));
+        image->setGeometry(horzMargin, vertMargin, 32, 32);
+    }
+    message->setGeometry(blockWidth - textWidth + horzMargin, vertMargin, textWidth, textHeight);
+
+    int left = (clientWidth - rowWidth) / 2;
+    const int top = blockHeight + vertMargin + vertSpacing;
+    for (QPushButton *button : created) {
+        const int width = std::max(minButtonWidth, button->sizeHint().width());
+        button->setGeometry(left, top, width, buttonHeight);
+        left += width + buttonSpacing;
+    }
+
+    if (f->m_default != nullptr)
+        f->m_default->setFocus();
+    else if (!created.isEmpty())
+        created.first()->setFocus();
+
+    f->move(screenRect.x() + screenRect.width() / 2 - clientWidth / 2,
+            screenRect.y() + screenRect.height() / 2 - clientHeight / 2);
+    return form;
+}
+
+int ComMessageDlgPosHelp(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons,
+                         int helpContext, int x, int y, const QString &helpFileName)
+{
+    std::unique_ptr<TMessageForm> form = ComCreateMessageDialog(text, type, buttons);
+    form->HelpContext = helpContext;
+    form->HelpFile = helpFileName;
+    if (x >= 0)
+        form->move(x, form->y());
+    if (y >= 0)
+        form->move(form->x(), y);
+
+    TShownMessageDlg entry;
+    entry.Title = form->windowTitle();
+    entry.Text = text;
+    entry.DlgType = type;
+    entry.Buttons = buttons;
+    entry.HelpContext = helpContext;
+    if (answerFromHook(entry))
+        return entry.Result;
+
+    QPointer<TMessageForm> alive(form.get());
+    const int result = form->exec();
+    if (alive.isNull()) {
+        // Its owner window went away while it was open and took the box with it.
+        (void)form.release();
+        return mrCancel;
+    }
+    entry.Result = result;
+    record(entry);
+    return result;
+}
+
+int ComMessageDlg(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons,
+                  int helpContext)
+{
+    return ComMessageDlgPosHelp(text, type, buttons, helpContext, -1, -1, QString());
+}
+
+void ShowApplicationError(QWidget *parent, const QString &message)
+{
+    TShownMessageDlg entry;
+    entry.Title = QGuiApplication::applicationDisplayName();
+    entry.Text = message;
+    entry.DlgType = mtError;
+    entry.Buttons = {mbOK};
+    entry.ApplicationError = true;
+    if (answerFromHook(entry))
+        return;
+    auto box = std::make_unique<QMessageBox>(QMessageBox::Critical, entry.Title, message,
+                                             QMessageBox::Ok,
+                                             parent != nullptr ? parent : ownerWindow());
+    QPointer<QMessageBox> alive(box.get());
+    const int result = box->exec();
+    if (alive.isNull()) {
+        (void)box.release();  // destroyed with its owner window
+        return;
+    }
+    entry.Result = result == QMessageBox::Ok ? mrOk : mrCancel;
+    record(entry);
+}
+
+// ---- test hook ----------------------------------------------------------------------------
+
+namespace ComDialogsTest {
+
+void QueueAnswer(int modalResult)
+{
+    answers().push_back(modalResult);
+}
+
+int PendingAnswers()
+{
+    return static_cast<int>(answers().size());
+}
+
+void SetRefuseUnanswered(bool refuse)
+{
+    refuseUnanswered = refuse;
+}
+
+QList<TShownMessageDlg> TakeLog()
+{
+    QList<TShownMessageDlg> log;
+    log.swap(shownLog());
+    return log;
+}
+
+void Reset()
+{
+    answers().clear();
+    shownLog().clear();
+    refuseUnanswered = false;
+}
+
+}  // namespace ComDialogsTest

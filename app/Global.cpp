@@ -1,0 +1,433 @@
+#include "Global.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QTextCodec>
+
+#include <climits>
+
+TLanguageHook LanguageHook = nullptr;
+
+bool HookSaysRussian()
+{
+    return LanguageHook != nullptr && LanguageHook();
+}
+
+Exception::Exception(const QString &message)
+    : std::runtime_error(message.toStdString()), m_message(message)
+{
+}
+
+void Abort()
+{
+    throw EAbort();
+}
+
+// ---- Program, version, folders ------------------------------------------------------------
+
+QString ProgramFolder()
+{
+    QString folder;
+    if (QCoreApplication::instance() != nullptr)
+        folder = QCoreApplication::applicationDirPath();
+    else
+        folder = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder;
+}
+
+QString FileVersionText()
+{
+#ifdef SENDORIX_FILE_VERSION
+    return QStringLiteral(SENDORIX_FILE_VERSION);
+#else
+    return QString();
+#endif
+}
+
+QString TempFolder()
+{
+    QString folder = QDir::tempPath();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder;
+}
+
+// ---- Numbers and texts --------------------------------------------------------------------
+
+QString IntText(long long value)
+{
+    return QString::number(value);
+}
+
+int TextToInt(const QString &text)
+{
+    qsizetype i = 0;
+    const qsizetype len = text.size();
+    while (i < len && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
+        ++i;
+    bool negative = false;
+    if (i < len && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    const qsizetype digitsStart = i;
+    long long value = 0;
+    bool fits = true;
+    while (i < len && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9')) {
+        value = value * 10 + (text[i].unicode() - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            fits = false, value = static_cast<long long>(INT_MAX) + 1;
+        ++i;
+    }
+    if (negative)
+        value = -value;
+    if (i == digitsStart || i != len || !fits || value > INT_MAX || value < INT_MIN) {
+        const QString format = HookSaysRussian()
+                                   ? QStringLiteral("Плохой формат целого числа - \"%s\"")
+                                   : QStringLiteral("Bad integer format - \"%s\"");
+        throw EConvertError(Format(format, ShortenText(text, 32)));
+    }
+    return static_cast<int>(value);
+}
+
+QString ShortenText(const QString &text, int n)
+{
+    if (n < 0)
+        n = 0;
+    if (text.size() > n)
+        return text.left(n) + QStringLiteral("...");
+    return text;
+}
+
+QString TwoDigits(int value)
+{
+    if (value > 9)
+        return Format(QStringLiteral("%2d"), value);
+    return Format(QStringLiteral("0%d"), value);
+}
+
+// ---- Word routines ------------------------------------------------------------------------
+
+int CountWords(const QString &text, const QString &delimiters)
+{
+    int count = 0;
+    qsizetype i = 0;
+    const qsizetype len = text.size();
+    while (i < len) {
+        while (i < len && delimiters.contains(text[i]))
+            ++i;
+        if (i < len) {
+            ++count;
+            while (i < len && !delimiters.contains(text[i]))
+                ++i;
+        }
+    }
+    return count;
+}
+
+QString GetWords(int n, int count, const QString &text, const QString &delimiters)
+{
+    long long first = n;
+    long long k = count;
+    if (first <= 0) {
+        k = k + first - 1;  // the stretch keeps its last word
+        first = 1;
+    }
+    if (k <= 0 || text.isEmpty())
+        return QString();
+    const long long last = first + k - 1;
+
+    const qsizetype len = text.size();
+    qsizetype i = 0;
+    while (i < len && delimiters.contains(text[i]))
+        ++i;
+    long long word = 0;
+    qsizetype start = -1;
+    qsizetype end = -1;  // one past the last character of the stretch
+    while (i < len) {
+        ++word;
+        const qsizetype wordStart = i;
+        while (i < len && !delimiters.contains(text[i]))
+            ++i;
+        if (word == first)
+            start = wordStart;
+        if (start >= 0)
+            end = i;
+        if (word == last)
+            break;
+        while (i < len && delimiters.contains(text[i]))
+            ++i;
+    }
+    if (start < 0)
+        return QString();
+    return text.mid(start, end - start);
+}
+
+QString GetWord(int n, const QString &text, const QString &delimiters)
+{
+    return GetWords(n, 1, text, delimiters);
+}
+
+// ---- Formatter ----------------------------------------------------------------------------
+
+QString FormatText(const QString &format, std::initializer_list<FormatArg> args)
+{
+    QString out;
+    out.reserve(format.size() + 16);
+    auto next = args.begin();
+    const qsizetype len = format.size();
+    qsizetype i = 0;
+    while (i < len) {
+        const QChar c = format[i];
+        if (c != QLatin1Char('%')) {
+            out += c;
+            ++i;
+            continue;
+        }
+        const qsizetype directiveStart = i++;
+        if (i < len && format[i] == QLatin1Char('%')) {
+            out += QLatin1Char('%');
+            ++i;
+            continue;
+        }
+        bool leftAlign = false;
+        bool zeroPad = false;
+        while (i < len && (format[i] == QLatin1Char('-') || format[i] == QLatin1Char('0'))) {
+            if (format[i] == QLatin1Char('-'))
+                leftAlign = true;
+            else
+                zeroPad = true;
+            ++i;
+        }
+        int width = 0;
+        while (i < len && format[i].isDigit() && width < 1000)
+            width = width * 10 + format[i++].digitValue();
+        int precision = -1;
+        if (i < len && format[i] == QLatin1Char('.')) {
+            ++i;
+            precision = 0;
+            while (i < len && format[i].isDigit() && precision < 1000)
+                precision = precision * 10 + format[i++].digitValue();
+        }
+        if (i >= len) {
+            out += format.mid(directiveStart);
+            break;
+        }
+        const QChar conv = format[i++];
+        QString piece;
+        bool numeric = false;
+        const FormatArg *arg = next != args.end() ? next : nullptr;
+        switch (conv.unicode()) {
+        case 's':
+            if (arg != nullptr)
+                piece = arg->Text();
+            if (precision >= 0)
+                piece = piece.left(precision);
+            break;
+        case 'd':
+        case 'i':
+        case 'u':
+            numeric = true;
+            if (arg != nullptr)
+                piece = arg->Text();
+            break;
+        case 'x':
+        case 'X':
+            numeric = true;
+            if (arg != nullptr) {
+                piece = arg->IsNumber()
+                            ? QString::number(static_cast<unsigned long long>(arg->Number()), 16)
+                            : arg->Text();
+                if (conv == QLatin1Char('X'))
+                    piece = piece.toUpper();
+            }
+            break;
+        default:
+            // Not a directive we know: keep it visible rather than eat an argument.
+            out += format.mid(directiveStart, i - directiveStart);
+            continue;
+        }
+        if (next != args.end())
+            ++next;
+        if (numeric && precision >= 0 && arg != nullptr && arg->IsNumber()) {
+            const bool neg = piece.startsWith(QLatin1Char('-'));
+            QString digits = neg ? piece.mid(1) : piece;
+            if (digits.size() < precision)
+                digits = QString(precision - digits.size(), QLatin1Char('0')) + digits;
+            piece = neg ? QLatin1Char('-') + digits : digits;
+        }
+        if (piece.size() < width) {
+            const qsizetype pad = width - piece.size();
+            if (leftAlign) {
+                piece += QString(pad, QLatin1Char(' '));
+            } else if (zeroPad && numeric) {
+                const bool neg = piece.startsWith(QLatin1Char('-'));
+                piece = (neg ? QStringLiteral("-") : QString()) + QString(pad, QLatin1Char('0'))
+                        + (neg ? piece.mid(1) : piece);
+            } else {
+                piece = QString(pad, QLatin1Char(' ')) + piece;
+            }
+        }
+        out += piece;
+    }
+    return out;
+}
+
+// ---- Documents and text files -------------------------------------------------------------
+
+QUrl DocumentUrl(const QString &target)
+{
+    const QString t = target.trimmed();
+    // A scheme of two or more letters ("http:", "mailto:"); one letter would be a drive.
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
+    if (scheme.match(t).hasMatch())
+        return QUrl(t, QUrl::TolerantMode);
+    if (t.startsWith(QStringLiteral("www."), Qt::CaseInsensitive))
+        return QUrl(QStringLiteral("http://") + t, QUrl::TolerantMode);
+    return QUrl::fromLocalFile(QFileInfo(t).absoluteFilePath());
+}
+
+bool OpenDocument(const QString &target, const QString &parameters)
+{
+    Q_UNUSED(parameters);
+    if (target.trimmed().isEmpty())
+        return false;
+    return QDesktopServices::openUrl(DocumentUrl(target));
+}
+
+void WriteTextLine(QIODevice &stream, const QByteArray &text)
+{
+    QByteArray line;
+    line.reserve(text.size() + 2);
+    line += text;
+    line += "\r\n";
+    if (stream.write(line) != line.size()) {
+        QString name;
+        if (auto *file = qobject_cast<QFile *>(&stream))
+            name = file->fileName();
+        throw EInOutError(Format(QStringLiteral("Cannot write \"%s\": %s"), name,
+                                 stream.errorString()));
+    }
+}
+
+void WriteTextLine(QIODevice &stream, const QString &text)
+{
+    WriteTextLine(stream, text.toUtf8());
+}
+
+void SaveMemoLines(const QString &fileName, const QStringList &lines)
+{
+    QFile file(fileName);  // closed by its destructor on every way out
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw EInOutError(Format(QStringLiteral("Cannot create \"%s\": %s"), fileName,
+                                 file.errorString()));
+    for (const QString &line : lines)
+        WriteTextLine(file, line);
+    if (!file.flush())
+        throw EInOutError(Format(QStringLiteral("Cannot write \"%s\": %s"), fileName,
+                                 file.errorString()));
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        throw EInOutError(Format(QStringLiteral("Cannot write \"%s\": %s"), fileName,
+                                 file.errorString()));
+}
+
+// ---- Character sets -----------------------------------------------------------------------
+
+namespace {
+
+// Windows-1251 -> KOI8-R for bytes 0x80..0xFF; 0 keeps the byte. The Cyrillic letters and
+// the six signs KOI8-R also has get their standard places; bullet, section sign and pilcrow,
+// which KOI8-R lacks, get fixed bytes (0x95, 0x15, 0x14).
+const unsigned char koi8Table[128] = {
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 80
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x95, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 90
+    0x9A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x15, 0xB3, 0xBF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // A0
+    0x9C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x14, 0x9E, 0xA3, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // B0
+    0xE1, 0xE2, 0xF7, 0xE7, 0xE4, 0xE5, 0xF6, 0xFA, 0xE9, 0xEA, 0xEB, 0xEC, 0xED, 0xEE, 0xEF, 0xF0,  // C0
+    0xF2, 0xF3, 0xF4, 0xF5, 0xE6, 0xE8, 0xE3, 0xFE, 0xFB, 0xFD, 0xFF, 0xF9, 0xF8, 0xFC, 0xE0, 0xF1,  // D0
+    0xC1, 0xC2, 0xD7, 0xC7, 0xC4, 0xC5, 0xD6, 0xDA, 0xC9, 0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF, 0xD0,  // E0
+    0xD2, 0xD3, 0xD4, 0xD5, 0xC6, 0xC8, 0xC3, 0xDE, 0xDB, 0xDD, 0xDF, 0xD9, 0xD8, 0xDC, 0xC0, 0xD1,  // F0
+};
+
+template <class Bytes> Bytes recode(const Bytes &in)
+{
+    Bytes out = in;
+    for (auto &ch : out) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b >= 0x80 && koi8Table[b - 0x80] != 0)
+            ch = static_cast<char>(koi8Table[b - 0x80]);
+    }
+    return out;
+}
+
+QTextCodec *win1251()
+{
+    static QTextCodec *codec = QTextCodec::codecForName("Windows-1251");
+    return codec;
+}
+
+}  // namespace
+
+QByteArray RecodeToKoi8(const QByteArray &win1251)
+{
+    return recode(win1251);
+}
+
+std::string RecodeToKoi8(const std::string &win1251)
+{
+    return recode(win1251);
+}
+
+const unsigned char *Koi8RecodeTable()
+{
+    return koi8Table;
+}
+
+QByteArray ToWin1251(const QString &text)
+{
+    if (QTextCodec *codec = win1251())
+        return codec->fromUnicode(text);
+    return text.toLatin1();
+}
+
+QByteArray ToLatin1(const QString &text)
+{
+    return text.toLatin1();
+}
+
+QString FromWin1251(const QByteArray &bytes)
+{
+    if (QTextCodec *codec = win1251())
+        return codec->toUnicode(bytes);
+    return QString::fromLatin1(bytes);
+}
+
+QString DecodeTextBytes(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    return FromWin1251(bytes);
+}
+
+QString ReadTextFile(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EInOutError(Format(QStringLiteral("Cannot open \"%s\": %s"), fileName,
+                                 file.errorString()));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EInOutError(Format(QStringLiteral("Cannot read \"%s\": %s"), fileName,
+                                 file.errorString()));
+    return DecodeTextBytes(bytes);
+}
