@@ -231,6 +231,14 @@ void TMainForm::ArrangeForCaptions()
         LabelBeside(Label20, S(4), comboPriority);
     }
 
+    // The status line ends where designed but starts after the support address, so a long
+    // status text never runs over the link.
+    {
+        const int right = S(120) + S(385);
+        const int left = std::max(S(120), lblEmail->geometry().right() + 1 + S(8));
+        lbProgressInfo->setGeometry(left, lbProgressInfo->y(), right - left, lbProgressInfo->height());
+    }
+
     // Files page: the spin labels end 5 pixels before their spins.
     LabelBeside(Label9, spinFilesInMessage->x() - S(5) - Label9->width(), spinFilesInMessage);
     LabelBeside(Label16, spinOneMessageSize->x() - S(5) - Label16->width(), spinOneMessageSize);
