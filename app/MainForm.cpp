@@ -25,6 +25,7 @@
 #include <QShortcut>
 #include <QSpinBox>
 #include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
 
@@ -186,6 +187,9 @@ TMainForm::TMainForm(QWidget *parent)
     Scale = std::max({1.0, fm.height() / DesignLineHeight, fm.averageCharWidth() / DesignCharWidth});
     BuildLayout();
     FormCreate();
+    // Centred once the language has settled the window's final size.
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 }
 
 TMainForm::~TMainForm()
@@ -216,10 +220,6 @@ void TMainForm::BuildLayout()
     setTabOrder(btnCancel, btnClose);
     setTabOrder(btnClose, comboLanguage);
 
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect r = screen->availableGeometry();
-        move(r.center() - rect().center());
-    }
 }
 
 void TMainForm::BuildTopControls()
@@ -255,6 +255,22 @@ void TMainForm::BuildTopControls()
     TabSheet6 = Make<QWidget>(nullptr, "TabSheet6");
     for (QWidget *page : {TabSheet1, TabSheet2, TabSheet3, TabSheet5, TabSheet4, TabSheet7, TabSheet6})
         PageControl->addTab(page, QString());
+    PageControl->tabBar()->hide();
+    PageTabs = Make<QWidget>(this, "PageTabs");
+    PageTabGroup = new QButtonGroup(this);
+    PageTabGroup->setExclusive(true);
+    for (int i = 0; i < PageControl->count(); ++i) {
+        auto *tab = new QToolButton(PageTabs);
+        tab->setObjectName(PageControl->widget(i)->objectName() + QStringLiteral("Tab"));
+        tab->setCheckable(true);
+        tab->setFocusPolicy(Qt::TabFocus);
+        PageTabGroup->addButton(tab, i);
+    }
+    connect(PageTabGroup, &QButtonGroup::idClicked, PageControl, &QTabWidget::setCurrentIndex);
+    connect(PageControl, &QTabWidget::currentChanged, this, [this](int i) {
+        if (QAbstractButton *tab = PageTabGroup->button(i))
+            tab->setChecked(true);
+    });
     SetHelpContext(TabSheet1, 1);
     SetHelpContext(TabSheet2, 2);
     SetHelpContext(TabSheet3, 4);
@@ -531,7 +547,10 @@ void TMainForm::BuildParametersPage()
     btnSelectTempDir = MakeGlyphButton(c, "btnSelectTempDir", QStyle::SP_DirOpenIcon);
 
     ScrollBox1->setWidget(ScrollContents);
-    ScrollBox1->setWidgetResizable(false);
+    ScrollBox1->setWidgetResizable(true);
+    // The page's own background shows through, as on the other pages.
+    ScrollBox1->viewport()->setAutoFillBackground(false);
+    ScrollContents->setAutoFillBackground(false);
 }
 
 void TMainForm::BuildAboutPage()
@@ -677,6 +696,7 @@ void TMainForm::FormCreate()
     // 5: the recipients page in front, and its help context on the page control.
     PageControl->setCurrentWidget(TabSheet1);
     PageControlChange();
+    PageTabGroup->button(PageControl->currentIndex())->setChecked(true);
     // 6: English and 8Bit until the settings say otherwise.
     comboLanguage->setCurrentIndex(0);
     comboEncoding->setCurrentIndex(0);

@@ -99,6 +99,10 @@ public:
     QButtonGroup *SenderModeGroup;
     QLabel *Label15;
     QTabWidget *PageControl;
+    // The page tabs, in as many rows as the captions need (a single scrolling row would hide
+    // some pages behind arrows); PageControl itself shows no tab bar.
+    QWidget *PageTabs;
+    QButtonGroup *PageTabGroup;
     QPushButton *btnSend, *btnCancel, *btnClose;
     QLabel *Label14;
     QComboBox *comboLanguage;
@@ -261,6 +265,7 @@ private:
     void ConnectHandlers();
     void AutoSizeCaptions();
     void ArrangeForCaptions();
+    void ArrangePageTabs();
     void Place(QWidget *w, int x, int y, int width, int height);
     void PlaceAt(QWidget *w, int x, int y);   // keeps the widget's natural size
 };

@@ -17,8 +17,11 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
+#include <QProgressBar>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QButtonGroup>
+#include <QAbstractButton>
 #include <QTabWidget>
 #include <QToolButton>
 
@@ -202,8 +205,68 @@ int WidestOf(std::initializer_list<QWidget *> widgets)
 
 } // namespace
 
+// Lays the page tabs out in rows, each row filling the page control's width, and moves the
+// pages and everything below them down by what the extra rows take.
+void TMainForm::ArrangePageTabs()
+{
+    const int width = S(393);
+    const QList<QAbstractButton *> tabs = PageTabGroup->buttons();
+    int tabHeight = 0;
+    for (int i = 0; i < tabs.size(); ++i) {
+        QAbstractButton *tab = PageTabGroup->button(i);
+        tab->setText(PageControl->tabText(i));
+        tabHeight = std::max({tabHeight, tab->sizeHint().height(), S(22)});
+    }
+    QList<QList<QAbstractButton *>> rows(1);
+    int used = 0;
+    for (int i = 0; i < tabs.size(); ++i) {
+        QAbstractButton *tab = PageTabGroup->button(i);
+        const int w = tab->sizeHint().width() + S(8);
+        if (!rows.last().isEmpty() && used + w > width) {
+            rows.append(QList<QAbstractButton *>());
+            used = 0;
+        }
+        rows.last().append(tab);
+        used += w;
+    }
+    for (int r = 0; r < rows.size(); ++r) {
+        // Share the row's spare width out so every row ends at the right edge.
+        int natural = 0;
+        for (QAbstractButton *tab : rows[r])
+            natural += tab->sizeHint().width() + S(8);
+        int spare = width - natural, x = 0;
+        for (int k = 0; k < rows[r].size(); ++k) {
+            QAbstractButton *tab = rows[r][k];
+            const int extra = spare / (rows[r].size() - k);
+            spare -= extra;
+            const int w = tab->sizeHint().width() + S(8) + extra;
+            tab->setGeometry(x, r * tabHeight, w, tabHeight);
+            x += w;
+        }
+    }
+    const int header = static_cast<int>(rows.size()) * tabHeight;
+    PageTabs->setGeometry(S(8), S(41), width, header);
+    // The pages keep the height designed for them under a one-row tab strip.
+    const int pageHeight = std::max(S(176), S(200) - header);
+    PageControl->setGeometry(S(8), S(41) + header, width, pageHeight);
+    const int dy = PageControl->geometry().bottom() + 1 - S(241);
+
+    // The strip below the pages follows them.
+    const std::pair<QWidget *, int> below[] = {
+        {Label11, 247}, {lblEmail, 259}, {lbProgressInfo, 255}, {Label13, 273}, {lblURL, 285},
+        {lblNumOfMessage, 272}, {ProgressBar, 272}, {Panel1, 307},
+    };
+    for (const auto &[w, y] : below)
+        w->move(w->x(), S(y) + dy);
+    if (Banner)
+        Banner->move(Banner->x(), S(315) + dy);
+    setFixedSize(S(521), S(380) + dy);
+}
+
 void TMainForm::ArrangeForCaptions()
 {
+    ArrangePageTabs();
+
     const int pageWidth = S(385);
     const int rowHeight = std::max(S(21), edtTo->sizeHint().height());
 
@@ -298,6 +361,9 @@ void TMainForm::ArrangeForCaptions()
             right = std::max(right, w->geometry().right() + 1);
             bottom = std::max(bottom, w->geometry().bottom() + 1);
         }
-        ScrollContents->resize(std::max(contentW, right + S(4)), bottom + S(4));
+        // The contents fill the box and scroll only when they need more room than it has.
+        ScrollContents->setMinimumSize(right + S(4), bottom + S(4));
+        ScrollContents->resize(std::max(ScrollBox1->viewport()->width(), right + S(4)),
+                               std::max(ScrollBox1->viewport()->height(), bottom + S(4)));
     }
 }

@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -173,7 +174,7 @@ std::vector<QWidget *> VisibleChildren(QWidget *parent)
 // Nothing clipped, nothing outside its container, nothing on top of its neighbours.
 void ExpectReadableLayout(TMainForm &f)
 {
-    const std::vector<QWidget *> containers = {&f, f.TabSheet1, f.TabSheet2, f.TabSheet3, f.TabSheet5,
+    const std::vector<QWidget *> containers = {&f, f.PageTabs, f.TabSheet1, f.TabSheet2, f.TabSheet3, f.TabSheet5,
                                                f.SMTPPanel, f.ScrollContents, f.TabSheet6,
                                                f.BasicPanel, f.ArcPanel};
     for (QWidget *c : containers) {
@@ -207,8 +208,13 @@ void ExpectReadableLayout(TMainForm &f)
             }
         }
     }
-    for (int i = 0; i < f.PageControl->count(); ++i)
+    // One tab per page, showing the page's caption, the one in front checked.
+    ASSERT_EQ(f.PageTabGroup->buttons().size(), f.PageControl->count());
+    for (int i = 0; i < f.PageControl->count(); ++i) {
         EXPECT_FALSE(f.PageControl->tabText(i).isEmpty());
+        EXPECT_EQ(f.PageTabGroup->button(i)->text(), f.PageControl->tabText(i));
+        EXPECT_EQ(f.PageTabGroup->button(i)->isChecked(), i == f.PageControl->currentIndex());
+    }
 }
 
 } // namespace
@@ -340,14 +346,23 @@ TEST_F(MainFormTest, TopLevelPlacesFollowTheDesignScaledToTheFont)
     TMainForm &f = *form;
     ASSERT_GE(f.Scale, 1.0);
     EXPECT_EQ(f.width(), f.S(521));
-    EXPECT_EQ(f.height(), f.S(380));
+    // The pages keep their designed height; extra rows of page tabs push the strip below
+    // them (and the window's bottom) down by the same amount.
+    const int dy = f.PageControl->geometry().bottom() + 1 - f.S(241);
+    EXPECT_GE(dy, 0);
+    EXPECT_EQ(f.height(), f.S(380) + dy);
+    EXPECT_EQ(f.ProgressBar->y(), f.S(272) + dy);
+    EXPECT_EQ(f.PageTabs->geometry().topLeft(), QPoint(f.S(8), f.S(41)));
+    EXPECT_EQ(f.PageTabs->width(), f.S(393));
+    EXPECT_EQ(f.PageControl->x(), f.S(8));
+    EXPECT_EQ(f.PageControl->width(), f.S(393));
+    EXPECT_EQ(f.PageControl->y(), f.PageTabs->geometry().bottom() + 1);
     EXPECT_EQ(f.minimumSize(), f.maximumSize());   // fixed border
     EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
     const std::pair<QWidget *, QRect> places[] = {
-        {f.btnMail, {8, 8, 185, 25}},       {f.PageControl, {8, 41, 393, 200}},
+        {f.btnMail, {8, 8, 185, 25}},
         {f.btnSend, {408, 62, 105, 25}},    {f.btnCancel, {408, 94, 105, 25}},
         {f.btnClose, {408, 126, 105, 25}},  {f.comboLanguage, {408, 184, 105, 21}},
-        {f.lblNumOfMessage, {184, 272, 81, 25}}, {f.ProgressBar, {280, 272, 230, 25}},
         {f.gridFiles, {0, 0, 353, 137}},    {f.btnLoad, {358, 0, 25, 25}},
         {f.btnDelete, {358, 29, 25, 25}},   {f.btnClear, {358, 59, 25, 25}},
         {f.btnNoDuplicaties, {358, 89, 25, 25}}, {f.memoText, {0, 0, 385, 145}},
@@ -371,6 +386,19 @@ TEST_F(MainFormTest, TopLevelPlacesFollowTheDesignScaledToTheFont)
         EXPECT_EQ(l->cursor().shape(), Qt::PointingHandCursor);
         EXPECT_EQ(l->palette().color(QPalette::WindowText), QColor(Qt::blue));
     }
+}
+
+TEST_F(MainFormTest, PageTabsSwitchPagesBothWays)
+{
+    TMainForm &f = *form;
+    EXPECT_TRUE(f.PageTabGroup->button(0)->isChecked());
+    f.PageTabGroup->button(6)->click();
+    EXPECT_EQ(f.PageControl->currentWidget(), f.TabSheet6);
+    EXPECT_EQ(OwnHelpContext(f.PageControl), 0);
+    f.PageControl->setCurrentWidget(f.TabSheet3);
+    EXPECT_TRUE(f.PageTabGroup->button(2)->isChecked());
+    EXPECT_FALSE(f.PageTabGroup->button(6)->isChecked());
+    EXPECT_EQ(OwnHelpContext(f.PageControl), 4);
 }
 
 TEST_F(MainFormTest, VersionTextsCaptionAndTitle)
