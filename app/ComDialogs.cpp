@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 
 #include <algorithm>
 #include <deque>
@@ -343,6 +344,24 @@ void ShowApplicationError(QWidget *parent, const QString &message)
 
 // ---- test hook ----------------------------------------------------------------------------
 
+namespace {
+
+void clickWhenShown(TMsgDlgBtn button, int triesLeft)
+{
+    auto *form = qobject_cast<TMessageForm *>(QApplication::activeModalWidget());
+    if (form != nullptr && form->isVisible()) {
+        if (QPushButton *b = form->Button(button))
+            b->click();
+        else
+            form->reject();  // not a button of this box: close it rather than hang the test
+        return;
+    }
+    if (triesLeft > 0)
+        QTimer::singleShot(10, [button, triesLeft] { clickWhenShown(button, triesLeft - 1); });
+}
+
+}  // namespace
+
 namespace ComDialogsTest {
 
 void QueueAnswer(int modalResult)
@@ -365,6 +384,13 @@ QList<TShownMessageDlg> TakeLog()
     QList<TShownMessageDlg> log;
     log.swap(shownLog());
     return log;
+}
+
+void ClickInNextShownBox(TMsgDlgBtn button)
+{
+    // The box may open a few events later (a command can pump events first): look again every
+    // 10 ms, for at most five seconds.
+    QTimer::singleShot(0, [button] { clickWhenShown(button, 500); });
 }
 
 void Reset()

@@ -140,6 +140,10 @@ int PendingAnswers();
 void SetRefuseUnanswered(bool refuse);
 // Every box built since the last call, oldest first (shown or answered).
 QList<TShownMessageDlg> TakeLog();
+// The real path instead of the queue: waits (briefly, bounded) for the next box to be shown
+// modally and clicks its `button` as a user would. Only for boxes shown for real, so do not
+// queue an answer for the same box.
+void ClickInNextShownBox(TMsgDlgBtn button);
 // Clears answers and log, refusal off.
 void Reset();
 }  // namespace ComDialogsTest

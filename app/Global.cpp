@@ -81,9 +81,11 @@ int TextToInt(const QString &text)
     long long value = 0;
     bool fits = true;
     while (i < len && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9')) {
-        value = value * 10 + (text[i].unicode() - '0');
+        if (fits)
+            value = value * 10 + (text[i].unicode() - '0');
+        // Stop accumulating once past any int; the text is still scanned for its shape.
         if (value > static_cast<long long>(INT_MAX) + 1)
-            fits = false, value = static_cast<long long>(INT_MAX) + 1;
+            fits = false;
         ++i;
     }
     if (negative)
