@@ -28,6 +28,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -511,6 +512,10 @@ void TMainForm::BuildParametersPage()
     ScrollBox1 = Make<QScrollArea>(TabSheet7, "ScrollBox1");
     ScrollBox1->setFrameShape(QFrame::NoFrame);
     Place(ScrollBox1, 0, 0, 385, 172);
+    // The box fills its page whatever size the page control gives the pages.
+    auto *fill = new QVBoxLayout(TabSheet7);
+    fill->setContentsMargins(0, 0, 0, 0);
+    fill->addWidget(ScrollBox1);
     ScrollContents = Make<QWidget>(nullptr, "ScrollContents");
     QWidget *c = ScrollContents;
 

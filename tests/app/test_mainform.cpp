@@ -761,6 +761,10 @@ TEST_F(MainFormTest, Screenshots)
         GTEST_SKIP() << "set SENDORIX_SCREENSHOT_DIR to write screenshots";
     QDir().mkpath(dir);
     TMainForm &f = *form;
+    // What the strip below the pages shows during a send.
+    f.lbProgressInfo->setText(LoadFormatted(1038, "/tmp/report-2026.pdf", 123456));
+    f.lblNumOfMessage->setText("3/10");
+    f.ProgressBar->setValue(40);
     for (int language : {0, 1}) {
         PickLanguage(language);
         for (int i = 0; i < f.PageControl->count(); ++i) {
