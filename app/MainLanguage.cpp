@@ -251,16 +251,27 @@ void TMainForm::ArrangePageTabs()
     PageControl->setGeometry(S(8), S(41) + header, width, pageHeight);
     const int dy = PageControl->geometry().bottom() + 1 - S(241);
 
-    // The strip below the pages follows them.
-    const std::pair<QWidget *, int> below[] = {
-        {Label11, 247}, {lblEmail, 259}, {lbProgressInfo, 255}, {Label13, 273}, {lblURL, 285},
-        {lblNumOfMessage, 272}, {ProgressBar, 272}, {Panel1, 307},
+    // The strip below the pages follows them. The four link lines are stacked at least a
+    // line apart, for fonts taller than the design's spacing allows.
+    auto below = [&](QWidget *w, int y, const QWidget *above = nullptr) {
+        int top = S(y) + dy;
+        if (above)
+            top = std::max(top, above->geometry().bottom() + 1);
+        w->move(w->x(), top);
     };
-    for (const auto &[w, y] : below)
-        w->move(w->x(), S(y) + dy);
+    below(Label11, 247);
+    below(lblEmail, 259, Label11);
+    below(lbProgressInfo, 255);
+    below(Label13, 273, lblEmail);
+    below(lblURL, 285, Label13);
+    below(lblNumOfMessage, 272);
+    below(ProgressBar, 272);
+    const int stripBottom = std::max(lblURL->geometry().bottom(), ProgressBar->geometry().bottom());
+    Panel1->move(Panel1->x(), std::max(S(307) + dy, stripBottom + S(4)));
+    const int extra = Panel1->y() - S(307);   // how far the banner strip moved
     if (Banner)
-        Banner->move(Banner->x(), S(315) + dy);
-    setFixedSize(S(521), S(380) + dy);
+        Banner->move(Banner->x(), S(315) + extra);
+    setFixedSize(S(521), S(380) + extra);
 }
 
 void TMainForm::ArrangeForCaptions()
