@@ -1,0 +1,261 @@
+// The main window's own commands: the About text, links, context menus, context help,
+// label clicks, the keyboard, the sender mode switch and closing.
+#include "MainForm.h"
+
+#include "AppHelp.h"
+#include "ComDialogs.h"
+#include "Global.h"
+#include "Language.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QToolButton>
+
+void TMainForm::BuildAboutText()
+{
+    const QString first = Format("%s version %s.%s %s", "Sendorix", VersionMajor, VersionMinor, "");
+    RussianAbout = {
+        first,
+        QString(),
+        QStringLiteral("===="),
+        QStringLiteral("(c) 2026 Команда Sendorix. Все права защищены."),
+        QStringLiteral("Пишите    : ") + SupportAddress,
+        QStringLiteral("Home page : ") + HomePage,
+        QStringLiteral("===="),
+        QString(),
+        QStringLiteral("Отдельное спасибо:"),
+        QStringLiteral("  создателям Qt за библиотеку интерфейса;"),
+        QStringLiteral("  команде GCC за компилятор;"),
+        QStringLiteral("  авторам CMake и Ninja за сборку;"),
+        QStringLiteral("  авторам GoogleTest за тесты;"),
+        QStringLiteral("  авторам aiosmtpd за тестовый сервер;"),
+        QStringLiteral("  проекту Debian за систему;"),
+        QStringLiteral("  всем, кто присылал отчёты об ошибках;"),
+        QStringLiteral("  нашим первым пользователям."),
+        QString(),
+        QStringLiteral("Удачи!"),
+    };
+    EnglishAbout = {
+        first,
+        QString(),
+        QStringLiteral("===="),
+        QStringLiteral("(c) 2026 The Sendorix team. All rights reserved."),
+        QStringLiteral("Contacts  : ") + SupportAddress,
+        QStringLiteral("Home page : ") + HomePage,
+        QStringLiteral("===="),
+        QString(),
+        QStringLiteral("Special thanks to:"),
+        QStringLiteral("  the Qt Project for the interface toolkit;"),
+        QStringLiteral("  the GCC team for the compiler;"),
+        QStringLiteral("  the CMake and Ninja authors for the build;"),
+        QStringLiteral("  the GoogleTest authors for the tests;"),
+        QStringLiteral("  the aiosmtpd authors for the test server;"),
+        QStringLiteral("  the Debian project for the system;"),
+        QStringLiteral("  everyone who sent us bug reports;"),
+        QStringLiteral("  our first users."),
+        QString(),
+        QStringLiteral("Enjoy!"),
+    };
+}
+
+void TMainForm::ShowFilesPerMessage()
+{
+    spinOneMessageSize->hide();
+    Label16->hide();
+    spinFilesInMessage->show();
+    Label9->show();
+    spinOneMessSizeDef->setEnabled(false);
+}
+
+void TMainForm::FocusControlSelect(QObject *Sender)
+{
+    const std::pair<QObject *, QWidget *> fields[] = {
+        {Label1, edtTo},     {Label2, edtSubject},    {Label9, spinFilesInMessage},
+        {Label3, edSMTPName}, {Label10, edPort},      {Label4, edAccount},
+        {Label8, edtName},   {Label7, edtReplyTo},    {Label5, comboEncoding},
+    };
+    for (const auto &[label, field] : fields)
+        if (label == Sender) {
+            field->setFocus(Qt::MouseFocusReason);
+            return;
+        }
+}
+
+void TMainForm::PageControlChange()
+{
+    SetHelpContext(PageControl, OwnHelpContext(PageControl->currentWidget()));
+}
+
+void TMainForm::ShowContextHelp()
+{
+    QWidget *focused = QApplication::focusWidget();
+    if (!focused || focused->window() != this)
+        focused = focusWidget();   // the window's own focus, also while it is not active
+    if (!focused)
+        focused = this;
+    OpenHelp(HelpContextOf(focused));
+}
+
+bool TMainForm::OpenHelp(int context)
+{
+    // A missing help file shows nothing.
+    return ShowHelpContext(context, HelpFile);
+}
+
+void TMainForm::lblEmailClick()
+{
+    DocumentOpener(QStringLiteral("mailto:") + SupportAddress);
+}
+
+void TMainForm::lblURLClick()
+{
+    DocumentOpener(HomePage);
+}
+
+void TMainForm::btnLatestNewsClick()
+{
+    DocumentOpener(NewsPage);
+}
+
+void TMainForm::lblEmailPopupMenuItemCopyClick()
+{
+    QGuiApplication::clipboard()->setText(lblEmail->text());
+}
+
+void TMainForm::lblURLPopupMenuItemCopyClick()
+{
+    QGuiApplication::clipboard()->setText(lblURL->text());
+}
+
+void TMainForm::lblPopupMenuGetItemParams(QAction *item)
+{
+    QFont f = item->font();
+    f.setBold(item->data().toInt() == 1);
+    item->setFont(f);
+}
+
+void TMainForm::AdvertPopupMenuGetItemParams(QAction *item)
+{
+    QFont f = item->font();
+    f.setBold(true);
+    item->setFont(f);
+}
+
+void TMainForm::btnCloseClick()
+{
+    close();
+}
+
+void TMainForm::btnCancelClick()
+{
+    Cancelled = true;
+}
+
+void TMainForm::comboLanguageChange()
+{
+    RunGuarded(this, [this] { SetLanguage(); });
+}
+
+void TMainForm::cbUseZipClick()
+{
+    ShowFilesPerMessage();
+}
+
+void TMainForm::btnMailClick()
+{
+    SetSenderMode(true);
+}
+
+void TMainForm::btnNewsClick()
+{
+    SetSenderMode(false);
+}
+
+bool TMainForm::IsMailMode() const
+{
+    return btnMail->isChecked();
+}
+
+void TMainForm::SetSenderMode(bool mail)
+{
+    (mail ? btnMail : btnNews)->setChecked(true);
+    SMTPPanel->setVisible(mail);
+    NNTPPanel->setVisible(!mail);
+    SetHelpContext(TabSheet4, OwnHelpContext(mail ? SMTPPanel : NNTPPanel));
+    PageControlChange();
+}
+
+void TMainForm::OnSettingsChange()
+{
+    SettingsChanged = true;
+}
+
+void TMainForm::FormCloseQuery(bool &CanClose)
+{
+    CanClose = true;
+    if (!SettingsChanged)
+        return;
+    const int answer = ComMessageDlg(Msg(58), mtConfirmation, {mbYes, mbNo}, 0);
+    if (answer == mrYes)
+        CanClose = SaveProfileAs();
+    else
+        CanClose = answer == mrNo;   // a box closed without an answer keeps the window open
+}
+
+void TMainForm::FormClose()
+{
+    for (QComboBox *box : {edtTo, edtCC, edBCC, edtSubject, edSMTPName, edtName, edtReplyTo, edTempDir})
+        AddToHistory(box);
+    WriteSettings(SettingsFile);
+}
+
+void TMainForm::closeEvent(QCloseEvent *e)
+{
+    bool canClose = true;
+    // A failed profile save keeps the window open: nothing the user asked to keep is lost.
+    if (!RunGuarded(this, [&] { FormCloseQuery(canClose); }) || !canClose) {
+        e->ignore();
+        return;
+    }
+    // A settings file that cannot be written is reported, and the window still closes, so the
+    // user is never locked in.
+    RunGuarded(this, [this] { FormClose(); });
+    e->accept();
+}
+
+void TMainForm::keyPressEvent(QKeyEvent *e)
+{
+    // Keys no field wanted: Enter sends (the window's default command), Esc cancels a send.
+    if (e->modifiers() == Qt::NoModifier || e->modifiers() == Qt::KeypadModifier) {
+        if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+            if (btnSend->isEnabled() && btnSend->isVisible()) {
+                btnSend->click();
+                return;
+            }
+        } else if (e->key() == Qt::Key_Escape) {
+            if (btnCancel->isEnabled() && btnCancel->isVisible()) {
+                btnCancel->click();
+                return;
+            }
+        }
+    }
+    QWidget::keyPressEvent(e);
+}
+
+bool TMainForm::eventFilter(QObject *watched, QEvent *e)
+{
+    if (e->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent *>(e)->button() == Qt::LeftButton)
+        FocusControlSelect(watched);
+    return QWidget::eventFilter(watched, e);
+}

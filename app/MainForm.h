@@ -1,0 +1,271 @@
+// The program's one window: recipients, text, files, protocol, sender, options and About
+// pages, the Send/Cancel/Exit buttons, the language box, the status strip and the banner.
+//
+// The methods are spread over several files by concern:
+//   MainForm.cpp      construction, layout, start-up
+//   MainLanguage.cpp  SetLanguage, FillPriorityList, dialog filters
+//   MainCommands.cpp  links, context help, menus, About text, closing
+//   MainStubs.cpp     commands of parts of the program that are not built yet
+#pragma once
+
+#include <QLabel>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QFileDialog;
+class QFrame;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class QSpinBox;
+class QTabWidget;
+class QToolButton;
+class TMyStringGrid;
+
+// Major and two-digit minor version texts, set when the window starts.
+extern QString VersionMajor;
+extern QString VersionMinor;
+// The text the desktop shows for the running program (name and version, no trailing blank).
+extern QString ApplicationTitle;
+
+// Derives the major and minor version texts from a file version such as "1.3.0.67"
+// ("1" and "03").
+void MakeVersionTexts(const QString &fileVersion, QString &major, QString &minor);
+
+// Turns a filter of "description|pattern|description|pattern" pairs into name filters for
+// QFileDialog. The pattern "*.*" becomes "*" so files without an extension are listed too.
+QStringList DialogNameFilters(const QString &pairs);
+
+// Help context numbers are kept on the widgets; 0 means "none, ask the parent".
+void SetHelpContext(QWidget *w, int context);
+int OwnHelpContext(const QWidget *w);
+// The context of the widget or of the nearest enclosing widget that has one.
+int HelpContextOf(const QWidget *w);
+
+// A label that behaves as a link: blue, underlined, hand cursor, runs OnClick on a left click.
+class TLinkLabel : public QLabel {
+public:
+    explicit TLinkLabel(QWidget *parent = nullptr);
+    std::function<void()> OnClick;
+
+protected:
+    void mousePressEvent(QMouseEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
+
+private:
+    bool Pressed = false;
+};
+
+class TMainForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    // The addresses behind the two links and the latest news button.
+    static const QString SupportAddress;
+    static const QString HomePage;
+    static const QString NewsPage;
+
+    // Where documents and links are opened; the desktop's opener unless a test replaces it.
+    static std::function<void(const QString &)> DocumentOpener;
+
+    // The design geometry is in the pixels of the original 8-point font; everything is
+    // scaled by this factor so the larger default fonts of Linux desktops fit.
+    double Scale = 1.0;
+    int S(int px) const;
+
+    // ---- fields other than controls
+    QString SMTPConfigFile, NNTPConfigFile;
+    bool Cancelled = false;
+    bool SettingsChanged = false;
+    QStringList RussianProtocol, EnglishProtocol;
+    QStringList RussianAbout, EnglishAbout;
+    QWidget *Banner = nullptr;
+    QString SettingsFile;   // the settings file path used at start-up and at close
+    QString HelpFile;       // help file of the current language
+
+    // ---- top-level controls
+    QToolButton *btnMail, *btnNews;
+    QButtonGroup *SenderModeGroup;
+    QLabel *Label15;
+    QTabWidget *PageControl;
+    // The page tabs, in as many rows as the captions need (a single scrolling row would hide
+    // some pages behind arrows); PageControl itself shows no tab bar.
+    QWidget *PageTabs;
+    QButtonGroup *PageTabGroup;
+    QPushButton *btnSend, *btnCancel, *btnClose;
+    QLabel *Label14;
+    QComboBox *comboLanguage;
+    QLabel *Label11, *Label13;
+    TLinkLabel *lblEmail, *lblURL;
+    QLabel *lbProgressInfo;
+    QLabel *lblNumOfMessage;
+    QProgressBar *ProgressBar;
+    QFrame *Panel1;
+
+    // ---- recipients page
+    QWidget *TabSheet1;
+    QLabel *Label1, *Label12, *Label22, *Label2, *Label20;
+    QComboBox *edtTo, *edtCC, *edBCC, *edtSubject;
+    QToolButton *btnAddressBookTo, *btnAddressBookCc, *btnAddressBookBcc;
+    QCheckBox *cbAddPartNo, *cbAddFileName;
+    QComboBox *comboPriority;
+
+    // ---- message text page
+    QWidget *TabSheet2;
+    QPlainTextEdit *memoText;
+    QCheckBox *cbTextOnlyInFirst;
+    QToolButton *btnAddSign;
+
+    // ---- files page
+    QWidget *TabSheet3;
+    TMyStringGrid *gridFiles;
+    QToolButton *btnLoad, *btnDelete, *btnClear, *btnNoDuplicaties;
+    QMenu *popupToSendFiles;
+    QAction *piInsert, *piDelete, *piClear, *piNoDuplicates;
+    QLabel *lblFilesCount;
+    QLabel *Label9, *Label16;
+    QSpinBox *spinFilesInMessage, *spinOneMessageSize;
+    QFileDialog *FileDialog;
+
+    // ---- protocol page
+    QWidget *TabSheet5;
+    QPlainTextEdit *memoProtocol;
+    QPushButton *btnSaveLog;
+    QFileDialog *SaveLogDialog;
+
+    // ---- sender page
+    QWidget *TabSheet4;
+    QWidget *SMTPPanel, *NNTPPanel;
+    QLabel *Label3, *Label10, *Label4, *Label8, *Label7, *Label5, *Label6;
+    QComboBox *edSMTPName, *edtName, *edtReplyTo;
+    QLineEdit *edPort, *edAccount;
+    QComboBox *comboEncoding;
+    QPushButton *btnSaveConfig, *btnLoadConfig;
+    QFileDialog *SaveConfigDialog, *LoadConfigDialog;
+
+    // ---- parameters page
+    QWidget *TabSheet7;
+    QScrollArea *ScrollBox1;
+    QWidget *ScrollContents;
+    QFrame *BasicPanel, *ArcPanel;
+    QLabel *Label21, *Label18, *Label17, *Label19;
+    QCheckBox *cbJumpToProtocol, *cbUseMAPIAddresBook, *cbUseZip;
+    QSpinBox *spinOneMessSizeDef;
+    QComboBox *edTempDir;
+    QToolButton *btnSelectTempDir;
+
+    // ---- About page
+    QWidget *TabSheet6;
+    QPlainTextEdit *memoAbout;
+    QPushButton *btnLatestNews;
+
+    // ---- context menus
+    QMenu *lblEmailPopupMenu, *lblURLPopupMenu, *AdvertPopupMenu;
+    QAction *lblEmailPopupMenuItemOpen, *lblEmailPopupMenuItemCopy;
+    QAction *lblURLPopupMenuItemOpen, *lblURLPopupMenuItemCopy;
+    QAction *AdvertPopupMenuItemOpen;
+
+    // ---- start-up and shut-down (MainForm.cpp, MainCommands.cpp)
+    void FormCreate();
+    void FormCloseQuery(bool &CanClose);
+    void FormClose();
+    void FormDestroy();
+
+    // ---- language (MainLanguage.cpp)
+    void SetLanguage();
+    void FillPriorityList();
+    QString Msg(int n) const;   // message n of the current language
+
+    // ---- commands of the window (MainCommands.cpp)
+    void BuildAboutText();
+    void ShowFilesPerMessage();
+    void FocusControlSelect(QObject *Sender);
+    void PageControlChange();
+    void ShowContextHelp();
+    bool OpenHelp(int context);
+    void lblEmailClick();
+    void lblURLClick();
+    void btnLatestNewsClick();
+    void lblEmailPopupMenuItemCopyClick();
+    void lblURLPopupMenuItemCopyClick();
+    void lblPopupMenuGetItemParams(QAction *item);
+    void AdvertPopupMenuGetItemParams(QAction *item);
+    void btnCloseClick();
+    void btnCancelClick();
+    void comboLanguageChange();
+    void cbUseZipClick();
+    void btnMailClick();
+    void btnNewsClick();
+    bool IsMailMode() const;
+    void SetSenderMode(bool mail);
+    void OnSettingsChange();
+
+    // ---- later work: not built yet (MainStubs.cpp)
+    void CreateBanner();
+    void AdvertPopupMenuItemOpenClick();
+    void ReadSettings(const QString &path);
+    void WriteSettings(const QString &path);
+    void AddToHistory(QComboBox *box);
+    void AddEditToHistory(QComboBox *box);
+    void AskWindowsAddressBook();
+    void LoadSMTPProfile(const QString &path);
+    void LoadNNTPProfile(const QString &path);
+    void SaveSMTPProfile(const QString &path);
+    void SaveNNTPProfile(const QString &path);
+    bool SaveProfileAs();
+    void btnSaveConfigClick();
+    void btnLoadConfigClick();
+    void btnSendClick();
+    bool CheckBeforeSend();
+    void EnterSendState();
+    void LeaveSendState();
+    void FilesToSend(QStringList &list);
+    void ClearProtocol();
+    void AddProtocolLine(const QString &russian, const QString &english);
+    void AddProtocolText(const QString &text);
+    void AppendToProtocolLine(const QString &russian, const QString &english);
+    void btnSaveLogClick();
+    void btnLoadClick();
+    void btnDeleteClick();
+    void btnClearClick();
+    void btnNoDuplicatiesClick();
+    void btnAddressBookToClick();
+    void btnAddressBookCcClick();
+    void btnAddressBookBccClick();
+    void cbUseMAPIAddresBookClick();
+    void btnSelectTempDirClick();
+
+protected:
+    void closeEvent(QCloseEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *e) override;
+
+private:
+    void BuildLayout();
+    void BuildTopControls();
+    void BuildRecipientsPage();
+    void BuildTextPage();
+    void BuildFilesPage();
+    void BuildProtocolPage();
+    void BuildSenderPage();
+    void BuildParametersPage();
+    void BuildAboutPage();
+    void BuildMenus();
+    void ConnectHandlers();
+    void AutoSizeCaptions();
+    void ArrangeForCaptions();
+    void ArrangePageTabs();
+    void Place(QWidget *w, int x, int y, int width, int height);
+    void PlaceAt(QWidget *w, int x, int y);   // keeps the widget's natural size
+};

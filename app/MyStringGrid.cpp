@@ -1,0 +1,35 @@
+#include "MyStringGrid.h"
+
+#include <QHeaderView>
+
+TMyStringGrid::TMyStringGrid(int columns, QWidget *parent) : QTableWidget(1, columns, parent)
+{
+    horizontalHeader()->hide();
+    verticalHeader()->hide();
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+QString TMyStringGrid::Cell(int row, int column) const
+{
+    const QTableWidgetItem *it = item(row, column);
+    return it ? it->text() : QString();
+}
+
+void TMyStringGrid::SetCell(int row, int column, const QString &text)
+{
+    if (QTableWidgetItem *it = item(row, column))
+        it->setText(text);
+    else
+        setItem(row, column, new QTableWidgetItem(text));
+}
+
+void TMyStringGrid::DeleteRow(int row)
+{
+    if (rowCount() <= 1) {
+        for (int c = 0; c < columnCount(); ++c)
+            SetCell(0, c, QString());
+        return;
+    }
+    if (row >= 0 && row < rowCount())
+        removeRow(row);
+}
