@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int kConnectSliceMs = 20;
+constexpr int kConnectSliceMs = 20;   // connect and write waits: the caller idles between slices
 
 std::string SystemErrorText(int Code, const char* Api)
 {
@@ -78,22 +78,37 @@ int TCustomWinSocket::SendBytes(const void* Buffer, int Count)
     std::lock_guard<std::recursive_mutex> guard(FLock);
     if (!FConnected || FSocket < 0 || Count <= 0)
         return 0;
+    using clock = std::chrono::steady_clock;
     const char* p = static_cast<const char*>(Buffer);
+    const int fd = FSocket;
     int sent = 0;
+    auto lastProgress = clock::now();
+    auto lastIdle = lastProgress;
     while (sent < Count) {
-        ssize_t n = ::send(FSocket, p + sent, static_cast<size_t>(Count - sent), MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                // Would-block is never an error: wait until the socket takes more.
-                pollfd pfd{FSocket, POLLOUT, 0};
-                ::poll(&pfd, 1, 100);
-                continue;
-            }
-            return HandleIoError(eeSend, errno, "send");
+        // Never blocks: a peer that stops reading must not freeze the caller's window.
+        ssize_t n = ::send(fd, p + sent, static_cast<size_t>(Count - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += static_cast<int>(n);
+            lastProgress = clock::now();
+            continue;
         }
-        sent += static_cast<int>(n);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return HandleIoError(eeSend, errno, "send");
+        // Would-block is never an error: wait for room in slices, letting the caller idle.
+        pollfd pfd{fd, POLLOUT, 0};
+        ::poll(&pfd, 1, kConnectSliceMs);
+        const auto now = clock::now();
+        const int timeoutMs = FOwner ? FOwner->SendTimeoutMs : 60000;
+        if (timeoutMs >= 0 && now - lastProgress >= std::chrono::milliseconds(timeoutMs))
+            return HandleIoError(eeSend, ETIMEDOUT, "send");
+        if (FOwner && FOwner->OnIdle && now - lastIdle >= std::chrono::milliseconds(kConnectSliceMs)) {
+            lastIdle = now;
+            FOwner->OnIdle();
+            if (FSocket != fd || !FConnected)
+                return sent;   // closed by the idle handler: the caller sees the short count
+        }
     }
     return sent;
 }
