@@ -3,6 +3,10 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <system_error>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -248,27 +252,69 @@ void TClientSocket::Close()
     FSocket.Close();
 }
 
-unsigned long TClientSocket::ResolveAddress()
+namespace {
+
+in_addr_t LookupName(const std::string& host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    in_addr_t result = 0;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &res) == 0 && res)
+        result = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+    if (res)
+        freeaddrinfo(res);
+    return result;
+}
+
+// Shared with the lookup thread, which may outlive an abandoned wait.
+struct LookupState {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    in_addr_t addr = 0;
+};
+
+}  // namespace
+
+unsigned long TClientSocket::ResolveAddress(int fd)
 {
     in_addr a{};
-    if (!FHost.empty()) {
-        if (inet_aton(FHost.c_str(), &a))
-            return a.s_addr;
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* res = nullptr;
-        unsigned long result = 0;
-        if (getaddrinfo(FHost.c_str(), nullptr, &hints, &res) == 0 && res) {
-            result = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
-        }
-        if (res)
-            freeaddrinfo(res);
-        return result;
-    }
-    if (inet_aton(FAddress.c_str(), &a))
+    if (FHost.empty())
+        return inet_aton(FAddress.c_str(), &a) ? a.s_addr : 0;
+    if (inet_aton(FHost.c_str(), &a))
         return a.s_addr;
-    return 0;
+    if (!OnIdle)
+        return LookupName(FHost);
+
+    // A name server that does not answer would hold the window for many seconds: look the
+    // name up in a helper thread and idle in slices meanwhile.
+    auto st = std::make_shared<LookupState>();
+    try {
+        std::thread([st, host = FHost] {
+            in_addr_t addr = LookupName(host);
+            std::lock_guard<std::mutex> lock(st->m);
+            st->addr = addr;
+            st->done = true;
+            st->cv.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return LookupName(FHost);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectTimeoutMs);
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(st->m);
+            if (st->cv.wait_for(lock, std::chrono::milliseconds(kConnectSliceMs), [&] { return st->done; }))
+                return st->addr;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return 0;   // given up: fails like a name that does not resolve
+        OnIdle();
+        if (FSocket.FSocket != fd)
+            FSocket.RaiseSystemError(ECONNABORTED, "connect");
+    }
 }
 
 int TClientSocket::ResolvePort()
@@ -317,7 +363,7 @@ void TClientSocket::ConnectSocket(int fd)
         throw ESocketError("No address specified");
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = static_cast<in_addr_t>(ResolveAddress());
+    addr.sin_addr.s_addr = static_cast<in_addr_t>(ResolveAddress(fd));
     addr.sin_port = htons(static_cast<uint16_t>(ResolvePort()));
 
     if (OnConnecting)

@@ -29,7 +29,9 @@
 //   empty) between slices, for at most ConnectTimeoutMs (default 60000), then puts the socket
 //   back into blocking mode. A timeout fails like a refused connect (ETIMEDOUT, API "connect").
 // - A host name is resolved with getaddrinfo (AF_INET), first address; a dotted address (in
-//   Host or Address) is used without a lookup. A name that does not resolve becomes 0.0.0.0,
+//   Host or Address) is used without a lookup. When OnIdle is set the lookup runs in a helper
+//   thread while Open idles in 20 ms slices, for at most ConnectTimeoutMs (then it counts as
+//   not resolved): a name server that does not answer cannot freeze the window. A name that does not resolve becomes 0.0.0.0,
 //   and 0.0.0.0 is never dialled (on Linux it would reach this machine): it fails as a connect
 //   error with EADDRNOTAVAIL.
 // - ctNonBlocking is stored but behaves like ctBlocking: the asynchronous mode is not built.
@@ -154,7 +156,7 @@ public:
 private:
     friend class TCustomWinSocket;
     void CheckInactive(bool Changed);
-    unsigned long ResolveAddress();   // IPv4 address in network order, 0 when not resolved
+    unsigned long ResolveAddress(int fd);   // IPv4 address in network order, 0 when not resolved
     int ResolvePort();
     void ConnectSocket(int fd);   // lookup .. connect on the fresh socket fd; throws on failure
 

@@ -517,3 +517,19 @@ TEST(ClientSocketIo, IdleHandlerMayCloseDuringAStalledWrite)
     EXPECT_LT(n, static_cast<int>(big.size()));
     EXPECT_FALSE(cs.Active());
 }
+
+TEST(ClientSocketOpen, LookupWhileIdlingGivesTheSameResults)
+{
+    Listener l;
+    TClientSocket cs;
+    cs.OnIdle = [] {};
+    cs.SetHost("localhost");
+    cs.SetPort(l.port());
+    cs.Open();
+    EXPECT_TRUE(cs.Active());
+    EXPECT_GE(l.Accept(), 0);
+    cs.Close();
+    cs.SetHost("no..such..host");
+    EXPECT_EQ(OpenError(cs), SysText(EADDRNOTAVAIL, "connect"));
+    EXPECT_EQ(cs.Socket().SocketHandle(), -1);
+}
