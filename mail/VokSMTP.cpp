@@ -13,7 +13,7 @@
 namespace {
 
 constexpr size_t kFlushAt = 64 * 1024;   // write in large pieces, not per line
-constexpr int kWaitSliceMs = 20;         // reply wait slice; the window runs between
+constexpr int kWaitSliceMs = 10;         // reply wait slice; the window runs between
 constexpr size_t kMaxPendingReply = 1 << 20;
 
 uint16_t RoundPercent(uint64_t part, uint64_t whole) {
@@ -128,9 +128,10 @@ void TVokSMTP::SendLine(std::string_view line) {
   out_.append("\r\n", 2);
   if (out_.size() >= kFlushAt) Flush();
   if (OnSendTextToSocket) {
-    std::string s(line);
-    s += "\r\n";
-    OnSendTextToSocket(this, s);
+    // One reused buffer: no allocation per line for the event.
+    lineText_.assign(line);
+    lineText_ += "\r\n";
+    OnSendTextToSocket(this, lineText_);
   }
 }
 
@@ -138,7 +139,9 @@ std::string TVokSMTP::ReadReply() {
   replyFailed_ = false;
   Flush();
   using clock = std::chrono::steady_clock;
-  const auto deadline = clock::now() + std::chrono::milliseconds(TimeOut > 0 ? TimeOut : 0);
+  // A TimeOut of 0 or less would fail every reply at once; use the default.
+  const int limitMs = TimeOut > 0 ? TimeOut : 60000;
+  const auto deadline = clock::now() + std::chrono::milliseconds(limitMs);
   char buf[1024];
   for (;;) {
     // Complete lines only: a line split across receives is assembled first.
@@ -170,7 +173,7 @@ std::string TVokSMTP::ReadReply() {
     } else {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
       if (left.count() <= 0) {
-        why = "No reply from the server within " + std::to_string(TimeOut) + " ms.";
+        why = "No reply from the server within " + std::to_string(limitMs) + " ms.";
       } else {
         vok::PumpMessages();
         int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
@@ -204,10 +207,10 @@ void TVokSMTP::Connect() {
   const bool dotted = vok::IsIPAddress(Host);
   const std::string newHost = dotted ? std::string() : Host;
   const std::string newAddress = dotted ? Host : std::string();
-  if (socket_->Active() && socket_->Port() == port && socket_->Host() == newHost &&
-      socket_->Address() == newAddress) {
-    // The same server still open (a job ended without Quit): no new
-    // greeting would come on it, so start a fresh connection.
+  if (socket_->Active()) {
+    // A connection still open (a job ended by an exception, without Quit):
+    // no new greeting would come on it, and its settings could not be
+    // changed for another server, so it is closed and we start afresh.
     CloseSocket();
   }
   socket_->SetPort(static_cast<int>(port));

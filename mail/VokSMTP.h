@@ -120,6 +120,7 @@ class TVokSMTP {
   std::unique_ptr<TClientSocket> socket_;
   std::string out_;      // written bytes not yet flushed
   std::string pending_;  // received bytes not yet consumed as reply lines
+  std::string lineText_; // the line passed to OnSendTextToSocket
   bool replyFailed_ = false;     // the last ReadReply got no complete reply
   bool errorReported_ = false;   // OnError already raised for this operation
 };

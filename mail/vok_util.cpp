@@ -42,7 +42,7 @@ void ProcessMessages() {
 
 void PumpMessages() {
   auto now = std::chrono::steady_clock::now();
-  if (now - LastPump() >= std::chrono::milliseconds(15)) ProcessMessages();
+  if (now - LastPump() >= std::chrono::milliseconds(10)) ProcessMessages();
 }
 
 void SetApplicationTitle(std::string title) { Title() = std::move(title); }

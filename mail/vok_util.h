@@ -21,7 +21,7 @@ namespace vok {
 void SetProcessMessagesHook(std::function<void()> hook);
 // Calls the hook now.
 void ProcessMessages();
-// Calls the hook only when at least ~15 ms passed since it last really ran;
+// Calls the hook only when at least 10 ms passed since it last really ran;
 // used on hot paths (every encoded block, every sent line) so that a large
 // message is not slowed by millions of event-loop passes.
 void PumpMessages();

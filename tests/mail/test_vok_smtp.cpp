@@ -333,6 +333,24 @@ TEST_F(Smtp, ConnectAgainToSameServerStartsAfresh) {
   EXPECT_EQ(srv.Connections(), 2);
 }
 
+TEST_F(Smtp, ConnectToAnotherServerWhileStillOpen) {
+  // A job ended by an unreadable file leaves the connection open; the next
+  // job may use another server and must still get through.
+  ScriptedSmtpServer first(Greeting());
+  ScriptedSmtpServer second(Join({Greeting(), QuitSteps()}));
+  ConnectTo(first);
+  msg.AttachedFiles.AddFile("/nonexistent/file.txt");
+  EXPECT_THROW(smtp.Send(msg), EFOpenError);
+  ASSERT_TRUE(smtp.Connected);
+  ConnectTo(second);
+  EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
+  EXPECT_EQ(smtp.ClientSocket().Port(), second.Port());
+  smtp.Quit();
+  EXPECT_TRUE(first.Wait()) << first.Failure();
+  EXPECT_TRUE(second.Wait()) << second.Failure();
+  EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(Smtp, EnvelopeInjectionRefusedBeforeAnythingIsSent) {
   ScriptedSmtpServer srv(Join({Greeting(), QuitSteps()}));
   ConnectTo(srv);

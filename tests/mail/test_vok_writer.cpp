@@ -196,6 +196,49 @@ TEST_F(Writer, MultipartWithFiles) {
   EXPECT_EQ(msg.AttachedFiles[0].EncodedLines.Count(), 1u);
 }
 
+TEST_F(Writer, MultipartBase64) {
+  std::string f = dir.file("data.bin");
+  testsupport::WriteFile(f, std::string(58, 'x'));
+  msg.TextEncoding = teBase64;
+  msg.Subject = "ab";
+  msg.Text = {"abc"};
+  msg.AttachedFiles.AddFile(f);
+  msg.AttachedFiles.AddFile(f);  // the same path twice: two parts
+  Lines l = Build();
+  std::string d = "--" + BoundaryOf(l);
+  Lines tail(l.begin() + 7, l.end());
+  std::string full;  // 57 bytes of "x" make one full line
+  for (int i = 0; i < 19; ++i) full += "eHh4";
+  Lines expected = {
+      "Subject: =?ISO-8859-1?B?YWI=?=",
+      "Content-Type: multipart/mixed; boundary=\"" + BoundaryOf(l) + "\"",
+      "",
+      d,
+      "Content-Type: Text/Plain; charset=ISO-8859-1",
+      "Content-Transfer-Encoding: base64",
+      "",
+      "YWJjDQo=",
+      d,
+      "Content-Type: application/octet-stream; name=\"data.bin\"",
+      "Content-Transfer-Encoding: base64",
+      "Content-Disposition: inline; FileName=\"data.bin\"",
+      "",
+      full,
+      "eA==",
+      d,
+      "Content-Type: application/octet-stream; name=\"data.bin\"",
+      "Content-Transfer-Encoding: base64",
+      "Content-Disposition: inline; FileName=\"data.bin\"",
+      "",
+      full,
+      "eA==",
+      "",
+      d + "--",
+      "",
+  };
+  EXPECT_EQ(tail, expected);
+}
+
 TEST_F(Writer, NoHeaderInjection) {
   msg.Subject = "Hi\r\nBcc: victim@x";
   msg.SendTo = "you@x\nX-Evil: 1";
