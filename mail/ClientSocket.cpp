@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int kConnectSliceMs = 20;   // connect and write waits: the caller idles between slices
+constexpr int kIdleSliceMs = 10;   // lookup, connect and write waits: the caller idles between slices
 
 std::string SystemErrorText(int Code, const char* Api)
 {
@@ -102,12 +102,12 @@ int TCustomWinSocket::SendBytes(const void* Buffer, int Count)
             return HandleIoError(eeSend, errno, "send");
         // Would-block is never an error: wait for room in slices, letting the caller idle.
         pollfd pfd{fd, POLLOUT, 0};
-        ::poll(&pfd, 1, kConnectSliceMs);
+        ::poll(&pfd, 1, kIdleSliceMs);
         const auto now = clock::now();
         const int timeoutMs = FOwner ? FOwner->SendTimeoutMs : 60000;
         if (timeoutMs >= 0 && now - lastProgress >= std::chrono::milliseconds(timeoutMs))
             return HandleIoError(eeSend, ETIMEDOUT, "send");
-        if (FOwner && FOwner->OnIdle && now - lastIdle >= std::chrono::milliseconds(kConnectSliceMs)) {
+        if (FOwner && FOwner->OnIdle && now - lastIdle >= std::chrono::milliseconds(kIdleSliceMs)) {
             lastIdle = now;
             FOwner->OnIdle();
             if (FSocket != fd || !FConnected)
@@ -306,7 +306,7 @@ unsigned long TClientSocket::ResolveAddress(int fd)
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(st->m);
-            if (st->cv.wait_for(lock, std::chrono::milliseconds(kConnectSliceMs), [&] { return st->done; }))
+            if (st->cv.wait_for(lock, std::chrono::milliseconds(kIdleSliceMs), [&] { return st->done; }))
                 return st->addr;
         }
         if (std::chrono::steady_clock::now() >= deadline)
@@ -387,7 +387,7 @@ void TClientSocket::ConnectSocket(int fd)
         const auto deadline = clock::now() + std::chrono::milliseconds(ConnectTimeoutMs);
         for (;;) {
             pollfd pfd{fd, POLLOUT, 0};
-            int r = ::poll(&pfd, 1, kConnectSliceMs);
+            int r = ::poll(&pfd, 1, kIdleSliceMs);
             if (r < 0 && errno != EINTR)
                 s.RaiseSystemError(errno, "connect");
             if (r > 0) {

@@ -19,18 +19,18 @@
 // - send uses MSG_NOSIGNAL: a peer that has closed gives an ESocketError ("send"), never SIGPIPE.
 // - SendBytes writes the whole buffer (looping over partial writes and EINTR) and returns the
 //   count written. It never blocks in the system: when the peer's window is full it waits for
-//   room in slices of about 20 ms, calling OnIdle between them, and fails after SendTimeoutMs
+//   room in slices of about 10 ms, calling OnIdle between them, and fails after SendTimeoutMs
 //   (default 60000) without any progress like a failed send (ETIMEDOUT, API "send": error
 //   notification, close, ESocketError). A peer that stops reading cannot freeze the window.
 //   When OnIdle closes the socket, SendBytes returns the short count written so far.
 // - WaitReadable(timeoutMs) polls for readability so a caller can wait in short slices and keep
 //   its window alive; it is true as well when the peer closed (the next ReceiveBytes returns 0).
-// - Open connects without blocking: it polls in slices of about 20 ms, calling OnIdle (may be
+// - Open connects without blocking: it polls in slices of about 10 ms, calling OnIdle (may be
 //   empty) between slices, for at most ConnectTimeoutMs (default 60000), then puts the socket
 //   back into blocking mode. A timeout fails like a refused connect (ETIMEDOUT, API "connect").
 // - A host name is resolved with getaddrinfo (AF_INET), first address; a dotted address (in
 //   Host or Address) is used without a lookup. When OnIdle is set the lookup runs in a helper
-//   thread while Open idles in 20 ms slices, for at most ConnectTimeoutMs (then it counts as
+//   thread while Open idles in 10 ms slices, for at most ConnectTimeoutMs (then it counts as
 //   not resolved): a name server that does not answer cannot freeze the window. A name that does not resolve becomes 0.0.0.0,
 //   and 0.0.0.0 is never dialled (on Linux it would reach this machine): it fails as a connect
 //   error with EADDRNOTAVAIL.
