@@ -144,12 +144,8 @@ bool TCustomWinSocket::WaitReadable(int timeoutMs)
         return true;
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    int wait = timeoutMs < 0 ? -1 : timeoutMs;
     for (;;) {
-        int wait = -1;
-        if (timeoutMs >= 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
-            wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-        }
         pollfd pfd{FSocket, POLLIN, 0};
         int r = ::poll(&pfd, 1, wait);
         if (r > 0)
@@ -158,6 +154,12 @@ bool TCustomWinSocket::WaitReadable(int timeoutMs)
             return false;
         if (errno != EINTR)
             return true;   // let ReceiveBytes report it
+        if (timeoutMs >= 0) {
+            // Round the rest up: a slice cut short by truncation would upset callers that
+            // idle once per slice at a set rate.
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
+            wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        }
     }
 }
 
