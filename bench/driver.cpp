@@ -3,7 +3,7 @@
 // files (HELO, then MAIL, RCPT, DATA, lines, end of data, RSET per message, then QUIT).
 //
 //   bench_driver --port N [--host H] [--per-message K] [--from A] [--to B]
-//                [--timeout-ms T] (--list FILE | FILE...)
+//                [--timeout-ms T] [--trace-hook-ms X] (--list FILE | FILE...)
 //
 // The user-interface hook records the longest interval between two calls (from the start of
 // Connect to the end of Quit, the ends included), which is how long a window would have stayed
@@ -33,10 +33,15 @@ struct HookClock {
     double maxMs = 0;
     long long calls = 0;
     long long over25 = 0;   // intervals longer than 25 ms: tells noise from a pattern
+    double traceMs = -1;    // print every interval longer than this (diagnosis)
+    Clock::time_point start;
     void Tick()
     {
         auto now = Clock::now();
         double ms = std::chrono::duration<double, std::milli>(now - last).count();
+        if (traceMs >= 0 && ms > traceMs)
+            std::fprintf(stderr, "hook interval %.3f ms ending at %.3f s\n", ms,
+                         std::chrono::duration<double>(now - start).count());
         if (ms > maxMs)
             maxMs = ms;
         if (ms > 25)
@@ -60,6 +65,7 @@ int main(int argc, char** argv)
 {
     std::string host = "127.0.0.1", port, from = "bench@sendorix.test", to = "sink@sendorix.test";
     int perMessage = 1, timeoutMs = 60000;
+    HookClock hook;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -76,6 +82,8 @@ int main(int argc, char** argv)
             to = value();
         else if (a == "--timeout-ms")
             timeoutMs = std::atoi(value().c_str());
+        else if (a == "--trace-hook-ms")
+            hook.traceMs = std::atof(value().c_str());
         else if (a == "--list") {
             std::ifstream list(value());
             for (std::string line; std::getline(list, line);)
@@ -94,7 +102,6 @@ int main(int argc, char** argv)
         attachmentBytes += static_cast<long long>(std::filesystem::file_size(f));
     const int total = static_cast<int>((files.size() + perMessage - 1) / perMessage);
 
-    HookClock hook;
     vok::SetApplicationTitle("Sendorix bench");
     vok::SetProcessMessagesHook([&hook] {
         ++hook.calls;
@@ -115,6 +122,7 @@ int main(int argc, char** argv)
     int sent = 0;
     const auto start = Clock::now();
     hook.last = start;
+    hook.start = start;
     try {
         smtp.Connect();
         if (smtp.Failed) {

@@ -3,6 +3,10 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <system_error>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -16,7 +20,7 @@
 
 namespace {
 
-constexpr int kConnectSliceMs = 20;
+constexpr int kIdleSliceMs = 10;   // lookup, connect and write waits: the caller idles between slices
 
 std::string SystemErrorText(int Code, const char* Api)
 {
@@ -78,22 +82,37 @@ int TCustomWinSocket::SendBytes(const void* Buffer, int Count)
     std::lock_guard<std::recursive_mutex> guard(FLock);
     if (!FConnected || FSocket < 0 || Count <= 0)
         return 0;
+    using clock = std::chrono::steady_clock;
     const char* p = static_cast<const char*>(Buffer);
+    const int fd = FSocket;
     int sent = 0;
+    auto lastProgress = clock::now();
+    auto lastIdle = lastProgress;
     while (sent < Count) {
-        ssize_t n = ::send(FSocket, p + sent, static_cast<size_t>(Count - sent), MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                // Would-block is never an error: wait until the socket takes more.
-                pollfd pfd{FSocket, POLLOUT, 0};
-                ::poll(&pfd, 1, 100);
-                continue;
-            }
-            return HandleIoError(eeSend, errno, "send");
+        // Never blocks: a peer that stops reading must not freeze the caller's window.
+        ssize_t n = ::send(fd, p + sent, static_cast<size_t>(Count - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += static_cast<int>(n);
+            lastProgress = clock::now();
+            continue;
         }
-        sent += static_cast<int>(n);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return HandleIoError(eeSend, errno, "send");
+        // Would-block is never an error: wait for room in slices, letting the caller idle.
+        pollfd pfd{fd, POLLOUT, 0};
+        ::poll(&pfd, 1, kIdleSliceMs);
+        const auto now = clock::now();
+        const int timeoutMs = FOwner ? FOwner->SendTimeoutMs : 60000;
+        if (timeoutMs >= 0 && now - lastProgress >= std::chrono::milliseconds(timeoutMs))
+            return HandleIoError(eeSend, ETIMEDOUT, "send");
+        if (FOwner && FOwner->OnIdle && now - lastIdle >= std::chrono::milliseconds(kIdleSliceMs)) {
+            lastIdle = now;
+            FOwner->OnIdle();
+            if (FSocket != fd || !FConnected)
+                return sent;   // closed by the idle handler: the caller sees the short count
+        }
     }
     return sent;
 }
@@ -125,12 +144,8 @@ bool TCustomWinSocket::WaitReadable(int timeoutMs)
         return true;
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    int wait = timeoutMs < 0 ? -1 : timeoutMs;
     for (;;) {
-        int wait = -1;
-        if (timeoutMs >= 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
-            wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-        }
         pollfd pfd{FSocket, POLLIN, 0};
         int r = ::poll(&pfd, 1, wait);
         if (r > 0)
@@ -139,6 +154,12 @@ bool TCustomWinSocket::WaitReadable(int timeoutMs)
             return false;
         if (errno != EINTR)
             return true;   // let ReceiveBytes report it
+        if (timeoutMs >= 0) {
+            // Round the rest up: a slice cut short by truncation would upset callers that
+            // idle once per slice at a set rate.
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
+            wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        }
     }
 }
 
@@ -233,27 +254,69 @@ void TClientSocket::Close()
     FSocket.Close();
 }
 
-unsigned long TClientSocket::ResolveAddress()
+namespace {
+
+in_addr_t LookupName(const std::string& host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    in_addr_t result = 0;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &res) == 0 && res)
+        result = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+    if (res)
+        freeaddrinfo(res);
+    return result;
+}
+
+// Shared with the lookup thread, which may outlive an abandoned wait.
+struct LookupState {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    in_addr_t addr = 0;
+};
+
+}  // namespace
+
+unsigned long TClientSocket::ResolveAddress(int fd)
 {
     in_addr a{};
-    if (!FHost.empty()) {
-        if (inet_aton(FHost.c_str(), &a))
-            return a.s_addr;
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* res = nullptr;
-        unsigned long result = 0;
-        if (getaddrinfo(FHost.c_str(), nullptr, &hints, &res) == 0 && res) {
-            result = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
-        }
-        if (res)
-            freeaddrinfo(res);
-        return result;
-    }
-    if (inet_aton(FAddress.c_str(), &a))
+    if (FHost.empty())
+        return inet_aton(FAddress.c_str(), &a) ? a.s_addr : 0;
+    if (inet_aton(FHost.c_str(), &a))
         return a.s_addr;
-    return 0;
+    if (!OnIdle)
+        return LookupName(FHost);
+
+    // A name server that does not answer would hold the window for many seconds: look the
+    // name up in a helper thread and idle in slices meanwhile.
+    auto st = std::make_shared<LookupState>();
+    try {
+        std::thread([st, host = FHost] {
+            in_addr_t addr = LookupName(host);
+            std::lock_guard<std::mutex> lock(st->m);
+            st->addr = addr;
+            st->done = true;
+            st->cv.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return LookupName(FHost);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectTimeoutMs);
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(st->m);
+            if (st->cv.wait_for(lock, std::chrono::milliseconds(kIdleSliceMs), [&] { return st->done; }))
+                return st->addr;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return 0;   // given up: fails like a name that does not resolve
+        OnIdle();
+        if (FSocket.FSocket != fd)
+            FSocket.RaiseSystemError(ECONNABORTED, "connect");
+    }
 }
 
 int TClientSocket::ResolvePort()
@@ -302,7 +365,7 @@ void TClientSocket::ConnectSocket(int fd)
         throw ESocketError("No address specified");
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = static_cast<in_addr_t>(ResolveAddress());
+    addr.sin_addr.s_addr = static_cast<in_addr_t>(ResolveAddress(fd));
     addr.sin_port = htons(static_cast<uint16_t>(ResolvePort()));
 
     if (OnConnecting)
@@ -326,7 +389,7 @@ void TClientSocket::ConnectSocket(int fd)
         const auto deadline = clock::now() + std::chrono::milliseconds(ConnectTimeoutMs);
         for (;;) {
             pollfd pfd{fd, POLLOUT, 0};
-            int r = ::poll(&pfd, 1, kConnectSliceMs);
+            int r = ::poll(&pfd, 1, kIdleSliceMs);
             if (r < 0 && errno != EINTR)
                 s.RaiseSystemError(errno, "connect");
             if (r > 0) {

@@ -18,14 +18,20 @@
 //   Nagle's algorithm against the peer's delayed acknowledgements.
 // - send uses MSG_NOSIGNAL: a peer that has closed gives an ESocketError ("send"), never SIGPIPE.
 // - SendBytes writes the whole buffer (looping over partial writes and EINTR) and returns the
-//   count written.
+//   count written. It never blocks in the system: when the peer's window is full it waits for
+//   room in slices of about 10 ms, calling OnIdle between them, and fails after SendTimeoutMs
+//   (default 60000) without any progress like a failed send (ETIMEDOUT, API "send": error
+//   notification, close, ESocketError). A peer that stops reading cannot freeze the window.
+//   When OnIdle closes the socket, SendBytes returns the short count written so far.
 // - WaitReadable(timeoutMs) polls for readability so a caller can wait in short slices and keep
 //   its window alive; it is true as well when the peer closed (the next ReceiveBytes returns 0).
-// - Open connects without blocking: it polls in slices of about 20 ms, calling OnIdle (may be
+// - Open connects without blocking: it polls in slices of about 10 ms, calling OnIdle (may be
 //   empty) between slices, for at most ConnectTimeoutMs (default 60000), then puts the socket
 //   back into blocking mode. A timeout fails like a refused connect (ETIMEDOUT, API "connect").
 // - A host name is resolved with getaddrinfo (AF_INET), first address; a dotted address (in
-//   Host or Address) is used without a lookup. A name that does not resolve becomes 0.0.0.0,
+//   Host or Address) is used without a lookup. When OnIdle is set the lookup runs in a helper
+//   thread while Open idles in 10 ms slices, for at most ConnectTimeoutMs (then it counts as
+//   not resolved): a name server that does not answer cannot freeze the window. A name that does not resolve becomes 0.0.0.0,
 //   and 0.0.0.0 is never dialled (on Linux it would reach this machine): it fails as a connect
 //   error with EADDRNOTAVAIL.
 // - ctNonBlocking is stored but behaves like ctBlocking: the asynchronous mode is not built.
@@ -65,9 +71,10 @@ public:
     int SocketHandle() const { return FSocket; }
     bool Connected() const { return FConnected; }
 
-    // Writes all Count bytes. Returns Count; 0 without writing when not connected. On a system
-    // failure: error notification (eeSend, errno; the handler may set the code to 0), the
-    // socket is closed, then ESocketError "send" unless the code was cleared (then -1).
+    // Writes all Count bytes. Returns Count; 0 without writing when not connected; fewer when
+    // OnIdle closed the socket meanwhile. On a system failure or after SendTimeoutMs without
+    // progress: error notification (eeSend, the code; the handler may set it to 0), the socket
+    // is closed, then ESocketError "send" unless the code was cleared (then -1).
     int SendBytes(const void* Buffer, int Count);
     // One recv of at most Count bytes; blocks until data arrives. Returns the count, 0 when
     // the peer has closed or when not connected. Failures as SendBytes, with eeReceive/"recv".
@@ -139,14 +146,17 @@ public:
     TSocketNotifyEvent OnConnect;
     TSocketNotifyEvent OnDisconnect;
     TSocketErrorEvent OnError;
-    // Called between the slices of the connect wait, so a window can keep processing events.
+    // Called between the slices of the connect wait and of a write that waits for room, so a
+    // window can keep processing events. May be empty.
     std::function<void()> OnIdle;
     int ConnectTimeoutMs = 60000;
+    // A write that makes no progress for this long fails (negative: wait for ever).
+    int SendTimeoutMs = 60000;
 
 private:
     friend class TCustomWinSocket;
     void CheckInactive(bool Changed);
-    unsigned long ResolveAddress();   // IPv4 address in network order, 0 when not resolved
+    unsigned long ResolveAddress(int fd);   // IPv4 address in network order, 0 when not resolved
     int ResolvePort();
     void ConnectSocket(int fd);   // lookup .. connect on the fresh socket fd; throws on failure
 

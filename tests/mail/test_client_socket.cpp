@@ -472,3 +472,64 @@ TEST(ClientSocketClose, IdleHandlerMayAbandonAConnectInProgress)
     for (int f : fillers)
         ::close(f);
 }
+
+TEST(ClientSocketIo, PeerThatStopsReadingCannotFreezeAWrite)
+{
+    Listener l;
+    TClientSocket cs;
+    Recorder r;
+    r.Attach(cs);
+    cs.SetAddress("127.0.0.1");
+    cs.SetPort(l.port());
+    cs.SendTimeoutMs = 300;
+    int idles = 0;
+    cs.OnIdle = [&] { ++idles; };
+    cs.Open();
+    ASSERT_GE(l.Accept(), 0);   // accepted, never read
+    std::string big(64 << 20, 'x');   // far more than both socket buffers hold
+    std::string error;
+    try {
+        cs.Socket().SendBytes(big.data(), static_cast<int>(big.size()));
+    } catch (const ESocketError& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, SysText(ETIMEDOUT, "send"));
+    EXPECT_GT(idles, 1);
+    EXPECT_FALSE(cs.Active());
+    EXPECT_EQ(r.events.back(), "disconnect");
+    EXPECT_EQ(r.events[r.events.size() - 2], "error 1 " + std::to_string(ETIMEDOUT));
+}
+
+TEST(ClientSocketIo, IdleHandlerMayCloseDuringAStalledWrite)
+{
+    Listener l;
+    TClientSocket cs;
+    cs.SetAddress("127.0.0.1");
+    cs.SetPort(l.port());
+    cs.SendTimeoutMs = 10000;
+    cs.OnIdle = [&] { cs.Close(); };   // the user cancels
+    cs.Open();
+    ASSERT_GE(l.Accept(), 0);
+    std::string big(64 << 20, 'x');
+    int n = -2;
+    EXPECT_NO_THROW(n = cs.Socket().SendBytes(big.data(), static_cast<int>(big.size())));
+    EXPECT_GT(n, 0);
+    EXPECT_LT(n, static_cast<int>(big.size()));
+    EXPECT_FALSE(cs.Active());
+}
+
+TEST(ClientSocketOpen, LookupWhileIdlingGivesTheSameResults)
+{
+    Listener l;
+    TClientSocket cs;
+    cs.OnIdle = [] {};
+    cs.SetHost("localhost");
+    cs.SetPort(l.port());
+    cs.Open();
+    EXPECT_TRUE(cs.Active());
+    EXPECT_GE(l.Accept(), 0);
+    cs.Close();
+    cs.SetHost("no..such..host");
+    EXPECT_EQ(OpenError(cs), SysText(EADDRNOTAVAIL, "connect"));
+    EXPECT_EQ(cs.Socket().SocketHandle(), -1);
+}
