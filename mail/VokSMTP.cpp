@@ -16,13 +16,6 @@ constexpr size_t kFlushAt = 64 * 1024;   // write in large pieces, not per line
 constexpr int kWaitSliceMs = 10;         // reply wait slice; the window runs between
 constexpr size_t kMaxPendingReply = 1 << 20;
 
-uint16_t RoundPercent(uint64_t part, uint64_t whole) {
-  if (whole == 0) return 100;
-  uint64_t num = part * 100;
-  uint64_t q = num / whole, r = num % whole;
-  if (2 * r > whole || (2 * r == whole && (q & 1))) ++q;
-  return static_cast<uint16_t>(q);
-}
 
 // The text as a whole decimal number, or fallback.
 long ReadNumber(const std::string& s, long fallback) {
@@ -270,7 +263,7 @@ int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::st
     lines.ForEach([&](std::string_view line) {
       if (aborted) return;
       SendLine(line);
-      uint16_t percent = RoundPercent(i + 1, n);
+      uint16_t percent = vok::RoundPercent(i + 1, n);
       ++i;
       SendPercent = percent;
       if (percent >= threshold) {

@@ -9,14 +9,6 @@ using vok::HeaderSafe;
 
 namespace {
 
-// Rounded to the nearest whole number, ties to even.
-uint16_t RoundPercent(uint64_t part, uint64_t whole) {
-  if (whole == 0) return 100;
-  uint64_t num = part * 100;
-  uint64_t q = num / whole, r = num % whole;
-  if (2 * r > whole || (2 * r == whole && (q & 1))) ++q;
-  return static_cast<uint16_t>(q);
-}
 
 struct FileCloser {
   void operator()(FILE* f) const { if (f) std::fclose(f); }
@@ -74,7 +66,7 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
       throw EFOpenError("Cannot open file " + item.PathName);
     encoder.Write(block, got);
     position += got;
-    uint16_t percent = RoundPercent(position, size);
+    uint16_t percent = vok::RoundPercent(position, size);
     EncodePercent = percent;
     if (percent >= threshold) {
       if (OnEncodeProgress) OnEncodeProgress(this, percent);

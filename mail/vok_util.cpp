@@ -268,4 +268,12 @@ std::vector<std::string> SplitAddresses(const std::string& text) {
   return list;
 }
 
+uint16_t RoundPercent(uint64_t part, uint64_t whole) {
+  if (whole == 0) return 100;
+  uint64_t num = part * 100;
+  uint64_t q = num / whole, r = num % whole;
+  if (2 * r > whole || (2 * r == whole && (q & 1))) ++q;
+  return static_cast<uint16_t>(q);
+}
+
 }  // namespace vok

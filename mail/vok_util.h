@@ -26,6 +26,11 @@ void ProcessMessages();
 // message is not slowed by millions of event-loop passes.
 void PumpMessages();
 
+// ---- Progress ---------------------------------------------------------------
+// part / whole as a percentage rounded to the nearest whole number, ties to
+// even (100 for an empty whole).
+uint16_t RoundPercent(uint64_t part, uint64_t whole);
+
 // ---- Application title -----------------------------------------------------
 // Written into the X-Mailer header. The window sets it to name and version.
 void SetApplicationTitle(std::string title);
