@@ -2,6 +2,8 @@
 
 #include <QHeaderView>
 
+#include <algorithm>
+
 TMyStringGrid::TMyStringGrid(int columns, QWidget *parent) : QTableWidget(1, columns, parent)
 {
     horizontalHeader()->hide();
@@ -32,4 +34,20 @@ void TMyStringGrid::DeleteRow(int row)
     }
     if (row >= 0 && row < rowCount())
         removeRow(row);
+}
+
+QStringList TMyStringGrid::Column(int column) const
+{
+    QStringList texts;
+    for (int r = 0; r < rowCount(); ++r)
+        texts << Cell(r, column);
+    return texts;
+}
+
+void TMyStringGrid::SetRows(const QStringList &texts)
+{
+    clearContents();
+    setRowCount(std::max<int>(1, static_cast<int>(texts.size())));
+    for (int r = 0; r < texts.size(); ++r)
+        SetCell(r, 0, texts[r]);
 }
