@@ -233,12 +233,15 @@ public:
     void VokSMTPSendProgress(void *Sender, uint16_t Percent);
     void VokSMTPAfterSend(void *Sender);
     void VokSMTPError(void *Sender, int Error, const std::string &Msg);
+    // The status line; a text too wide for it is shortened in the middle, in full as its tip.
+    void ShowStatus(const QString &text);
 
     // ==== send job (MainSend.cpp) ====
     bool SendJobRunning = false;   // between EnterSendState and LeaveSendState
     void RunSendJob();             // steps after the checks; the window is unlocked on every way out
     void SendSeries();
     void CloseAfterFailure();      // a job ended by an exception leaves no connection open
+    void ShowCounter(const QString &text);   // the message counter, kept whole however long
     QObject *CloseBlocker = nullptr;
 
     // ---- later work: not built yet (MainStubs.cpp)

@@ -86,12 +86,21 @@ void TMainForm::btnSaveLogClick()
     });
 }
 
+void TMainForm::ShowStatus(const QString &text)
+{
+    const QFontMetrics fm(lbProgressInfo->font());
+    const int room = lbProgressInfo->contentsRect().width();
+    const bool fits = fm.horizontalAdvance(text) <= room;
+    lbProgressInfo->setText(fits ? text : fm.elidedText(text, Qt::ElideMiddle, room));
+    lbProgressInfo->setToolTip(fits ? QString() : text);
+}
+
 // ---- the SMTP component's events ----------------------------------------------------------
 
 void TMainForm::VokSMTPEncodeStart(void *, const std::string &FileName, int64_t BytesCount)
 {
     ProgressBar->setValue(0);
-    lbProgressInfo->setText(LoadFormatted(38 + StringBase, QString::fromStdString(FileName),
+    ShowStatus(LoadFormatted(38 + StringBase, QString::fromStdString(FileName),
                                           static_cast<long long>(BytesCount)));
 }
 
@@ -103,7 +112,7 @@ void TMainForm::VokSMTPEncodeProgress(void *, uint16_t Percent)
 void TMainForm::VokSMTPBeforeSend(void *)
 {
     ProgressBar->setValue(0);
-    lbProgressInfo->setText(LoadMessage(39));
+    ShowStatus(LoadMessage(39));
 }
 
 void TMainForm::VokSMTPSendProgress(void *, uint16_t Percent)
@@ -114,11 +123,11 @@ void TMainForm::VokSMTPSendProgress(void *, uint16_t Percent)
 void TMainForm::VokSMTPAfterSend(void *)
 {
     ProgressBar->setValue(0);
-    lbProgressInfo->clear();
+    ShowStatus(QString());
 }
 
 void TMainForm::VokSMTPError(void *, int, const std::string &)
 {
-    lbProgressInfo->setText(LoadFormatted(37 + StringBase, QString::fromStdString(VokSMTP.ReplyCode),
+    ShowStatus(LoadFormatted(37 + StringBase, QString::fromStdString(VokSMTP.ReplyCode),
                                           QString::fromStdString(VokSMTP.ReplyText)));
 }

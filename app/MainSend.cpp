@@ -72,9 +72,11 @@ void TMainForm::EnterSendState()
     SendJobRunning = true;
     setCursor(Qt::WaitCursor);
     ProgressBar->setCursor(Qt::WaitCursor);
-    for (QWidget *w : {TabSheet1, TabSheet2, TabSheet3, TabSheet4, TabSheet5,
+    // The protocol page stays readable while the job writes it; only its save button rests
+    // (a file dialog opened from inside the running job would hold the job up).
+    for (QWidget *w : {TabSheet1, TabSheet2, TabSheet3, TabSheet4,
                        static_cast<QWidget *>(btnSend), static_cast<QWidget *>(btnClose),
-                       static_cast<QWidget *>(comboLanguage)})
+                       static_cast<QWidget *>(comboLanguage), static_cast<QWidget *>(btnSaveLog)})
         w->setEnabled(false);
     btnCancel->setEnabled(true);
     btnCancel->setFocus(Qt::OtherFocusReason);
@@ -90,10 +92,11 @@ void TMainForm::LeaveSendState()
     removeEventFilter(CloseBlocker);
     unsetCursor();
     ProgressBar->unsetCursor();
-    for (QWidget *w : {TabSheet1, TabSheet2, TabSheet3, TabSheet4, TabSheet5,
+    for (QWidget *w : {TabSheet1, TabSheet2, TabSheet3, TabSheet4,
                        static_cast<QWidget *>(btnSend), static_cast<QWidget *>(btnClose),
                        static_cast<QWidget *>(comboLanguage)})
         w->setEnabled(true);
+    btnSaveLog->setEnabled(!EnglishProtocol.isEmpty());   // from the first job on
     const bool cancelHadFocus = btnCancel->hasFocus();
     btnCancel->setEnabled(false);
     if (cancelHadFocus)
@@ -133,7 +136,8 @@ void TMainForm::CloseAfterFailure()
         return;
     // A polite QUIT, but a broken connection must not hold the window for the full timeout;
     // the status line keeps what the job last showed.
-    const QString status = lbProgressInfo->text();
+    const QString status = lbProgressInfo->toolTip().isEmpty() ? lbProgressInfo->text()
+                                                               : lbProgressInfo->toolTip();
     const int32_t timeout = VokSMTP.TimeOut;
     VokSMTP.TimeOut = std::min<int32_t>(timeout, 5000);
     try {
@@ -142,7 +146,22 @@ void TMainForm::CloseAfterFailure()
         // the connection is closed either way; the job's own error is the one to report
     }
     VokSMTP.TimeOut = timeout;
-    lbProgressInfo->setText(status);
+    ShowStatus(status);
+}
+
+void TMainForm::ShowCounter(const QString &text)
+{
+    // The counter may take the room between the links and the progress bar; a counter
+    // still too wide for it gets a smaller font rather than losing digits.
+    const int right = lblNumOfMessage->geometry().right();
+    const int left = std::max(lblEmail->geometry().right(), lblURL->geometry().right()) + S(8);
+    lblNumOfMessage->setGeometry(left, lblNumOfMessage->y(), right - left + 1, lblNumOfMessage->height());
+    QFont f = lblNumOfMessage->font();
+    f.setPointSize(12);
+    while (f.pointSize() > 7 && QFontMetrics(f).horizontalAdvance(text) > lblNumOfMessage->contentsRect().width())
+        f.setPointSize(f.pointSize() - 1);
+    lblNumOfMessage->setFont(f);
+    lblNumOfMessage->setText(text);
 }
 
 void TMainForm::SendSeries()
@@ -167,11 +186,10 @@ void TMainForm::SendSeries()
     VokSMTP.Port = edPort->text().toStdString();
 
     // Shown before connecting: the attempt may take a while before the component pumps.
-    lbProgressInfo->setText(LoadFormatted(56 + StringBase, server));
+    ShowStatus(LoadFormatted(56 + StringBase, server));
     lbProgressInfo->repaint();
 
     ClearProtocol();
-    btnSaveLog->setEnabled(true);
     AddProtocolText(Format("%s %s.%s", "Sendorix", VersionMajor, VersionMinor));
     AddProtocolText(Separator);
     const QString started = ProtocolDateTime(QDateTime::currentDateTime());
@@ -190,7 +208,7 @@ void TMainForm::SendSeries()
     VokSMTP.Connect();
     if (VokSMTP.Failed) {
         const QString reply = QString::fromStdString(VokSMTP.ReplyText);
-        lbProgressInfo->setText(LoadMessage(61));
+        ShowStatus(LoadMessage(61));
         AddProtocolLine(LoadFormatted(36, reply), LoadFormatted(1036, reply));
         return;
     }
@@ -232,7 +250,7 @@ void TMainForm::SendSeries()
         // A line the server would refuse in 8 bits goes out intact in base64.
         VokMsg.TextEncoding = encoding == te8Bit && HasOverlongLine(VokMsg.Text) ? teBase64 : encoding;
 
-        lblNumOfMessage->setText(Format("%d <%d>", number, index));
+        ShowCounter(Format("%d <%d>", number, index));
         AddProtocolLine(QStringLiteral("Передача..."), QStringLiteral("Transfer..."));
         VokSMTP.Send(VokMsg);
         if (VokSMTP.Failed)
@@ -253,15 +271,15 @@ void TMainForm::SendSeries()
     AddProtocolLine(Format("Передача окончена: %s", finished), Format("Transfer finished: %s", finished));
 
     if (Cancelled) {
-        lbProgressInfo->setText(LoadMessage(34));
+        ShowStatus(LoadMessage(34));
         AddProtocolLine(LoadStr(34), LoadStr(1034));
     } else if (VokSMTP.Failed) {
         const QString code = QString::fromStdString(VokSMTP.ReplyCode);
         const QString text = QString::fromStdString(VokSMTP.ReplyText);
-        lbProgressInfo->setText(LoadFormatted(37 + StringBase, code, text));
+        ShowStatus(LoadFormatted(37 + StringBase, code, text));
         AddProtocolLine(LoadFormatted(37, code, text), LoadFormatted(1037, code, text));
     } else {
-        lbProgressInfo->setText(LoadMessage(35));
+        ShowStatus(LoadMessage(35));
         AddProtocolLine(LoadStr(35), LoadStr(1035));
     }
 }

@@ -9,6 +9,9 @@ TMyStringGrid::TMyStringGrid(int columns, QWidget *parent) : QTableWidget(1, col
     horizontalHeader()->hide();
     verticalHeader()->hide();
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // By pixels: scrolling by whole columns cannot reach the end of a column wider than
+    // the grid (a long path in the one-column file list).
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
 }
 
 QString TMyStringGrid::Cell(int row, int column) const

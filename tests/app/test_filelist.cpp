@@ -3,6 +3,7 @@
 #include "send_test_support.h"
 
 #include <QAction>
+#include <QScrollBar>
 #include <QToolButton>
 
 using namespace sendtest;
@@ -164,6 +165,20 @@ TEST(MyStringGridTest, DeleteRowEmptiesTheOnlyRowInEveryColumn)
     grid.SetRows({});
     EXPECT_EQ(grid.rowCount(), 1);
     EXPECT_EQ(grid.Cell(0), "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FileListTest, ALongPathCanBeScrolledIntoView)
+{
+    const QString name = QString("a long name ").repeated(12) + ".bin";
+    AddThroughDialog(MakeFiles({name}));
+    QApplication::processEvents();
+    QScrollBar *bar = form->gridFiles->horizontalScrollBar();
+    EXPECT_GT(form->gridFiles->columnWidth(0), form->gridFiles->viewport()->width());
+    EXPECT_EQ(bar->maximum(), form->gridFiles->columnWidth(0) - form->gridFiles->viewport()->width());
 }
 
 }  // namespace

@@ -111,3 +111,34 @@ TEST_F(ProtocolTest, SavingWritesTheShownCopyAsUtf8WithCrLfAfterEveryLine)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ProtocolTest, LongStatusAndCounterTextsStayReadable)
+{
+    form->ShowStatus("Transfer...");
+    EXPECT_EQ(form->lbProgressInfo->text(), "Transfer...");
+    EXPECT_TRUE(form->lbProgressInfo->toolTip().isEmpty());
+
+    const QString name = QString("Отчёт за 2026 год с очень длинным названием ").repeated(3) + ".pdf";
+    const QString full = "Encoding file " + name + " (123456789 bytes)";
+    form->VokSMTP.OnEncodeStart(&form->VokSMTP, name.toStdString(), 123456789);
+    const QString shown = form->lbProgressInfo->text();
+    EXPECT_LE(form->lbProgressInfo->fontMetrics().horizontalAdvance(shown),
+              form->lbProgressInfo->contentsRect().width());
+    EXPECT_TRUE(shown.startsWith("Encoding file"));
+    EXPECT_TRUE(shown.endsWith("(123456789 bytes)"));
+    EXPECT_EQ(form->lbProgressInfo->toolTip(), full);
+
+    for (const char *counter : {"1 <3>", "999 <1000>", "1000 <1000>"}) {
+        form->ShowCounter(counter);
+        EXPECT_EQ(form->lblNumOfMessage->text(), counter);
+        EXPECT_LE(form->lblNumOfMessage->fontMetrics().horizontalAdvance(counter),
+                  form->lblNumOfMessage->contentsRect().width())
+            << counter;
+        EXPECT_GT(form->lblNumOfMessage->x(), form->lblURL->geometry().right());
+        EXPECT_LT(form->lblNumOfMessage->geometry().right(), form->ProgressBar->x());
+    }
+}
+
+}  // namespace

@@ -39,7 +39,8 @@ protected:
             counters << form->lblNumOfMessage->text();
             lockedDuringSend = lockedDuringSend && !form->btnSend->isEnabled()
                                && form->btnCancel->isEnabled() && !form->TabSheet3->isEnabled()
-                               && !form->comboLanguage->isEnabled();
+                               && !form->comboLanguage->isEnabled() && !form->btnSaveLog->isEnabled()
+                               && form->memoProtocol->isEnabled();
             if (original)
                 original(sender);
         };
@@ -50,6 +51,7 @@ protected:
         EXPECT_TRUE(form->btnClose->isEnabled());
         EXPECT_TRUE(form->comboLanguage->isEnabled());
         EXPECT_FALSE(form->btnCancel->isEnabled());
+        EXPECT_EQ(form->btnSaveLog->isEnabled(), !form->EnglishProtocol.isEmpty());
         for (QWidget *page : {form->TabSheet1, form->TabSheet2, form->TabSheet3, form->TabSheet4,
                               form->TabSheet5})
             EXPECT_TRUE(page->isEnabled());
