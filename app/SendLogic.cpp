@@ -39,11 +39,23 @@ QString NumberedSubject(const QString &subject, bool addPartNo, int number, int 
     return addPartNo ? Format("%s %d(%d)", subject, number, total) : subject;
 }
 
-QString FullSubject(const QString &numbered, bool addFileName, const QStringList &names)
+QString FullSubject(const QString &numbered, bool addFileName, const QStringList &names,
+                    int maxLength)
 {
     if (!addFileName)
         return numbered;
-    return numbered + QStringLiteral(" <") + names.join(QStringLiteral(", ")) + QLatin1Char('>');
+    const QString separator = QStringLiteral(", ");
+    const QString full = numbered + QStringLiteral(" <") + names.join(separator) + QLatin1Char('>');
+    if (full.size() <= maxLength)
+        return full;
+    const QString more = QStringLiteral("...>");
+    QString listed = numbered + QStringLiteral(" <");
+    for (const QString &name : names) {
+        if (listed.size() + name.size() + separator.size() + more.size() > maxLength)
+            break;
+        listed += name + separator;
+    }
+    return listed + more;
 }
 
 QString NamePart(const QString &path)

@@ -253,6 +253,33 @@ TEST_F(SendJobTest, ALineTooLongForEightBitsArrivesIntactInBase64)
     EXPECT_EQ(form->VokMsg.TextEncoding, te8Bit);   // the user's choice stays for the next job
 }
 
+TEST_F(SendJobTest, ManyNamesInOneSubjectStillMakeAnAcceptableHeader)
+{
+    SmtpSink sink;
+    QStringList names;
+    for (int i = 0; i < 40; ++i)
+        names << QString("picture %1 from the summer holidays.jpg").arg(i, 2, 10, QChar('0'));
+    Fill(sink.port, MakeFiles(names));
+    form->edtSubject->setEditText("S");
+    form->cbAddPartNo->setChecked(true);
+    form->cbAddFileName->setChecked(true);
+    form->spinFilesInMessage->setValue(40);
+    for (int encoding : {0, 1}) {
+        SCOPED_TRACE(encoding);
+        SmtpSink server;
+        form->edPort->setText(QString::number(server.port));
+        form->comboEncoding->setCurrentIndex(encoding);
+        Send();
+        ASSERT_EQ(server.Count(), 1);
+        const QJsonObject msg = server.Message(1);
+        EXPECT_LE(msg["max_line"].toInt(), 998);
+        EXPECT_TRUE(Text(msg, "subject").startsWith("S 1(1) <picture 00 from the summer holidays.jpg, picture 01"));
+        EXPECT_TRUE(Text(msg, "subject").endsWith(".jpg, ...>"));
+        EXPECT_EQ(msg["attachments"].toArray().size(), 40);
+        EXPECT_EQ(form->EnglishProtocol.last(), "All done");
+    }
+}
+
 TEST_F(SendJobTest, EachCheckShowsItsMessagePageAndFocusAndConnectsNothing)
 {
     SmtpSink sink;
