@@ -257,7 +257,10 @@ void TMainForm::SendSeries()
             AppendToProtocolLine(QStringLiteral(" прервано по ошибке."), QStringLiteral(" cancelled by error."));
         else
             AppendToProtocolLine(QStringLiteral(" выполнено."), QStringLiteral(" done."));
-        if (Cancelled)
+        // A refused message has cost the connection (the component closes it on failure):
+        // the rest cannot go, and the closing steps below report the server's reason instead
+        // of the next message failing on "Not connected.".
+        if (Cancelled || (VokSMTP.Failed && !VokSMTP.Connected))
             break;
         ++number;
     }

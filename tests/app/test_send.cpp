@@ -368,6 +368,32 @@ TEST_F(SendJobTest, LastMessageRefusedByTheServerEndsWithItsError)
     ExpectUnlocked();
 }
 
+TEST_F(SendJobTest, AMessageRefusedMidSeriesEndsTheSeriesWithTheServersReason)
+{
+    SmtpSink sink({"--reject", "1"});
+    Fill(sink.port, MakeFiles({"a", "b", "c"}));
+    Send();
+    // The refusal closed the connection: the series stops there and says why.
+    EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty());
+    EXPECT_EQ(sink.Count(), 1);
+    const QStringList en = form->EnglishProtocol;
+    ASSERT_GE(en.size(), 4);
+    EXPECT_EQ(en[en.size() - 4], "Transfer... cancelled by error.");
+    EXPECT_EQ(en[en.size() - 3], "Disconnecting... done.");
+    EXPECT_TRUE(en[en.size() - 2].startsWith("Transfer finished: "));
+    EXPECT_EQ(en.last(), "Error 550: Mailbox unavailable for this test");
+    EXPECT_FALSE(en.contains("Message #2: "));
+    EXPECT_EQ(form->lbProgressInfo->text(), "Error 550: Mailbox unavailable for this test");
+    ExpectUnlocked();
+
+    // The next job connects afresh.
+    SmtpSink sink2;
+    form->edPort->setText(QString::number(sink2.port));
+    Send();
+    EXPECT_EQ(sink2.Count(), 3);
+    EXPECT_EQ(form->EnglishProtocol.last(), "All done");
+}
+
 TEST_F(SendJobTest, CancelDuringMessageTwoOfFiveStopsAfterIt)
 {
     SmtpSink sink;
