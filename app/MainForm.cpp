@@ -188,6 +188,7 @@ TMainForm::TMainForm(QWidget *parent)
     Scale = std::max({1.0, fm.height() / DesignLineHeight, fm.averageCharWidth() / DesignCharWidth});
     BuildLayout();
     FormCreate();
+    SetUpMail();
     // Centred once the language has settled the window's final size.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());

@@ -14,6 +14,9 @@
 #include <QWidget>
 #include <functional>
 
+#include "VokMsg.h"
+#include "VokSMTP.h"
+
 class QAction;
 class QButtonGroup;
 class QCheckBox;
@@ -210,6 +213,36 @@ public:
     bool IsMailMode() const;
     void SetSenderMode(bool mail);
     void OnSettingsChange();
+
+    // ==== file list (MainFiles.cpp) ====
+    // Runs a file dialog and returns the chosen paths, none when the user cancelled. Tests
+    // replace it to answer the dialog.
+    static std::function<QStringList(QFileDialog *)> ExecFileDialog;
+    bool FileListEmpty() const;          // one row with an empty cell
+    void AddFilesToList(const QStringList &paths);
+    void UpdateFileListCommands();       // Delete/Clear/No duplicates and the count label
+
+    // ==== protocol, progress and the mail component's events (MainProtocol.cpp) ====
+    // The one message record and the one SMTP client of the window's whole life.
+    TVokMsg VokMsg;
+    TVokSMTP VokSMTP;
+    void SetUpMail();   // events, progress steps, the event-loop hook; once, at construction
+    void VokSMTPEncodeStart(void *Sender, const std::string &FileName, int64_t BytesCount);
+    void VokSMTPEncodeProgress(void *Sender, uint16_t Percent);
+    void VokSMTPBeforeSend(void *Sender);
+    void VokSMTPSendProgress(void *Sender, uint16_t Percent);
+    void VokSMTPAfterSend(void *Sender);
+    void VokSMTPError(void *Sender, int Error, const std::string &Msg);
+    // The status line; a text too wide for it is shortened in the middle, in full as its tip.
+    void ShowStatus(const QString &text);
+
+    // ==== send job (MainSend.cpp) ====
+    bool SendJobRunning = false;   // between EnterSendState and LeaveSendState
+    void RunSendJob();             // steps after the checks; the window is unlocked on every way out
+    void SendSeries();
+    void CloseAfterFailure();      // a job ended by an exception leaves no connection open
+    void ShowCounter(const QString &text);   // the message counter, kept whole however long
+    QObject *CloseBlocker = nullptr;
 
     // ---- later work: not built yet (MainStubs.cpp)
     void CreateBanner();

@@ -34,34 +34,6 @@ void TMainForm::btnSaveConfigClick() {}
 // not built yet
 void TMainForm::btnLoadConfigClick() {}
 // not built yet
-void TMainForm::btnSendClick() {}
-// not built yet
-bool TMainForm::CheckBeforeSend() { return false; }
-// not built yet
-void TMainForm::EnterSendState() {}
-// not built yet
-void TMainForm::LeaveSendState() {}
-// not built yet
-void TMainForm::FilesToSend(QStringList &) {}
-// not built yet
-void TMainForm::ClearProtocol() {}
-// not built yet
-void TMainForm::AddProtocolLine(const QString &, const QString &) {}
-// not built yet
-void TMainForm::AddProtocolText(const QString &) {}
-// not built yet
-void TMainForm::AppendToProtocolLine(const QString &, const QString &) {}
-// not built yet
-void TMainForm::btnSaveLogClick() {}
-// not built yet
-void TMainForm::btnLoadClick() {}
-// not built yet
-void TMainForm::btnDeleteClick() {}
-// not built yet
-void TMainForm::btnClearClick() {}
-// not built yet
-void TMainForm::btnNoDuplicatiesClick() {}
-// not built yet
 void TMainForm::btnAddressBookToClick() {}
 // not built yet
 void TMainForm::btnAddressBookCcClick() {}

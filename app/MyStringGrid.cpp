@@ -2,11 +2,16 @@
 
 #include <QHeaderView>
 
+#include <algorithm>
+
 TMyStringGrid::TMyStringGrid(int columns, QWidget *parent) : QTableWidget(1, columns, parent)
 {
     horizontalHeader()->hide();
     verticalHeader()->hide();
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // By pixels: scrolling by whole columns cannot reach the end of a column wider than
+    // the grid (a long path in the one-column file list).
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
 }
 
 QString TMyStringGrid::Cell(int row, int column) const
@@ -32,4 +37,20 @@ void TMyStringGrid::DeleteRow(int row)
     }
     if (row >= 0 && row < rowCount())
         removeRow(row);
+}
+
+QStringList TMyStringGrid::Column(int column) const
+{
+    QStringList texts;
+    for (int r = 0; r < rowCount(); ++r)
+        texts << Cell(r, column);
+    return texts;
+}
+
+void TMyStringGrid::SetRows(const QStringList &texts)
+{
+    clearContents();
+    setRowCount(std::max<int>(1, static_cast<int>(texts.size())));
+    for (int r = 0; r < texts.size(); ++r)
+        SetCell(r, 0, texts[r]);
 }

@@ -1,6 +1,7 @@
 // The string grid of the file list and the address book.
 #pragma once
 
+#include <QStringList>
 #include <QTableWidget>
 
 class TMyStringGrid : public QTableWidget {
@@ -13,4 +14,10 @@ public:
 
     // Removes the row; when it is the only row, its cells are emptied instead.
     void DeleteRow(int row);
+
+    // The texts of one column, row 0 first.
+    QStringList Column(int column) const;
+    // Rewrites the grid with one row per text in column 0 (other columns emptied); no texts
+    // leave the single empty row.
+    void SetRows(const QStringList &texts);
 };

@@ -1,0 +1,133 @@
+// The protocol of the last send job in both languages, the status line and progress bar
+// driven by the SMTP component's events, and saving the protocol.
+#include "MainForm.h"
+
+#include "Global.h"
+#include "Language.h"
+#include "vok_util.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTextBlock>
+#include <QTextCursor>
+
+void TMainForm::SetUpMail()
+{
+    // The component works on this thread over a blocking socket; while it waits or encodes
+    // it lets the window repaint and take clicks (Cancel above all) through this hook.
+    vok::SetProcessMessagesHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+    vok::SetApplicationTitle(ApplicationTitle.toStdString());
+    VokSMTP.EncodeProgressStep = 10;
+    VokSMTP.SendProgressStep = 10;
+    VokSMTP.OnEncodeStart = [this](void *s, const std::string &name, int64_t bytes) {
+        VokSMTPEncodeStart(s, name, bytes);
+    };
+    VokSMTP.OnEncodeProgress = [this](void *s, uint16_t p) { VokSMTPEncodeProgress(s, p); };
+    VokSMTP.OnBeforeSend = [this](void *s) { VokSMTPBeforeSend(s); };
+    VokSMTP.OnSendProgress = [this](void *s, uint16_t p) { VokSMTPSendProgress(s, p); };
+    VokSMTP.OnAfterSend = [this](void *s) { VokSMTPAfterSend(s); };
+    VokSMTP.OnError = [this](void *s, int error, const std::string &msg) { VokSMTPError(s, error, msg); };
+}
+
+// ---- the two protocol copies and the memo that shows one of them --------------------------
+
+void TMainForm::ClearProtocol()
+{
+    memoProtocol->clear();
+    RussianProtocol.clear();
+    EnglishProtocol.clear();
+}
+
+void TMainForm::AddProtocolLine(const QString &russian, const QString &english)
+{
+    RussianProtocol << russian;
+    EnglishProtocol << english;
+    memoProtocol->appendPlainText(IsRussian() ? russian : english);
+}
+
+void TMainForm::AddProtocolText(const QString &text)
+{
+    AddProtocolLine(text, text);
+}
+
+void TMainForm::AppendToProtocolLine(const QString &russian, const QString &english)
+{
+    if (RussianProtocol.isEmpty() || EnglishProtocol.isEmpty())
+        return;   // the job always writes a line first; nothing to extend otherwise
+    RussianProtocol.last() += russian;
+    EnglishProtocol.last() += english;
+    // The memo's last line is replaced in place, so its line count stays the same.
+    QTextCursor c(memoProtocol->document());
+    c.movePosition(QTextCursor::End);
+    c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+    c.insertText(IsRussian() ? RussianProtocol.last() : EnglishProtocol.last());
+}
+
+void TMainForm::btnSaveLogClick()
+{
+    RunGuarded(this, [this] {
+        const QString dir = SaveLogDialog->directory().path();
+        if (dir.isEmpty() || !QFileInfo(dir).isDir())
+            SaveLogDialog->setDirectory(ProgramFolder());
+        SaveLogDialog->setNameFilters(DialogNameFilters(LoadMessage(82)));
+        const QStringList chosen = ExecFileDialog(SaveLogDialog);
+        if (chosen.isEmpty())
+            return;
+        SaveLogDialog->setDirectory(QFileInfo(chosen.first()).absolutePath());
+        // The copy in the current language, as the memo shows it.
+        QStringList lines;
+        for (QTextBlock b = memoProtocol->document()->begin(); b.isValid(); b = b.next())
+            lines << b.text();
+        SaveMemoLines(chosen.first(), lines);
+    });
+}
+
+void TMainForm::ShowStatus(const QString &text)
+{
+    const QFontMetrics fm(lbProgressInfo->font());
+    const int room = lbProgressInfo->contentsRect().width();
+    const bool fits = fm.horizontalAdvance(text) <= room;
+    lbProgressInfo->setText(fits ? text : fm.elidedText(text, Qt::ElideMiddle, room));
+    lbProgressInfo->setToolTip(fits ? QString() : text);
+}
+
+// ---- the SMTP component's events ----------------------------------------------------------
+
+void TMainForm::VokSMTPEncodeStart(void *, const std::string &FileName, int64_t BytesCount)
+{
+    ProgressBar->setValue(0);
+    ShowStatus(LoadFormatted(38 + StringBase, QString::fromStdString(FileName),
+                                          static_cast<long long>(BytesCount)));
+}
+
+void TMainForm::VokSMTPEncodeProgress(void *, uint16_t Percent)
+{
+    ProgressBar->setValue(Percent);
+}
+
+void TMainForm::VokSMTPBeforeSend(void *)
+{
+    ProgressBar->setValue(0);
+    ShowStatus(LoadMessage(39));
+}
+
+void TMainForm::VokSMTPSendProgress(void *, uint16_t Percent)
+{
+    ProgressBar->setValue(Percent);
+}
+
+void TMainForm::VokSMTPAfterSend(void *)
+{
+    ProgressBar->setValue(0);
+    ShowStatus(QString());
+}
+
+void TMainForm::VokSMTPError(void *, int, const std::string &)
+{
+    ShowStatus(LoadFormatted(37 + StringBase, QString::fromStdString(VokSMTP.ReplyCode),
+                                          QString::fromStdString(VokSMTP.ReplyText)));
+}

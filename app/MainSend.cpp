@@ -1,0 +1,288 @@
+// The send job: checks of the form, locking the window, and the series of messages over
+// one SMTP connection, written into the protocol as it goes.
+#include "MainForm.h"
+
+#include "Global.h"
+#include "Language.h"
+#include "MyStringGrid.h"
+#include "SendLogic.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QEvent>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+
+#include <algorithm>
+
+using namespace SendLogic;
+
+namespace {
+
+// While a job runs the window stays open: the job runs inside the window's own click
+// handler, so closing it would destroy what the job is working with.
+class TCloseBlocker : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() != QEvent::Close)
+            return false;
+        e->ignore();
+        return true;
+    }
+};
+
+const QString Separator = QStringLiteral("================");
+
+}  // namespace
+
+bool TMainForm::CheckBeforeSend()
+{
+    auto fail = [this](QWidget *page, int message, QWidget *control) {
+        PageControl->setCurrentWidget(page);
+        ShowErrorAndAbort(message, control);
+    };
+    if (TrimBlanks(edtTo->currentText()).isEmpty() && TrimBlanks(edtCC->currentText()).isEmpty()
+        && TrimBlanks(edBCC->currentText()).isEmpty())
+        fail(TabSheet1, 41, edtTo);
+    if (TrimBlanks(edSMTPName->currentText()).isEmpty())
+        fail(TabSheet4, 42, edSMTPName);
+    if (TrimBlanks(edPort->text()).isEmpty())
+        fail(TabSheet4, 43, edPort);
+    if (TrimBlanks(edAccount->text()).isEmpty())
+        fail(TabSheet4, 44, edAccount);
+    if (FileListEmpty())
+        fail(TabSheet3, 45, gridFiles);
+    return true;
+}
+
+void TMainForm::EnterSendState()
+{
+    SendJobRunning = true;
+    setCursor(Qt::WaitCursor);
+    ProgressBar->setCursor(Qt::WaitCursor);
+    // The protocol page stays readable while the job writes it; only its save button rests
+    // (a file dialog opened from inside the running job would hold the job up).
+    for (QWidget *w : {TabSheet1, TabSheet2, TabSheet3, TabSheet4,
+                       static_cast<QWidget *>(btnSend), static_cast<QWidget *>(btnClose),
+                       static_cast<QWidget *>(comboLanguage), static_cast<QWidget *>(btnSaveLog)})
+        w->setEnabled(false);
+    btnCancel->setEnabled(true);
+    btnCancel->setFocus(Qt::OtherFocusReason);
+    if (cbJumpToProtocol->isChecked())
+        PageControl->setCurrentWidget(TabSheet5);
+    if (!CloseBlocker)
+        CloseBlocker = new TCloseBlocker(this);
+    installEventFilter(CloseBlocker);
+}
+
+void TMainForm::LeaveSendState()
+{
+    removeEventFilter(CloseBlocker);
+    unsetCursor();
+    ProgressBar->unsetCursor();
+    for (QWidget *w : {TabSheet1, TabSheet2, TabSheet3, TabSheet4,
+                       static_cast<QWidget *>(btnSend), static_cast<QWidget *>(btnClose),
+                       static_cast<QWidget *>(comboLanguage)})
+        w->setEnabled(true);
+    btnSaveLog->setEnabled(!EnglishProtocol.isEmpty());   // from the first job on
+    const bool cancelHadFocus = btnCancel->hasFocus();
+    btnCancel->setEnabled(false);
+    if (cancelHadFocus)
+        btnSend->setFocus(Qt::OtherFocusReason);
+    SendJobRunning = false;
+}
+
+void TMainForm::btnSendClick()
+{
+    if (SendJobRunning)
+        return;   // one job at a time, whatever reaches the handler while a job runs
+    RunGuarded(this, [this] {
+        CheckBeforeSend();
+        RunSendJob();
+    });
+}
+
+void TMainForm::RunSendJob()
+{
+    EnterSendState();
+    // Unlocks the window on every way out, before any error box is shown.
+    struct Leave {
+        TMainForm *Form;
+        ~Leave() { Form->LeaveSendState(); }
+    } leave{this};
+    try {
+        SendSeries();
+    } catch (...) {
+        CloseAfterFailure();
+        throw;
+    }
+}
+
+void TMainForm::CloseAfterFailure()
+{
+    if (!VokSMTP.Connected)
+        return;
+    // A polite QUIT, but a broken connection must not hold the window for the full timeout;
+    // the status line keeps what the job last showed.
+    const QString status = lbProgressInfo->toolTip().isEmpty() ? lbProgressInfo->text()
+                                                               : lbProgressInfo->toolTip();
+    const int32_t timeout = VokSMTP.TimeOut;
+    VokSMTP.TimeOut = std::min<int32_t>(timeout, 5000);
+    try {
+        VokSMTP.Quit();
+    } catch (...) {
+        // the connection is closed either way; the job's own error is the one to report
+    }
+    VokSMTP.TimeOut = timeout;
+    ShowStatus(status);
+}
+
+void TMainForm::ShowCounter(const QString &text)
+{
+    // The counter may take the room between the links and the progress bar; a counter
+    // still too wide for it gets a smaller font rather than losing digits.
+    const int right = lblNumOfMessage->geometry().right();
+    const int left = std::max(lblEmail->geometry().right(), lblURL->geometry().right()) + S(8);
+    lblNumOfMessage->setGeometry(left, lblNumOfMessage->y(), right - left + 1, lblNumOfMessage->height());
+    QFont f = lblNumOfMessage->font();
+    f.setPointSize(12);
+    while (f.pointSize() > 7 && QFontMetrics(f).horizontalAdvance(text) > lblNumOfMessage->contentsRect().width())
+        f.setPointSize(f.pointSize() - 1);
+    lblNumOfMessage->setFont(f);
+    lblNumOfMessage->setText(text);
+}
+
+void TMainForm::SendSeries()
+{
+    Cancelled = false;
+
+    // The record, in the order the component expects nothing of but the protocol follows.
+    const bool russian = comboLanguage->currentIndex() != 0;
+    auto wire = [russian](const QString &text) { return WireText(text, russian); };
+    const TTextEncoding encoding = comboEncoding->currentIndex() == 0 ? te8Bit : teBase64;
+    VokMsg.CharSet = WireCharSet(russian);
+    VokMsg.TextEncoding = encoding;
+    VokMsg.UserName = wire(edtName->currentText());
+    VokMsg.From = wire(edAccount->text());
+    VokMsg.CC = wire(edtCC->currentText());
+    VokMsg.BCC = wire(edBCC->currentText());
+    VokMsg.SendTo = wire(edtTo->currentText());
+    VokMsg.Priority = static_cast<TPriority>(std::clamp(comboPriority->currentIndex(), 0, 4));
+
+    const QString server = edSMTPName->currentText();
+    VokSMTP.Host = server.toStdString();
+    VokSMTP.Port = edPort->text().toStdString();
+
+    // Shown before connecting: the attempt may take a while before the component pumps.
+    ShowStatus(LoadFormatted(56 + StringBase, server));
+    lbProgressInfo->repaint();
+
+    ClearProtocol();
+    AddProtocolText(Format("%s %s.%s", "Sendorix", VersionMajor, VersionMinor));
+    AddProtocolText(Separator);
+    const QString started = ProtocolDateTime(QDateTime::currentDateTime());
+    AddProtocolLine(Format("Передача начата: %s", started), Format("Transfer started: %s", started));
+    AddProtocolLine(Format("От: %s", edAccount->text()), Format("From: %s", edAccount->text()));
+    AddProtocolLine(Format("Получатель: %s", edtTo->currentText()), Format("To: %s", edtTo->currentText()));
+    AddProtocolLine(Format("Копии: %s", edtCC->currentText()), Format("Copies: %s", edtCC->currentText()));
+    AddProtocolLine(Format("Скрытые: %s", edBCC->currentText()), Format("Hidden: %s", edBCC->currentText()));
+    AddProtocolLine(Format("Тема: %s", edtSubject->currentText()),
+                    Format("Subject: %s", edtSubject->currentText()));
+    AddProtocolText(Separator);
+    const QString port = edPort->text().trimmed();
+    AddProtocolLine(Format("Подключение к серверу %s:%s...", server, port),
+                    Format("Connecting to server %s:%s...", server, port));
+
+    VokSMTP.Connect();
+    if (VokSMTP.Failed) {
+        const QString reply = QString::fromStdString(VokSMTP.ReplyText);
+        ShowStatus(LoadMessage(61));
+        AddProtocolLine(LoadFormatted(36, reply), LoadFormatted(1036, reply));
+        return;
+    }
+    AddProtocolLine(QStringLiteral("Подключение проведено успешно"), QStringLiteral("Connection successful"));
+
+    QStringList files;
+    FilesToSend(files);
+    // Read once: the total in every subject must agree with how the files are grouped.
+    const int perMessage = ClampFilesPerMessage(spinFilesInMessage->cleanText());
+    spinFilesInMessage->setValue(perMessage);
+    const bool useZip = cbUseZip->isChecked();
+    const int total = MessageCount(static_cast<int>(files.size()), perMessage, useZip);
+    const int group = GroupSize(useZip, perMessage);
+    const bool addPartNo = cbAddPartNo->isChecked();
+    const bool addFileName = cbAddFileName->isChecked();
+    const QString subject = edtSubject->currentText();
+    const QStringList textLines = TextLines(memoText->toPlainText());
+
+    int number = 1;
+    int index = 0;
+    while (index < files.size()) {
+        VokMsg.AttachedFiles.Clear();
+        VokMsg.Text.clear();
+
+        const QString numbered = NumberedSubject(subject, addPartNo, number, total);
+        AddProtocolLine(Format("Сообщение #%d: %s", number, numbered), Format("Message #%d: %s", number, numbered));
+        QStringList names;
+        for (int j = 0; j < group && index < files.size(); ++j, ++index) {
+            const QString name = NamePart(files[index]);
+            names << name;
+            AddProtocolLine(Format("Файл %s", name), Format("File %s", name));
+            VokMsg.AttachedFiles.AddFile(QFile::encodeName(files[index]).toStdString());
+        }
+        VokMsg.Subject = wire(FullSubject(numbered, addFileName, names));   // recoded once
+
+        if (!cbTextOnlyInFirst->isChecked() || number == 1)
+            for (const QString &line : textLines)
+                VokMsg.Text.push_back(wire(line));
+        // A line the server would refuse in 8 bits goes out intact in base64.
+        VokMsg.TextEncoding = encoding == te8Bit && HasOverlongLine(VokMsg.Text) ? teBase64 : encoding;
+
+        ShowCounter(Format("%d <%d>", number, index));
+        AddProtocolLine(QStringLiteral("Передача..."), QStringLiteral("Transfer..."));
+        VokSMTP.Send(VokMsg);
+        if (VokSMTP.Failed)
+            AppendToProtocolLine(QStringLiteral(" прервано по ошибке."), QStringLiteral(" cancelled by error."));
+        else
+            AppendToProtocolLine(QStringLiteral(" выполнено."), QStringLiteral(" done."));
+        // A refused message has cost the connection (the component closes it on failure):
+        // the rest cannot go, and the closing steps below report the server's reason instead
+        // of the next message failing on "Not connected.".
+        if (Cancelled || (VokSMTP.Failed && !VokSMTP.Connected))
+            break;
+        ++number;
+    }
+    files.clear();
+    VokMsg.TextEncoding = encoding;
+
+    AddProtocolLine(QStringLiteral("Отключение от сервера..."), QStringLiteral("Disconnecting..."));
+    VokSMTP.Quit();
+    AppendToProtocolLine(QStringLiteral(" выполнено."), QStringLiteral(" done."));
+    const QString finished = ProtocolDateTime(QDateTime::currentDateTime());
+    AddProtocolLine(Format("Передача окончена: %s", finished), Format("Transfer finished: %s", finished));
+
+    if (Cancelled) {
+        ShowStatus(LoadMessage(34));
+        AddProtocolLine(LoadStr(34), LoadStr(1034));
+    } else if (VokSMTP.Failed) {
+        const QString code = QString::fromStdString(VokSMTP.ReplyCode);
+        const QString text = QString::fromStdString(VokSMTP.ReplyText);
+        ShowStatus(LoadFormatted(37 + StringBase, code, text));
+        AddProtocolLine(LoadFormatted(37, code, text), LoadFormatted(1037, code, text));
+    } else {
+        ShowStatus(LoadMessage(35));
+        AddProtocolLine(LoadStr(35), LoadStr(1035));
+    }
+}

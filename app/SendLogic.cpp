@@ -1,0 +1,129 @@
+#include "SendLogic.h"
+
+#include "Global.h"
+
+#include <QLocale>
+#include <QSet>
+
+#include <algorithm>
+
+namespace SendLogic {
+
+int ClampFilesPerMessage(long long value)
+{
+    return static_cast<int>(std::clamp<long long>(value, MinFilesPerMessage, MaxFilesPerMessage));
+}
+
+int ClampFilesPerMessage(const QString &text)
+{
+    bool ok = false;
+    const long long v = text.trimmed().toLongLong(&ok);
+    return ok ? ClampFilesPerMessage(v) : MinFilesPerMessage;
+}
+
+int GroupSize(bool useZip, int filesPerMessage)
+{
+    return useZip ? 1 : ClampFilesPerMessage(static_cast<long long>(filesPerMessage));
+}
+
+int MessageCount(int files, int filesPerMessage, bool useZip)
+{
+    if (files <= 0)
+        return 0;
+    const int group = GroupSize(useZip, filesPerMessage);
+    return (files + group - 1) / group;
+}
+
+QString NumberedSubject(const QString &subject, bool addPartNo, int number, int total)
+{
+    return addPartNo ? Format("%s %d(%d)", subject, number, total) : subject;
+}
+
+QString FullSubject(const QString &numbered, bool addFileName, const QStringList &names,
+                    int maxLength)
+{
+    if (!addFileName)
+        return numbered;
+    const QString separator = QStringLiteral(", ");
+    const QString full = numbered + QStringLiteral(" <") + names.join(separator) + QLatin1Char('>');
+    if (full.size() <= maxLength)
+        return full;
+    const QString more = QStringLiteral("...>");
+    QString listed = numbered + QStringLiteral(" <");
+    for (const QString &name : names) {
+        if (listed.size() + name.size() + separator.size() + more.size() > maxLength)
+            break;
+        listed += name + separator;
+    }
+    return listed + more;
+}
+
+QString NamePart(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString TrimBlanks(const QString &text)
+{
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && (text[begin] <= QLatin1Char(' ') || text[begin].isSpace()))
+        ++begin;
+    while (end > begin && (text[end - 1] <= QLatin1Char(' ') || text[end - 1].isSpace()))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+std::string WireText(const QString &text, bool russian)
+{
+    return ToStdBytes(russian ? RecodeToKoi8(ToWin1251(text)) : ToLatin1(text));
+}
+
+std::string WireCharSet(bool russian)
+{
+    return russian ? "koi8-r" : "iso-8859-1";
+}
+
+QStringList TextLines(const QString &text)
+{
+    if (text.isEmpty())
+        return {};
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (text.endsWith(QLatin1Char('\n')))
+        lines.removeLast();
+    for (QString &l : lines)
+        if (l.endsWith(QLatin1Char('\r')))
+            l.chop(1);
+    return lines;
+}
+
+bool HasOverlongLine(const std::vector<std::string> &lines)
+{
+    return std::any_of(lines.begin(), lines.end(),
+                       [](const std::string &l) { return l.size() > MaxWireLineLength; });
+}
+
+QString ProtocolDateTime(const QDateTime &when)
+{
+    const QLocale locale = QLocale::system();
+    const QString date = locale.toString(when.date(), QLocale::ShortFormat);
+    const QTime t = when.time();
+    if (t.hour() == 0 && t.minute() == 0 && t.second() == 0)
+        return date;
+    return date + QLatin1Char(' ') + locale.toString(t, QLocale::LongFormat);
+}
+
+QStringList WithoutDuplicates(const QStringList &paths)
+{
+    QStringList kept;
+    QSet<QString> seen;
+    for (const QString &p : paths) {
+        const QString key = p.toCaseFolded();
+        if (seen.contains(key))
+            continue;
+        seen.insert(key);
+        kept << p;
+    }
+    return kept;
+}
+
+}  // namespace SendLogic

@@ -1,0 +1,138 @@
+"""A real SMTP server (aiosmtpd on a free 127.0.0.1 port) for the window's send tests.
+
+Every message that arrives is parsed with Python's email package; what the tests check is
+written to OUT/NNN.json (envelope, decoded subject, raw subject bytes, text part, attachment
+names) and each attachment's decoded bytes to OUT/NNN-K.bin. The server stops when its
+stdin closes or after --lifetime seconds, whichever comes first.
+
+usage: send_smtp_server.py OUT [--reject N] [--delay SECONDS]
+  --reject N     answer the N-th DATA (1-based, across the session) with 550
+  --delay S      wait S seconds before answering each DATA (a slow server)
+The chosen port is written to OUT/port once the server listens.
+"""
+import argparse
+import asyncio
+import email
+import email.header
+import email.policy
+import json
+import os
+import random
+import socket
+import sys
+import threading
+import time
+
+from aiosmtpd.controller import Controller
+
+
+def free_port():
+    """A free port the window's four-digit port field can hold."""
+    rnd = random.Random()
+    for _ in range(200):
+        port = rnd.randint(2000, 9999)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+            return port
+    raise RuntimeError("no free port below 10000")
+
+
+def raw_header(content, name):
+    head = content.split(b"\r\n\r\n", 1)[0]
+    prefix = name.encode("ascii") + b": "
+    for line in head.split(b"\r\n"):
+        if line.startswith(prefix):
+            return line[len(prefix):]
+    return None
+
+
+def decoded_subject(raw):
+    parts = []
+    for data, charset in email.header.decode_header(raw.decode("latin-1")):
+        if isinstance(data, str):
+            parts.append(data)
+        else:
+            parts.append(data.decode(charset or "latin-1"))
+    return "".join(parts)
+
+
+class Recorder:
+    def __init__(self, out, reject, delay):
+        self.out, self.reject, self.delay = out, reject, delay
+        self.count = 0
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        n = self.count
+        if self.delay:
+            await asyncio.sleep(self.delay)
+        content = envelope.content
+        msg = email.message_from_bytes(content, policy=email.policy.compat32)
+        parts = msg.get_payload() if msg.is_multipart() else [msg]
+        text = parts[0]
+        raw_subject = raw_header(content, "Subject") or b""
+        record = {
+            "mail_from": envelope.mail_from,
+            "rcpt_tos": list(envelope.rcpt_tos),
+            "subject_raw_hex": raw_subject.hex(),
+            "subject": decoded_subject(raw_subject),
+            "multipart": msg.is_multipart(),
+            "content_type": msg.get_content_type(),
+            "text_charset": text.get_content_charset(),
+            "text_encoding": text.get("Content-Transfer-Encoding", ""),
+            "text_hex": (text.get_payload(decode=True) or b"").hex(),
+            "subject_koi8": raw_subject.decode("koi8-r"),
+            "text_koi8": (text.get_payload(decode=True) or b"").decode("koi8-r"),
+            "max_line": max(len(l) for l in content.split(b"\r\n")),
+            "x_priority": msg.get("X-Priority", ""),
+            "attachments": [],
+        }
+        for k, part in enumerate(parts[1:], 1):
+            name = part.get_filename() or ""
+            name = name.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
+            with open(os.path.join(self.out, "%03d-%d.bin" % (n, k)), "wb") as f:
+                f.write(part.get_payload(decode=True) or b"")
+            record["attachments"].append({"name": name,
+                                          "encoding": part.get("Content-Transfer-Encoding", "")})
+        tmp = os.path.join(self.out, "%03d.tmp" % n)
+        with open(tmp, "w", encoding="utf-8") as f:
+            json.dump(record, f, ensure_ascii=False)
+        os.replace(tmp, os.path.join(self.out, "%03d.json" % n))
+        if n == self.reject:
+            return "550 Mailbox unavailable for this test"
+        return "250 OK queued"
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("out")
+    ap.add_argument("--reject", type=int, default=0)
+    ap.add_argument("--delay", type=float, default=0.0)
+    ap.add_argument("--lifetime", type=float, default=120.0)
+    args = ap.parse_args()
+    port = free_port()
+    controller = Controller(Recorder(args.out, args.reject, args.delay), hostname="127.0.0.1",
+                            port=port, decode_data=False, data_size_limit=64 * 1024 * 1024,
+                            ready_timeout=10)
+    controller.start()
+    with open(os.path.join(args.out, "port.tmp"), "w") as f:
+        f.write(str(port))
+    os.replace(os.path.join(args.out, "port.tmp"), os.path.join(args.out, "port"))
+    done = threading.Event()
+
+    def wait_stdin():
+        try:
+            sys.stdin.read()
+        finally:
+            done.set()
+
+    threading.Thread(target=wait_stdin, daemon=True).start()
+    done.wait(args.lifetime)
+    controller.stop()
+
+
+if __name__ == "__main__":
+    main()
