@@ -39,23 +39,11 @@ QString NumberedSubject(const QString &subject, bool addPartNo, int number, int 
     return addPartNo ? Format("%s %d(%d)", subject, number, total) : subject;
 }
 
-QString FullSubject(const QString &numbered, bool addFileName, const QStringList &names,
-                    int maxLength)
+QString FullSubject(const QString &numbered, bool addFileName, const QStringList &names)
 {
     if (!addFileName)
         return numbered;
-    const QString separator = QStringLiteral(", ");
-    const QString full = numbered + QStringLiteral(" <") + names.join(separator) + QLatin1Char('>');
-    if (full.size() <= maxLength)
-        return full;
-    const QString more = QStringLiteral("...>");
-    QString listed = numbered + QStringLiteral(" <");
-    for (const QString &name : names) {
-        if (listed.size() + name.size() + separator.size() + more.size() > maxLength)
-            break;
-        listed += name + separator;
-    }
-    return listed + more;
+    return numbered + QStringLiteral(" <") + names.join(QStringLiteral(", ")) + QLatin1Char('>');
 }
 
 QString NamePart(const QString &path)

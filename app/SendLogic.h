@@ -30,13 +30,9 @@ int MessageCount(int files, int filesPerMessage, bool useZip);
 // The subject with "%s %d(%d)" when part numbers are on, else the subject as it stands.
 QString NumberedSubject(const QString &subject, bool addPartNo, int number, int total);
 // The finished subject: the numbered subject, then " <" + names joined by ", " + ">" when
-// file names are on. A header line the server would refuse (over 998 octets, also once
-// encoded in base64) must not be built: when the names make the subject longer than
-// MaxSubjectLength characters, only the names that fit are listed, followed by ", ...>"
-// (all files still travel as attachments, with their names).
-constexpr int MaxSubjectLength = 700;
-QString FullSubject(const QString &numbered, bool addFileName, const QStringList &names,
-                    int maxLength = MaxSubjectLength);
+// file names are on. However many names, all are listed: the mail library folds a header
+// line that would be too long for a server.
+QString FullSubject(const QString &numbered, bool addFileName, const QStringList &names);
 
 // The name part of a path: what follows the last '/'.
 QString NamePart(const QString &path);

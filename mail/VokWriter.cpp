@@ -10,6 +10,35 @@ using vok::HeaderSafe;
 namespace {
 
 
+// The subject as an encoded word. One word as a rule; a subject whose word
+// would not fit on one header line becomes several words of at most 75
+// characters (blank-separated, which decoders drop), so the line can fold.
+std::string EncodedWords(const std::string& charset, const std::string& subject) {
+  const std::string head = "=?" + charset + "?B?";
+  const std::string one = head + Base64Encode(subject) + "?=";
+  if (std::string("Subject: ").size() + one.size() <= vok::kMaxLineLength) return one;
+  // Whole 3-byte groups, so no word needs padding in the middle of the text.
+  size_t chunk = (75 - head.size() - 2) / 4 * 3;
+  if (chunk < 3) chunk = 3;
+  std::string words;
+  for (size_t at = 0; at < subject.size(); at += chunk) {
+    if (!words.empty()) words += ' ';
+    words += head + Base64Encode(std::string_view(subject).substr(at, chunk)) + "?=";
+  }
+  return words;
+}
+
+// Header lines, each folded when it is longer than a server accepts.
+void AddHeaders(TMessageLines& result, std::vector<std::string>& headers) {
+  for (std::string& h : headers) {
+    if (h.size() <= vok::kMaxLineLength) {
+      result.Add(std::move(h));
+    } else {
+      for (std::string& piece : vok::FoldHeader(h)) result.Add(std::move(piece));
+    }
+  }
+}
+
 struct FileCloser {
   void operator()(FILE* f) const { if (f) std::fclose(f); }
 };
@@ -114,7 +143,7 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
     }
   } else {
     transfer = "base64";
-    msg.Subject = "=?" + msg.CharSet + "?B?" + Base64Encode(msg.Subject) + "?=";
+    msg.Subject = EncodedWords(msg.CharSet, msg.Subject);
     std::string text;
     for (const std::string& l : body) {
       text += l;
@@ -129,7 +158,7 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
     headers.push_back("Content-Type: Text/Plain; charset=" + charset);
     headers.push_back("Content-Transfer-Encoding: " + transfer);
     for (const std::string& h : msg.ExtraHeaders) headers.push_back(HeaderSafe(h));
-    for (std::string& h : headers) result.Add(std::move(h));
+    AddHeaders(result, headers);
     result.Add("");
     result.Append(bodyLines);
     return result;
@@ -139,7 +168,7 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
   const std::string delim = "--" + boundary;
   headers.push_back("Content-Type: multipart/mixed; boundary=\"" + boundary + "\"");
   for (const std::string& h : msg.ExtraHeaders) headers.push_back(HeaderSafe(h));
-  for (std::string& h : headers) result.Add(std::move(h));
+  AddHeaders(result, headers);
   result.Add("");
   result.Add(delim);
   result.Add("Content-Type: Text/Plain; charset=" + charset);

@@ -77,6 +77,13 @@ std::string TrimText(const std::string& s);
 // A header value with every CR, LF or CR LF replaced by one space, so a
 // value can never start a header line of its own.
 std::string HeaderSafe(const std::string& s);
+// The longest line SMTP servers must accept, line end not counted.
+constexpr size_t kMaxLineLength = 998;
+// A header line as physical lines: unchanged when it fits kMaxLineLength,
+// else folded before blanks so that every piece fits (a piece after the
+// first starts with the blank it was folded at; unfolding gives back the
+// line). A run without blanks longer than the limit stays whole.
+std::vector<std::string> FoldHeader(const std::string& line);
 // A MIME quoted-string body: '"' and '\' escaped with a backslash.
 std::string QuoteEscape(const std::string& s);
 

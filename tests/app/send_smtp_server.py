@@ -41,12 +41,19 @@ def free_port():
 
 
 def raw_header(content, name):
+    """The header's value, unfolded (a folded header continues on lines that start blank)."""
     head = content.split(b"\r\n\r\n", 1)[0]
     prefix = name.encode("ascii") + b": "
+    value = None
     for line in head.split(b"\r\n"):
+        if value is not None:
+            if line[:1] in (b" ", b"\t"):
+                value += line
+                continue
+            break
         if line.startswith(prefix):
-            return line[len(prefix):]
-    return None
+            value = line[len(prefix):]
+    return value
 
 
 def decoded_subject(raw):

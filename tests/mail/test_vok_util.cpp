@@ -169,3 +169,41 @@ TEST(Message, DefaultsAndAttachments) {
 }
 
 }  // namespace
+
+namespace {
+std::string Unfold(const std::vector<std::string>& pieces) {
+  std::string s;
+  for (const auto& p : pieces) s += p;
+  return s;
+}
+}  // namespace
+
+TEST(Text, FoldHeaderKeepsShortLinesAndFoldsLongOnesAtBlanks) {
+  EXPECT_EQ(vok::FoldHeader("Subject: short"), std::vector<std::string>{"Subject: short"});
+  const std::string exact = "Subject: " + std::string(vok::kMaxLineLength - 9, 'x');
+  EXPECT_EQ(vok::FoldHeader(exact), std::vector<std::string>{exact});
+
+  std::string names = "Subject: S 1(1) <";
+  for (int i = 0; i < 300; ++i) names += "name" + std::to_string(i) + ".jpg, ";
+  names += "last.jpg>";
+  const auto pieces = vok::FoldHeader(names);
+  ASSERT_GT(pieces.size(), 1u);
+  EXPECT_EQ(Unfold(pieces), names);
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    EXPECT_LE(pieces[i].size(), vok::kMaxLineLength);
+    if (i > 0) {
+      EXPECT_EQ(pieces[i][0], ' ');
+      EXPECT_NE(pieces[i].find_first_not_of(' '), std::string::npos) << "blank-only line";
+    }
+  }
+}
+
+TEST(Text, FoldHeaderLeavesAnUnbreakableRunWhole) {
+  const std::string run(1500, 'a');
+  const std::string line = "X-Long: " + run + " tail";
+  const auto pieces = vok::FoldHeader(line);
+  ASSERT_EQ(pieces.size(), 2u);
+  EXPECT_EQ(pieces[0], "X-Long: " + run);
+  EXPECT_EQ(pieces[1], " tail");
+  EXPECT_EQ(vok::FoldHeader("X: " + run), std::vector<std::string>{"X: " + run});
+}

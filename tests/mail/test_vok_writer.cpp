@@ -11,6 +11,24 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
+// A plain decoder of the test's own, independent of the encoder under test.
+std::string DecodeBase64(const std::string& in) {
+  static const std::string alphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  unsigned bits = 0, value = 0;
+  for (char c : in) {
+    if (c == '=') break;
+    value = (value << 6) | static_cast<unsigned>(alphabet.find(c));
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out += static_cast<char>((value >> bits) & 0xFF);
+    }
+  }
+  return out;
+}
+
 class Writer : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -128,6 +146,42 @@ TEST_F(Writer, Base64TextAndEncodedSubject) {
   EXPECT_EQ(l[l.size() - 2].size(), 76u);
   EXPECT_EQ(l.back().size(), 60u);
   EXPECT_EQ(l.back().substr(56), "dA0K");
+}
+
+// Subjects too long for one header line are folded (8-bit) or split into
+// several encoded words (base64); a short one keeps the single-word form.
+TEST_F(Writer, LongSubjectsFoldWithinTheLineLimit) {
+  std::string subject = "S 1(1) <";
+  for (int i = 0; i < 120; ++i) subject += "picture " + std::to_string(i) + ".jpg, ";
+  subject += "end.jpg>";
+  for (TTextEncoding enc : {te8Bit, teBase64}) {
+    SCOPED_TRACE(static_cast<int>(enc));
+    msg.TextEncoding = enc;
+    msg.CharSet = "koi8-r";
+    msg.Subject = subject;
+    Lines lines = Build();
+    size_t at = 0;
+    while (at < lines.size() && lines[at].rfind("Subject: ", 0) != 0) ++at;
+    ASSERT_LT(at, lines.size());
+    std::string unfolded = lines[at];
+    size_t next = at + 1;
+    for (; next < lines.size() && !lines[next].empty() && lines[next][0] == ' '; ++next)
+      unfolded += lines[next];
+    EXPECT_GT(next - at, 1u) << "expected a folded header";
+    for (size_t i = at; i < next; ++i) EXPECT_LE(lines[i].size(), vok::kMaxLineLength);
+    if (enc == te8Bit) {
+      EXPECT_EQ(unfolded, "Subject: " + subject);
+    } else {
+      // Decode the words and put them together again.
+      std::regex word(R"(=\?koi8-r\?B\?([A-Za-z0-9+/=]*)\?=)");
+      std::string decoded, rest = unfolded.substr(9);
+      for (std::sregex_iterator it(rest.begin(), rest.end(), word), end; it != end; ++it) {
+        EXPECT_LE((*it)[0].length(), 75u);
+        decoded += DecodeBase64((*it)[1].str());
+      }
+      EXPECT_EQ(decoded, subject);
+    }
+  }
 }
 
 TEST_F(Writer, Base64EmptyTextAndSubject) {
