@@ -102,8 +102,9 @@ QString TMainForm::InitialDir(const QFileDialog *dialog)
 void TMainForm::SetInitialDir(QFileDialog *dialog, const QString &dir)
 {
     dialog->setProperty(InitialDirProperty, dir);
-    if (!dir.isEmpty())
-        dialog->setDirectory(dir);
+    // Without a folder of its own the dialog opens in the program's folder; the setting stays
+    // empty unless the folder is moved.
+    dialog->setDirectory(dir.isEmpty() ? ProgramFolder() : dir);
     dialog->setProperty(DirWhenSetProperty, dialog->directory().absolutePath());
 }
 

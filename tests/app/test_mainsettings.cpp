@@ -86,6 +86,14 @@ TEST_F(WindowSettingsTest, FirstStartWithoutFileAsksAboutTheAddressBookOnce)
     EXPECT_TRUE(f->cbJumpToProtocol->isChecked());
     EXPECT_TRUE(f->SMTPConfigFile.isEmpty());
     EXPECT_FALSE(f->SettingsChanged);
+    // No dialog folders yet: each dialog opens in the program's folder, and the settings keep
+    // them empty until one is moved.
+    for (QFileDialog *d : {f->FileDialog, f->LoadConfigDialog, f->SaveConfigDialog, f->SaveLogDialog}) {
+        EXPECT_EQ(QDir(d->directory()), QDir(ProgramFolder())) << d->objectName().toStdString();
+        EXPECT_TRUE(TMainForm::InitialDir(d).isEmpty());
+    }
+    f->SaveLogDialog->setDirectory(Dir());   // as a command that used the dialog does
+    EXPECT_EQ(TMainForm::InitialDir(f->SaveLogDialog), Dir());
 
     // The question, then (Yes switched the option on) the option's own note.
     const QList<TShownMessageDlg> log = ComDialogsTest::TakeLog();
@@ -107,6 +115,8 @@ TEST_F(WindowSettingsTest, FirstStartWithoutFileAsksAboutTheAddressBookOnce)
     f = Start();
     EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty());
     EXPECT_TRUE(f->cbUseMAPIAddresBook->isChecked());
+    EXPECT_EQ(TMainForm::InitialDir(f->SaveLogDialog), Dir());
+    EXPECT_TRUE(TMainForm::InitialDir(f->FileDialog).isEmpty());
 }
 
 TEST_F(WindowSettingsTest, AnswerNoLeavesTheOptionOffAndAnOldFileAsksToo)
