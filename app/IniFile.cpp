@@ -241,6 +241,10 @@ void TIniFile::UpdateFile()
     std::string text;
     if (d_->ini.Save(text) < 0)
         throw failure;
+    // The writer puts two empty lines before every section; one is easier on the eye. Values
+    // never hold line breaks, so this touches nothing else.
+    for (std::string::size_type at; (at = text.find("\n\n\n")) != std::string::npos;)
+        text.erase(at, 1);
     const QByteArray data(text.data(), qsizetype(text.size()));
 
     // Replace what a link points to, not the link itself.

@@ -713,13 +713,9 @@ void TMainForm::FormCreate()
     // 9: the settings file beside the program.
     SettingsFile = ProgramFolder() + "Sendorix" + ".cfg";
     ReadSettings(SettingsFile);
+    InstallHistoryHandlers();
     // 10: the temporary folder box.
-    if (edTempDir->count() > 0) {
-        edTempDir->setCurrentIndex(0);
-    } else {
-        edTempDir->addItem(TempFolder());
-        edTempDir->setCurrentIndex(0);
-    }
+    SetupTempDirBox();
     // 11: the last server profiles.
     LoadSMTPProfile(SMTPConfigFile);
     LoadNNTPProfile(NNTPConfigFile);

@@ -190,6 +190,47 @@ public:
     void FillPriorityList();
     QString Msg(int n) const;   // message n of the current language
 
+    // ==== settings file and server profiles (MainSettings.cpp, MainProfiles.cpp) ============
+    // The version the settings file was written by (1.1 when there was none), for the one-time
+    // question about the system address book.
+    int FileMajorVersion = 1;
+    int FileMinorVersion = 1;
+    // The exit handler of the eight history boxes (AddEditToHistory when the focus leaves one).
+    void InstallHistoryHandlers();
+    // The temporary folder box after ReadSettings: its newest entry, or the system's folder.
+    void SetupTempDirBox();
+    // The initial folder of a file dialog as the settings file keeps it; empty means the
+    // dialog starts in the program's folder when it is next used.
+    static QString InitialDir(const QFileDialog *dialog);
+    static void SetInitialDir(QFileDialog *dialog, const QString &dir);
+    // Runs a file dialog (or takes the answer a test queued); true and the chosen file on OK.
+    static bool RunFileDialog(QFileDialog *dialog, QString &fileName);
+    // Tests only: the settings file beside the program is read and written in this folder
+    // instead (empty: the program's folder), so tests never touch the real one.
+    static void SetSettingsFolderForTests(const QString &folder);
+    // The file ReadSettings/WriteSettings really use for `path`.
+    static QString SettingsIoPath(const QString &path);
+    // Test hook of RunFileDialog: queued answers are taken in order and the dialog is never
+    // shown; each run is logged with what the dialog was preset to.
+    struct FileDialogsTest {
+        struct TShown {
+            QString Dialog;         // the dialog's object name
+            QString Folder;         // its directory when run
+            QString FileName;       // the preset file name
+            QStringList Filters;    // its name filters
+            QString DefaultSuffix;
+            bool Accepted = false;
+            bool Unanswered = false; // nothing was queued and refusal was on: cancelled
+        };
+        static void QueueAnswer(const QString &fileName);   // OK with this file
+        static void QueueCancel();
+        // With refusal on, a dialog with no queued answer is cancelled instead of shown.
+        static void SetRefuseUnanswered(bool refuse);
+        static QList<TShown> TakeLog();
+        static void Reset();
+    };
+    // ==== end of settings file and server profiles ==========================================
+
     // ---- commands of the window (MainCommands.cpp)
     void BuildAboutText();
     void ShowFilesPerMessage();

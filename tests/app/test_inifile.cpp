@@ -124,6 +124,17 @@ TEST_F(IniFileTest, UnknownSectionsKeysAndCommentsSurviveARewrite)
     EXPECT_TRUE(ini.ValueExists("Tail", "z"));
 }
 
+TEST_F(IniFileTest, SectionsAreWrittenOneEmptyLineApartWhateverTheRewrites)
+{
+    for (int round = 0; round < 3; ++round) {
+        TIniFile ini(path());
+        ini.WriteString("A", "k", QString::number(round));
+        ini.WriteString("B", "k", "2");
+        ini.UpdateFile();
+    }
+    EXPECT_EQ(readBytes(path()), QByteArray("[A]\nk=2\n\n[B]\nk=2\n"));
+}
+
 TEST_F(IniFileTest, EraseSectionAndDeleteKey)
 {
     writeBytes(path(), "[A]\n1=x\n2=y\n[B]\nq=1\n");

@@ -1,0 +1,209 @@
+// Server profiles on the sender page: saving the sender fields to a profile file and loading
+// them back, the profile dialogs, and the file dialogs' test hook.
+#include "MainForm.h"
+
+#include "ComDialogs.h"
+#include "Global.h"
+#include "Language.h"
+#include "Profiles.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+
+#include <deque>
+#include <optional>
+
+namespace {
+
+struct TFileDialogHook
+{
+    std::deque<std::optional<QString>> answers;   // nullopt: cancel
+    QList<TMainForm::FileDialogsTest::TShown> log;
+    bool refuseUnanswered = false;
+};
+
+TFileDialogHook &hook()
+{
+    static TFileDialogHook h;
+    return h;
+}
+
+// The port field holds up to four digits; a hand-edited profile may hold anything.
+QString PortText(const QString &stored)
+{
+    QString digits;
+    for (const QChar c : stored)
+        if (c.isDigit() && c.unicode() < 128)
+            digits += c;
+    return PortFieldText(digits.left(4));
+}
+
+} // namespace
+
+// ---- file dialogs ----------------------------------------------------------------------------
+
+void TMainForm::FileDialogsTest::QueueAnswer(const QString &fileName)
+{
+    hook().answers.emplace_back(fileName);
+}
+
+void TMainForm::FileDialogsTest::QueueCancel()
+{
+    hook().answers.emplace_back(std::nullopt);
+}
+
+void TMainForm::FileDialogsTest::SetRefuseUnanswered(bool refuse)
+{
+    hook().refuseUnanswered = refuse;
+}
+
+QList<TMainForm::FileDialogsTest::TShown> TMainForm::FileDialogsTest::TakeLog()
+{
+    return std::exchange(hook().log, {});
+}
+
+void TMainForm::FileDialogsTest::Reset()
+{
+    hook() = TFileDialogHook{};
+}
+
+bool TMainForm::RunFileDialog(QFileDialog *dialog, QString &fileName)
+{
+    TFileDialogHook &h = hook();
+    if (!h.answers.empty() || h.refuseUnanswered) {
+        FileDialogsTest::TShown shown;
+        shown.Dialog = dialog->objectName();
+        shown.Folder = dialog->directory().absolutePath();
+        shown.FileName = dialog->property("sendorixPresetFile").toString();
+        shown.Filters = dialog->nameFilters();
+        shown.DefaultSuffix = dialog->defaultSuffix();
+        std::optional<QString> answer;
+        if (h.answers.empty()) {
+            shown.Unanswered = true;
+        } else {
+            answer = h.answers.front();
+            h.answers.pop_front();
+        }
+        shown.Accepted = answer.has_value();
+        h.log.append(shown);
+        if (!answer)
+            return false;
+        fileName = QDir(dialog->directory()).absoluteFilePath(*answer);
+        return true;
+    }
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return false;
+    fileName = dialog->selectedFiles().constFirst();
+    return true;
+}
+
+// Presets a profile dialog for the current mode; returns its default extension.
+static QString PrepareProfileDialog(TMainForm &f, QFileDialog *dialog, bool mail)
+{
+    if (TMainForm::InitialDir(dialog).isEmpty())
+        TMainForm::SetInitialDir(dialog, ProgramFolder());
+    const QString preset = mail ? f.SMTPConfigFile : f.NNTPConfigFile;
+    dialog->setProperty("sendorixPresetFile", preset);
+    dialog->selectFile(preset.isEmpty() ? QString() : QFileInfo(preset).fileName());
+    dialog->setNameFilters(DialogNameFilters(f.Msg(mail ? 29 : 52)));
+    const QString ext = QString::fromLatin1(mail ? SMTPProfileExtension : NNTPProfileExtension);
+    dialog->setDefaultSuffix(ext.mid(1));
+    return ext;
+}
+
+// ---- profiles --------------------------------------------------------------------------------
+
+void TMainForm::SaveSMTPProfile(const QString &path)
+{
+    TSMTPProfile p;
+    p.Server = edSMTPName->currentText();
+    p.Port = edPort->text();
+    p.Account = edAccount->text();
+    p.Name = edtName->currentText();
+    p.Encoding = comboEncoding->currentIndex();
+    p.ReplyTo = edtReplyTo->currentText();
+    // A failed write throws: no "Settings saved" and the current profile stays the old one.
+    ::SaveSMTPProfile(path, p);
+    ComMessageDlg(Msg(40), mtInformation, {mbOK}, 0);
+    SMTPConfigFile = path;
+}
+
+void TMainForm::LoadSMTPProfile(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    const TSMTPProfile p = ::LoadSMTPProfile(path);
+    edSMTPName->setEditText(p.Server);
+    edPort->setText(PortText(p.Port));
+    edAccount->setText(p.Account);
+    edtName->setEditText(p.Name);
+    comboEncoding->setCurrentIndex(p.Encoding);
+    edtReplyTo->setEditText(p.ReplyTo);
+    SMTPConfigFile = path;
+}
+
+void TMainForm::SaveNNTPProfile(const QString &path)
+{
+    ::SaveNNTPProfile(path);
+}
+
+void TMainForm::LoadNNTPProfile(const QString &path)
+{
+    ::LoadNNTPProfile(path);
+}
+
+bool TMainForm::SaveProfileAs()
+{
+    const bool mail = IsMailMode();
+    const QString ext = PrepareProfileDialog(*this, SaveConfigDialog, mail);
+    // Only the folder the user picks a file in is remembered, not the one browsed to and left.
+    const QString folder = InitialDir(SaveConfigDialog);
+    QString file;
+    if (!RunFileDialog(SaveConfigDialog, file)) {
+        SetInitialDir(SaveConfigDialog, folder);
+        return false;
+    }
+    file = WithDefaultExtension(file, ext);
+    if (mail)
+        SaveSMTPProfile(file);
+    else
+        SaveNNTPProfile(file);
+    SetInitialDir(SaveConfigDialog, QFileInfo(file).absolutePath());
+    SettingsChanged = false;
+    return true;
+}
+
+void TMainForm::btnSaveConfigClick()
+{
+    RunGuarded(this, [this] { SaveProfileAs(); });
+}
+
+void TMainForm::btnLoadConfigClick()
+{
+    RunGuarded(this, [this] {
+        // A cancelled save does not stop the load; a failed one does (its error is shown), so
+        // the unsaved fields are not overwritten by the loaded profile.
+        if (SettingsChanged && ComMessageDlg(Msg(58), mtConfirmation, {mbYes, mbNo}, 0) == mrYes)
+            SaveProfileAs();
+        const bool mail = IsMailMode();
+        const QString ext = PrepareProfileDialog(*this, LoadConfigDialog, mail);
+        const QString folder = InitialDir(LoadConfigDialog);
+        QString file;
+        if (!RunFileDialog(LoadConfigDialog, file)) {
+            SetInitialDir(LoadConfigDialog, folder);
+            return;
+        }
+        // A name typed without extension means the profile with one, unless it exists as typed.
+        if (!QFileInfo::exists(file))
+            file = WithDefaultExtension(file, ext);
+        if (mail)
+            LoadSMTPProfile(file);
+        else
+            LoadNNTPProfile(file);
+        SetInitialDir(LoadConfigDialog, QFileInfo(file).absolutePath());
+        SettingsChanged = false;
+    });
+}
