@@ -138,11 +138,12 @@ std::string TVokSMTP::ReadReply() {
   char buf[1024];
   for (;;) {
     // Complete lines only: a line split across receives is assembled first.
-    std::string last;
+    std::string last, received;
     bool any = false;
     size_t eol;
     while ((eol = pending_.find('\n')) != std::string::npos) {
-      last = pending_.substr(0, eol);
+      received = pending_.substr(0, eol + 1);  // as it came, line end included
+      last = received.substr(0, eol);
       if (!last.empty() && last.back() == '\r') last.pop_back();
       pending_.erase(0, eol + 1);
       any = true;
@@ -154,7 +155,7 @@ std::string TVokSMTP::ReadReply() {
       // "code-text" lines of a multi-line reply are skipped.
       bool final = last.size() == 3 || (last.size() >= 4 && last[3] == ' ');
       if (final) {
-        if (OnReceiveTextFromSocket) OnReceiveTextFromSocket(this, last);
+        if (OnReceiveTextFromSocket) OnReceiveTextFromSocket(this, received);
         return last;
       }
     }

@@ -76,7 +76,7 @@ class TVokSMTP {
   TSocketNotifyEvent OnLookup;
   TSocketNotifyEvent OnConnecting;
   TToFromSocketEvent OnSendTextToSocket;       // every line written, line end included
-  TToFromSocketEvent OnReceiveTextFromSocket;  // final line of every reply
+  TToFromSocketEvent OnReceiveTextFromSocket;  // final line of every reply, as received (line end included)
 
   // ---- Operations ----
   void Connect();

@@ -123,8 +123,15 @@ TEST_F(Smtp, WholeDialogueToAndCcExactBytes) {
     joined += s;
   }
   EXPECT_EQ(joined, srv.Received());
-  EXPECT_EQ(received.front(), "220 mail.test ESMTP ready");
-  EXPECT_EQ(received.back(), "221 bye");
+  // Each reply's final line as it came, line end included.
+  EXPECT_EQ(received, (std::vector<std::string>{"220 mail.test ESMTP ready\r\n",
+                                                "250 mail.test\r\n", "250 sender ok\r\n",
+                                                "250 rcpt ok\r\n", "354 go ahead\r\n",
+                                                "250 queued\r\n", "250 reset\r\n",
+                                                "250 sender ok\r\n", "250 rcpt ok\r\n",
+                                                "250 rcpt ok\r\n", "354 go ahead\r\n",
+                                                "250 queued\r\n", "250 reset\r\n",
+                                                "221 bye\r\n"}));
   EXPECT_EQ(progress.back(), 100);
 }
 
@@ -135,7 +142,7 @@ TEST_F(Smtp, TwoLineGreetingInOneSegment) {
   smtp.TimeOut = 300;  // HELO then goes unanswered
   ConnectTo(srv);
   ASSERT_FALSE(received.empty());
-  EXPECT_EQ(received[0], "220 second");
+  EXPECT_EQ(received[0], "220 second\r\n");
   EXPECT_TRUE(smtp.Failed);  // the HELO reply never came
   EXPECT_EQ(errors.size(), 1u);
 }
@@ -149,7 +156,7 @@ TEST_F(Smtp, ReplySplitMidLineAcrossSegments) {
   smtp.OnReceiveTextFromSocket = [&](void*, const std::string& s) { received.push_back(s); };
   ConnectTo(srv);
   EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
-  EXPECT_EQ(received, (std::vector<std::string>{"220 greeting done", "250 three"}));
+  EXPECT_EQ(received, (std::vector<std::string>{"220 greeting done\r\n", "250 three\r\n"}));
   EXPECT_EQ(smtp.ReplyText, "three");
   smtp.Quit();
   EXPECT_TRUE(srv.Wait()) << srv.Failure();
