@@ -312,7 +312,6 @@ bool TVokSMTP::Send(TVokMsg& msg) {
   if (Aborted || !lines) return false;
   Raise(OnBeforeSend, this);
 
-  SendPercent = 0;
   for (const auto& list : lists) {
     int r = SendTransaction(sender, list, *lines);
     if (r <= 0) {

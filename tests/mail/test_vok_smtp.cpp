@@ -423,6 +423,30 @@ TEST_F(Smtp, ProgressThresholds) {
   EXPECT_EQ(run(25), (std::vector<int>{12, 20, 32, 40, 52, 60, 72, 80, 92, 100, 100}));
 }
 
+TEST_F(Smtp, FinalHundredOnlyWhileTheLastLinePercentIsBelowIt) {
+  // SendPercent is the last percentage computed for message lines, kept
+  // across messages: a message refused before DATA after a complete one
+  // adds no 100 of its own.
+  msg.Text = {"one", "two", "three"};
+  ScriptedSmtpServer srv(Join({Greeting(), Transaction("Sender@Example.org", {"to@example.org"}),
+                               {Expect("MAIL FROM:<Sender@Example.org>\r\n"),
+                                Send("451 try later\r\n")}}));
+  ConnectTo(srv);
+  ASSERT_FALSE(smtp.Failed) << smtp.ReplyText;
+  EXPECT_TRUE(smtp.Send(msg));
+  ASSERT_FALSE(smtp.Failed) << smtp.ReplyText;
+  EXPECT_EQ(smtp.SendPercent, 100);
+  ASSERT_GE(progress.size(), 2u);
+  EXPECT_EQ(progress[progress.size() - 2], 100) << "last line";
+  EXPECT_EQ(progress.back(), 100) << "after RSET; Send adds none";
+  const size_t firstCount = progress.size();
+  EXPECT_TRUE(smtp.Send(msg));
+  EXPECT_TRUE(smtp.Failed);
+  EXPECT_EQ(errors, (std::vector<std::string>{"451 try later"}));
+  EXPECT_EQ(progress.size(), firstCount) << "no progress event for the refused message";
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+}
+
 TEST_F(Smtp, EmptyListSendsNothing) {
   TMessageLines lines;
   EXPECT_EQ(smtp.SendTransaction("me@x", {}, lines), 1);
