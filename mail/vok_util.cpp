@@ -55,8 +55,8 @@ std::string PadNumber(long long n, int width) {
 }
 
 namespace {
-// The runtime's string-to-integer reading: optional sign, decimal digits (or
-// $hex), nothing else; a failure counts as -1 here.
+// A part of a dotted address as a number: optional sign and decimal digits,
+// nothing else (no blanks, no hex); a failure counts as -1 here.
 long long ReadInt(const std::string& s) {
   if (s.empty() || s.size() > 18) return -1;
   size_t i = 0;
