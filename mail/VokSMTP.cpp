@@ -18,11 +18,15 @@ constexpr size_t kMaxPendingReply = 1 << 20;
 
 
 // The text as a whole decimal number, or fallback.
+// Leading blanks are part of the form: the window's port field is right-aligned ("  25").
 long ReadNumber(const std::string& s, long fallback) {
-  if (s.empty()) return fallback;
+  const size_t first = s.find_first_not_of(" \t");
+  if (first == std::string::npos) return fallback;
+  const std::string digits = s.substr(first);
+  if (digits.find_first_of(" \t") != std::string::npos) return fallback;
   char* end = nullptr;
-  long v = std::strtol(s.c_str(), &end, 10);
-  if (*end != '\0' || s.find_first_of(" \t") != std::string::npos) return fallback;
+  long v = std::strtol(digits.c_str(), &end, 10);
+  if (*end != '\0') return fallback;
   return v;
 }
 

@@ -309,6 +309,21 @@ TEST_F(Smtp, PortTextThatIsNotANumberMeans25) {
   }
 }
 
+TEST_F(Smtp, PortWithLeadingBlanksIsReadAsItsNumber) {
+  // The window hands over its right-aligned port field as it stands.
+  for (const char* port : {" 587", "  25", "2525"}) {
+    smtp.Host = "0.0.0.0";
+    smtp.Port = port;
+    smtp.Connect();
+    EXPECT_TRUE(smtp.Failed);
+    EXPECT_EQ(smtp.ClientSocket().Port(), std::stoi(port)) << port;
+  }
+  smtp.Host = "0.0.0.0";
+  smtp.Port = "25 87";
+  smtp.Connect();
+  EXPECT_EQ(smtp.ClientSocket().Port(), 25) << "a blank inside is not a number";
+}
+
 TEST_F(Smtp, DottedAddressUsedWithoutLookupNameResolved) {
   ScriptedSmtpServer srv(Join({Greeting(), QuitSteps()}));
   ConnectTo(srv);
