@@ -203,7 +203,10 @@ public:
     // dialog starts in the program's folder when it is next used.
     static QString InitialDir(const QFileDialog *dialog);
     static void SetInitialDir(QFileDialog *dialog, const QString &dir);
-    // Runs a file dialog (or takes the answer a test queued); true and the chosen file on OK.
+    // Runs a file dialog (or takes the answer a test queued, see FileDialogsTest): the chosen
+    // files, none when the user cancelled.
+    static QStringList RunFileDialog(QFileDialog *dialog);
+    // The same for a dialog that picks one file: true and that file on OK.
     static bool RunFileDialog(QFileDialog *dialog, QString &fileName);
     // Tests only: the settings file beside the program is read and written in this folder
     // instead (empty: the program's folder), so tests never touch the real one.
@@ -223,6 +226,7 @@ public:
             bool Unanswered = false; // nothing was queued and refusal was on: cancelled
         };
         static void QueueAnswer(const QString &fileName);   // OK with this file
+        static void QueueAnswer(const QStringList &fileNames);   // OK with these; none: cancel
         static void QueueCancel();
         // With refusal on, a dialog with no queued answer is cancelled instead of shown.
         static void SetRefuseUnanswered(bool refuse);
@@ -256,9 +260,6 @@ public:
     void OnSettingsChange();
 
     // ==== file list (MainFiles.cpp) ====
-    // Runs a file dialog and returns the chosen paths, none when the user cancelled. Tests
-    // replace it to answer the dialog.
-    static std::function<QStringList(QFileDialog *)> ExecFileDialog;
     bool FileListEmpty() const;          // one row with an empty cell
     void AddFilesToList(const QStringList &paths);
     void UpdateFileListCommands();       // Delete/Clear/No duplicates and the count label

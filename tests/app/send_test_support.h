@@ -132,13 +132,8 @@ protected:
         InstallLanguageHook();
         ComDialogsTest::Reset();
         ComDialogsTest::SetRefuseUnanswered(true);
-        previousExec = TMainForm::ExecFileDialog;
-        TMainForm::ExecFileDialog = [this](QFileDialog *d) {
-            dialogsShown << d;
-            QStringList answer = nextDialogAnswer;
-            nextDialogAnswer.clear();
-            return answer;
-        };
+        TMainForm::FileDialogsTest::Reset();
+        TMainForm::FileDialogsTest::SetRefuseUnanswered(true);   // unanswered: cancelled
         form = std::make_unique<TMainForm>();
         form->show();
         QApplication::processEvents();
@@ -149,7 +144,7 @@ protected:
             form->SettingsChanged = false;
             form.reset();
         }
-        TMainForm::ExecFileDialog = previousExec;
+        TMainForm::FileDialogsTest::Reset();
         ComDialogsTest::Reset();
         StringBase = EnglishBase;
     }
@@ -181,16 +176,21 @@ protected:
     // Adds files through the Add button, answering its dialog.
     void AddThroughDialog(const QStringList &paths)
     {
-        nextDialogAnswer = paths;
+        TMainForm::FileDialogsTest::QueueAnswer(paths);
         form->btnLoad->click();
     }
     QStringList Rows() const { return form->gridFiles->Column(0); }
+    // The window's file dialogs run so far, in order.
+    QList<QFileDialog *> DialogsShown()
+    {
+        for (const TMainForm::FileDialogsTest::TShown &shown : TMainForm::FileDialogsTest::TakeLog())
+            dialogsShown << form->findChild<QFileDialog *>(shown.Dialog);
+        return dialogsShown;
+    }
 
     std::unique_ptr<TMainForm> form;
     QTemporaryDir files;
-    QStringList nextDialogAnswer;
     QList<QFileDialog *> dialogsShown;
-    std::function<QStringList(QFileDialog *)> previousExec;
 };
 
 }  // namespace sendtest
