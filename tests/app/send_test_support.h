@@ -9,6 +9,7 @@
 #include "Language.h"
 #include "MainForm.h"
 #include "MyStringGrid.h"
+#include "window_test_support.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -123,36 +124,13 @@ inline QByteArray Hex(const QJsonObject &o, const char *key)
     return QByteArray::fromHex(Text(o, key).toLatin1());
 }
 
-// The window with its boxes and file dialogs answered by the test.
-class WindowTest : public ::testing::Test {
+// The window started for each test, with files to send.
+class WindowTest : public WindowTestBase {
 protected:
     void SetUp() override
     {
-        StringBase = EnglishBase;
-        InstallLanguageHook();
-        ComDialogsTest::Reset();
-        ComDialogsTest::SetRefuseUnanswered(true);
-        TMainForm::FileDialogsTest::Reset();
-        TMainForm::FileDialogsTest::SetRefuseUnanswered(true);   // unanswered: cancelled
-        form = std::make_unique<TMainForm>();
-        form->show();
-        QApplication::processEvents();
-    }
-    void TearDown() override
-    {
-        if (form) {
-            form->SettingsChanged = false;
-            form.reset();
-        }
-        TMainForm::FileDialogsTest::Reset();
-        ComDialogsTest::Reset();
-        StringBase = EnglishBase;
-    }
-
-    void PickLanguage(int index)
-    {
-        form->comboLanguage->setCurrentIndex(index);
-        emit form->comboLanguage->activated(index);
+        WindowTestBase::SetUp();
+        form = Start();
     }
 
     // Files of the given names in a temporary folder, each with its own content.
@@ -188,7 +166,6 @@ protected:
         return dialogsShown;
     }
 
-    std::unique_ptr<TMainForm> form;
     QTemporaryDir files;
     QList<QFileDialog *> dialogsShown;
 };

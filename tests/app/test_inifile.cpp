@@ -1,6 +1,7 @@
 // The profile-file class: names, values, encodings and the write that never loses the old file.
 #include "ComDialogs.h"
 #include "IniFile.h"
+#include "ini_test_support.h"
 #include "Language.h"
 
 #include <QDir>
@@ -14,19 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeBytes(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-}
 
 class IniFileTest : public ::testing::Test
 {
