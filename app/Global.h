@@ -10,7 +10,6 @@
 #include <QUrl>
 
 #include <initializer_list>
-#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -60,17 +59,6 @@ public:
 };
 
 [[noreturn]] void Abort();
-
-// ---- Ownership ----------------------------------------------------------------------------
-
-template <class T> void FreeAndClear(T *&object)
-{
-    T *old = object;
-    object = nullptr;
-    delete old;
-}
-
-template <class T> void FreeAndClear(std::unique_ptr<T> &object) { object.reset(); }
 
 // ---- Program, version, folders ------------------------------------------------------------
 

@@ -90,11 +90,6 @@ bool writeAll(int fd, const QByteArray &data)
 
 } // namespace
 
-EIniFileError::EIniFileError(const QString &message)
-    : std::runtime_error(message.toStdString()), message_(message)
-{
-}
-
 struct TIniFile::Data
 {
     Store ini{true /*utf8*/, false /*multi-key*/, false /*multi-line*/};

@@ -13,20 +13,18 @@
 // the old file as it was, byte for byte.
 #pragma once
 
+#include "Global.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 
-class EIniFileError : public std::runtime_error
+// A settings or profile file that cannot be written.
+class EIniFileError : public Exception
 {
 public:
-    explicit EIniFileError(const QString &message);
-    QString Message() const { return message_; }
-
-private:
-    QString message_;
+    using Exception::Exception;
 };
 
 class TIniFile

@@ -15,10 +15,6 @@
 #include <QLabel>
 #include <QToolButton>
 
-std::function<QStringList(QFileDialog *)> TMainForm::ExecFileDialog = [](QFileDialog *dialog) {
-    return dialog->exec() == QDialog::Accepted ? dialog->selectedFiles() : QStringList();
-};
-
 bool TMainForm::FileListEmpty() const
 {
     return gridFiles->rowCount() <= 1 && gridFiles->Cell(0).isEmpty();
@@ -55,7 +51,7 @@ void TMainForm::btnLoadClick()
         const QString dir = FileDialog->directory().path();
         if (dir.isEmpty() || !QFileInfo(dir).isDir())
             FileDialog->setDirectory(ProgramFolder());
-        const QStringList chosen = ExecFileDialog(FileDialog);
+        const QStringList chosen = RunFileDialog(FileDialog);
         if (chosen.isEmpty())
             return;
         FileDialog->setDirectory(QFileInfo(chosen.first()).absolutePath());

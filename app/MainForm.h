@@ -2,10 +2,16 @@
 // pages, the Send/Cancel/Exit buttons, the language box, the status strip and the banner.
 //
 // The methods are spread over several files by concern:
-//   MainForm.cpp      construction, layout, start-up
-//   MainLanguage.cpp  SetLanguage, FillPriorityList, dialog filters
-//   MainCommands.cpp  links, context help, menus, About text, closing
-//   MainStubs.cpp     commands of parts of the program that are not built yet
+//   MainForm.cpp         construction, layout, start-up
+//   MainLanguage.cpp     SetLanguage, FillPriorityList, dialog filters
+//   MainCommands.cpp     links, context help, menus, About text, closing
+//   MainSettings.cpp     the settings file, input histories, dialog folders
+//   MainProfiles.cpp     server profiles
+//   MainFileDialogs.cpp  running the file dialogs, and their test hook
+//   MainFiles.cpp        the file list
+//   MainProtocol.cpp     protocol, status line, progress, the mail component's events
+//   MainSend.cpp         the send job
+//   MainStubs.cpp        commands of parts of the program that are not built yet
 #pragma once
 
 #include <QLabel>
@@ -190,47 +196,6 @@ public:
     void FillPriorityList();
     QString Msg(int n) const;   // message n of the current language
 
-    // ==== settings file and server profiles (MainSettings.cpp, MainProfiles.cpp) ============
-    // The version the settings file was written by (1.1 when there was none), for the one-time
-    // question about the system address book.
-    int FileMajorVersion = 1;
-    int FileMinorVersion = 1;
-    // The exit handler of the eight history boxes (AddEditToHistory when the focus leaves one).
-    void InstallHistoryHandlers();
-    // The temporary folder box after ReadSettings: its newest entry, or the system's folder.
-    void SetupTempDirBox();
-    // The initial folder of a file dialog as the settings file keeps it; empty means the
-    // dialog starts in the program's folder when it is next used.
-    static QString InitialDir(const QFileDialog *dialog);
-    static void SetInitialDir(QFileDialog *dialog, const QString &dir);
-    // Runs a file dialog (or takes the answer a test queued); true and the chosen file on OK.
-    static bool RunFileDialog(QFileDialog *dialog, QString &fileName);
-    // Tests only: the settings file beside the program is read and written in this folder
-    // instead (empty: the program's folder), so tests never touch the real one.
-    static void SetSettingsFolderForTests(const QString &folder);
-    // The file ReadSettings/WriteSettings really use for `path`.
-    static QString SettingsIoPath(const QString &path);
-    // Test hook of RunFileDialog: queued answers are taken in order and the dialog is never
-    // shown; each run is logged with what the dialog was preset to.
-    struct FileDialogsTest {
-        struct TShown {
-            QString Dialog;         // the dialog's object name
-            QString Folder;         // its directory when run
-            QString FileName;       // the preset file name
-            QStringList Filters;    // its name filters
-            QString DefaultSuffix;
-            bool Accepted = false;
-            bool Unanswered = false; // nothing was queued and refusal was on: cancelled
-        };
-        static void QueueAnswer(const QString &fileName);   // OK with this file
-        static void QueueCancel();
-        // With refusal on, a dialog with no queued answer is cancelled instead of shown.
-        static void SetRefuseUnanswered(bool refuse);
-        static QList<TShown> TakeLog();
-        static void Reset();
-    };
-    // ==== end of settings file and server profiles ==========================================
-
     // ---- commands of the window (MainCommands.cpp)
     void BuildAboutText();
     void ShowFilesPerMessage();
@@ -255,19 +220,87 @@ public:
     void SetSenderMode(bool mail);
     void OnSettingsChange();
 
-    // ==== file list (MainFiles.cpp) ====
-    // Runs a file dialog and returns the chosen paths, none when the user cancelled. Tests
-    // replace it to answer the dialog.
-    static std::function<QStringList(QFileDialog *)> ExecFileDialog;
+    // ---- settings file and input histories (MainSettings.cpp)
+    // The version the settings file was written by (1.1 when there was none), for the one-time
+    // question about the system address book.
+    int FileMajorVersion = 1;
+    int FileMinorVersion = 1;
+    void ReadSettings(const QString &path);
+    void WriteSettings(const QString &path);
+    void AddToHistory(QComboBox *box);
+    void AddEditToHistory(QComboBox *box);
+    // The exit handler of the eight history boxes (AddEditToHistory when the focus leaves one).
+    void InstallHistoryHandlers();
+    // The temporary folder box after ReadSettings: its newest entry, or the system's folder.
+    void SetupTempDirBox();
+    void AskWindowsAddressBook();
+    void cbUseMAPIAddresBookClick();
+    // The initial folder of a file dialog as the settings file keeps it; empty means the
+    // dialog starts in the program's folder when it is next used.
+    static QString InitialDir(const QFileDialog *dialog);
+    static void SetInitialDir(QFileDialog *dialog, const QString &dir);
+    // Tests only: the settings file beside the program is read and written in this folder
+    // instead (empty: the program's folder), so tests never touch the real one.
+    static void SetSettingsFolderForTests(const QString &folder);
+    // The file ReadSettings/WriteSettings really use for `path`.
+    static QString SettingsIoPath(const QString &path);
+
+    // ---- server profiles (MainProfiles.cpp)
+    void LoadSMTPProfile(const QString &path);
+    void LoadNNTPProfile(const QString &path);
+    void SaveSMTPProfile(const QString &path);
+    void SaveNNTPProfile(const QString &path);
+    bool SaveProfileAs();
+    void btnSaveConfigClick();
+    void btnLoadConfigClick();
+
+    // ---- file dialogs (MainFileDialogs.cpp)
+    // Runs a file dialog (or takes the answer a test queued, see FileDialogsTest): the chosen
+    // files, none when the user cancelled.
+    static QStringList RunFileDialog(QFileDialog *dialog);
+    // The same for a dialog that picks one file: true and that file on OK.
+    static bool RunFileDialog(QFileDialog *dialog, QString &fileName);
+    // Test hook of RunFileDialog: queued answers are taken in order and the dialog is never
+    // shown; each run is logged with what the dialog was preset to.
+    struct FileDialogsTest {
+        struct TShown {
+            QString Dialog;         // the dialog's object name
+            QString Folder;         // its directory when run
+            QString FileName;       // the preset file name
+            QStringList Filters;    // its name filters
+            QString DefaultSuffix;
+            bool Accepted = false;
+            bool Unanswered = false; // nothing was queued and refusal was on: cancelled
+        };
+        static void QueueAnswer(const QString &fileName);   // OK with this file
+        static void QueueAnswer(const QStringList &fileNames);   // OK with these; none: cancel
+        static void QueueCancel();
+        // With refusal on, a dialog with no queued answer is cancelled instead of shown.
+        static void SetRefuseUnanswered(bool refuse);
+        static QList<TShown> TakeLog();
+        static void Reset();
+    };
+
+    // ---- file list (MainFiles.cpp)
     bool FileListEmpty() const;          // one row with an empty cell
     void AddFilesToList(const QStringList &paths);
     void UpdateFileListCommands();       // Delete/Clear/No duplicates and the count label
+    void FilesToSend(QStringList &list);
+    void btnLoadClick();
+    void btnDeleteClick();
+    void btnClearClick();
+    void btnNoDuplicatiesClick();
 
-    // ==== protocol, progress and the mail component's events (MainProtocol.cpp) ====
+    // ---- protocol, progress and the mail component's events (MainProtocol.cpp)
     // The one message record and the one SMTP client of the window's whole life.
     TVokMsg VokMsg;
     TVokSMTP VokSMTP;
     void SetUpMail();   // events, progress steps, the event-loop hook; once, at construction
+    void ClearProtocol();
+    void AddProtocolLine(const QString &russian, const QString &english);
+    void AddProtocolText(const QString &text);
+    void AppendToProtocolLine(const QString &russian, const QString &english);
+    void btnSaveLogClick();
     void VokSMTPEncodeStart(void *Sender, const std::string &FileName, int64_t BytesCount);
     void VokSMTPEncodeProgress(void *Sender, uint16_t Percent);
     void VokSMTPBeforeSend(void *Sender);
@@ -277,47 +310,24 @@ public:
     // The status line; a text too wide for it is shortened in the middle, in full as its tip.
     void ShowStatus(const QString &text);
 
-    // ==== send job (MainSend.cpp) ====
+    // ---- send job (MainSend.cpp)
     bool SendJobRunning = false;   // between EnterSendState and LeaveSendState
-    void RunSendJob();             // steps after the checks; the window is unlocked on every way out
-    void SendSeries();
-    void CloseAfterFailure();      // a job ended by an exception leaves no connection open
-    void ShowCounter(const QString &text);   // the message counter, kept whole however long
     QObject *CloseBlocker = nullptr;
-
-    // ---- later work: not built yet (MainStubs.cpp)
-    void CreateBanner();
-    void AdvertPopupMenuItemOpenClick();
-    void ReadSettings(const QString &path);
-    void WriteSettings(const QString &path);
-    void AddToHistory(QComboBox *box);
-    void AddEditToHistory(QComboBox *box);
-    void AskWindowsAddressBook();
-    void LoadSMTPProfile(const QString &path);
-    void LoadNNTPProfile(const QString &path);
-    void SaveSMTPProfile(const QString &path);
-    void SaveNNTPProfile(const QString &path);
-    bool SaveProfileAs();
-    void btnSaveConfigClick();
-    void btnLoadConfigClick();
     void btnSendClick();
     bool CheckBeforeSend();
     void EnterSendState();
     void LeaveSendState();
-    void FilesToSend(QStringList &list);
-    void ClearProtocol();
-    void AddProtocolLine(const QString &russian, const QString &english);
-    void AddProtocolText(const QString &text);
-    void AppendToProtocolLine(const QString &russian, const QString &english);
-    void btnSaveLogClick();
-    void btnLoadClick();
-    void btnDeleteClick();
-    void btnClearClick();
-    void btnNoDuplicatiesClick();
+    void RunSendJob();             // steps after the checks; the window is unlocked on every way out
+    void SendSeries();
+    void CloseAfterFailure();      // a job ended by an exception leaves no connection open
+    void ShowCounter(const QString &text);   // the message counter, kept whole however long
+
+    // ---- not built yet (MainStubs.cpp)
+    void CreateBanner();
+    void AdvertPopupMenuItemOpenClick();
     void btnAddressBookToClick();
     void btnAddressBookCcClick();
     void btnAddressBookBccClick();
-    void cbUseMAPIAddresBookClick();
     void btnSelectTempDirClick();
 
 protected:

@@ -1,5 +1,5 @@
 // Server profiles on the sender page: saving the sender fields to a profile file and loading
-// them back, the profile dialogs, and the file dialogs' test hook.
+// them back, and the profile dialogs.
 #include "MainForm.h"
 
 #include "ComDialogs.h"
@@ -13,23 +13,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
-#include <deque>
-#include <optional>
-
 namespace {
-
-struct TFileDialogHook
-{
-    std::deque<std::optional<QString>> answers;   // nullopt: cancel
-    QList<TMainForm::FileDialogsTest::TShown> log;
-    bool refuseUnanswered = false;
-};
-
-TFileDialogHook &hook()
-{
-    static TFileDialogHook h;
-    return h;
-}
 
 // The port field holds up to four digits; a hand-edited profile may hold anything.
 QString PortText(const QString &stored)
@@ -42,63 +26,6 @@ QString PortText(const QString &stored)
 }
 
 } // namespace
-
-// ---- file dialogs ----------------------------------------------------------------------------
-
-void TMainForm::FileDialogsTest::QueueAnswer(const QString &fileName)
-{
-    hook().answers.emplace_back(fileName);
-}
-
-void TMainForm::FileDialogsTest::QueueCancel()
-{
-    hook().answers.emplace_back(std::nullopt);
-}
-
-void TMainForm::FileDialogsTest::SetRefuseUnanswered(bool refuse)
-{
-    hook().refuseUnanswered = refuse;
-}
-
-QList<TMainForm::FileDialogsTest::TShown> TMainForm::FileDialogsTest::TakeLog()
-{
-    return std::exchange(hook().log, {});
-}
-
-void TMainForm::FileDialogsTest::Reset()
-{
-    hook() = TFileDialogHook{};
-}
-
-bool TMainForm::RunFileDialog(QFileDialog *dialog, QString &fileName)
-{
-    TFileDialogHook &h = hook();
-    if (!h.answers.empty() || h.refuseUnanswered) {
-        FileDialogsTest::TShown shown;
-        shown.Dialog = dialog->objectName();
-        shown.Folder = dialog->directory().absolutePath();
-        shown.FileName = dialog->property("sendorixPresetFile").toString();
-        shown.Filters = dialog->nameFilters();
-        shown.DefaultSuffix = dialog->defaultSuffix();
-        std::optional<QString> answer;
-        if (h.answers.empty()) {
-            shown.Unanswered = true;
-        } else {
-            answer = h.answers.front();
-            h.answers.pop_front();
-        }
-        shown.Accepted = answer.has_value();
-        h.log.append(shown);
-        if (!answer)
-            return false;
-        fileName = QDir(dialog->directory()).absoluteFilePath(*answer);
-        return true;
-    }
-    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
-        return false;
-    fileName = dialog->selectedFiles().constFirst();
-    return true;
-}
 
 // Presets a profile dialog for the current mode; returns its default extension.
 static QString PrepareProfileDialog(TMainForm &f, QFileDialog *dialog, bool mail)

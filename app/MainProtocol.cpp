@@ -74,7 +74,7 @@ void TMainForm::btnSaveLogClick()
         if (dir.isEmpty() || !QFileInfo(dir).isDir())
             SaveLogDialog->setDirectory(ProgramFolder());
         SaveLogDialog->setNameFilters(DialogNameFilters(LoadMessage(82)));
-        const QStringList chosen = ExecFileDialog(SaveLogDialog);
+        const QStringList chosen = RunFileDialog(SaveLogDialog);
         if (chosen.isEmpty())
             return;
         SaveLogDialog->setDirectory(QFileInfo(chosen.first()).absolutePath());

@@ -9,6 +9,7 @@
 #include "Language.h"
 #include "MainForm.h"
 #include "MyStringGrid.h"
+#include "window_test_support.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -123,41 +124,13 @@ inline QByteArray Hex(const QJsonObject &o, const char *key)
     return QByteArray::fromHex(Text(o, key).toLatin1());
 }
 
-// The window with its boxes and file dialogs answered by the test.
-class WindowTest : public ::testing::Test {
+// The window started for each test, with files to send.
+class WindowTest : public WindowTestBase {
 protected:
     void SetUp() override
     {
-        StringBase = EnglishBase;
-        InstallLanguageHook();
-        ComDialogsTest::Reset();
-        ComDialogsTest::SetRefuseUnanswered(true);
-        previousExec = TMainForm::ExecFileDialog;
-        TMainForm::ExecFileDialog = [this](QFileDialog *d) {
-            dialogsShown << d;
-            QStringList answer = nextDialogAnswer;
-            nextDialogAnswer.clear();
-            return answer;
-        };
-        form = std::make_unique<TMainForm>();
-        form->show();
-        QApplication::processEvents();
-    }
-    void TearDown() override
-    {
-        if (form) {
-            form->SettingsChanged = false;
-            form.reset();
-        }
-        TMainForm::ExecFileDialog = previousExec;
-        ComDialogsTest::Reset();
-        StringBase = EnglishBase;
-    }
-
-    void PickLanguage(int index)
-    {
-        form->comboLanguage->setCurrentIndex(index);
-        emit form->comboLanguage->activated(index);
+        WindowTestBase::SetUp();
+        form = Start();
     }
 
     // Files of the given names in a temporary folder, each with its own content.
@@ -181,16 +154,20 @@ protected:
     // Adds files through the Add button, answering its dialog.
     void AddThroughDialog(const QStringList &paths)
     {
-        nextDialogAnswer = paths;
+        TMainForm::FileDialogsTest::QueueAnswer(paths);
         form->btnLoad->click();
     }
     QStringList Rows() const { return form->gridFiles->Column(0); }
+    // The window's file dialogs run so far, in order.
+    QList<QFileDialog *> DialogsShown()
+    {
+        for (const TMainForm::FileDialogsTest::TShown &shown : TMainForm::FileDialogsTest::TakeLog())
+            dialogsShown << form->findChild<QFileDialog *>(shown.Dialog);
+        return dialogsShown;
+    }
 
-    std::unique_ptr<TMainForm> form;
     QTemporaryDir files;
-    QStringList nextDialogAnswer;
     QList<QFileDialog *> dialogsShown;
-    std::function<QStringList(QFileDialog *)> previousExec;
 };
 
 }  // namespace sendtest

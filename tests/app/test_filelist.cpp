@@ -36,9 +36,9 @@ TEST_F(FileListTest, AddingFillsTheEmptyListThenAppends)
 
     // A cancelled dialog changes nothing.
     form->btnLoad->click();
-    ASSERT_EQ(dialogsShown.size(), 1);
-    EXPECT_EQ(dialogsShown[0]->fileMode(), QFileDialog::ExistingFiles);
-    EXPECT_EQ(dialogsShown[0]->windowTitle(), "Select files for posting");
+    ASSERT_EQ(DialogsShown().size(), 1);
+    EXPECT_EQ(DialogsShown()[0]->fileMode(), QFileDialog::ExistingFiles);
+    EXPECT_EQ(DialogsShown()[0]->windowTitle(), "Select files for posting");
     EXPECT_TRUE(form->FileListEmpty());
 
     const QStringList paths = MakeFiles({"one.txt", "two.txt", "three.txt"});
@@ -49,7 +49,7 @@ TEST_F(FileListTest, AddingFillsTheEmptyListThenAppends)
     EXPECT_EQ(QDir(form->FileDialog->directory()).canonicalPath(), QDir(files.path()).canonicalPath());
 
     // Existing rows stay; the same file again is a new row.
-    nextDialogAnswer = {paths[0]};
+    TMainForm::FileDialogsTest::QueueAnswer(paths[0]);
     form->piInsert->trigger();
     EXPECT_EQ(Rows(), paths + QStringList{paths[0]});
     EXPECT_EQ(form->lblFilesCount->text(), "Total: 4");

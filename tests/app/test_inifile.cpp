@@ -1,5 +1,8 @@
 // The profile-file class: names, values, encodings and the write that never loses the old file.
+#include "ComDialogs.h"
 #include "IniFile.h"
+#include "ini_test_support.h"
+#include "Language.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,19 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeBytes(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-}
 
 class IniFileTest : public ::testing::Test
 {
@@ -248,6 +238,32 @@ TEST_F(IniFileTest, MissingFolderRaisesWithTheFileName)
         ini.UpdateFile();
         FAIL() << "no error";
     } catch (const EIniFileError &e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + p);
+    }
+}
+
+TEST_F(IniFileTest, AFailedWriteReachesTheErrorBoxWithItsFullText)
+{
+    // A command that saves settings runs guarded; the box must name the folder as it is.
+    const QString p = dir.filePath(QStringLiteral("нет такой папки/x.cfg"));
+    ComDialogsTest::Reset();
+    ComDialogsTest::SetRefuseUnanswered(true);
+    EXPECT_FALSE(RunGuarded(nullptr, [&] {
+        TIniFile ini(p);
+        ini.WriteString("S", "k", "v");
+        ini.UpdateFile();
+    }));
+    const QList<TShownMessageDlg> log = ComDialogsTest::TakeLog();
+    ComDialogsTest::Reset();
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_TRUE(log[0].ApplicationError);
+    EXPECT_EQ(log[0].Text, "Unable to write to " + p);
+    try {
+        TIniFile ini(p);
+        ini.WriteString("S", "k", "v");
+        ini.UpdateFile();
+        FAIL() << "no error";
+    } catch (const Exception &e) {   // one of the program's own errors
         EXPECT_EQ(e.Message(), "Unable to write to " + p);
     }
 }

@@ -2,6 +2,7 @@
 #include "Application.h"
 #include "ComDialogs.h"
 #include "Language.h"
+#include "window_test_support.h"
 
 #include <QEventLoop>
 #include <QLineEdit>
@@ -12,20 +13,8 @@
 namespace {
 
 // Restores English and the hook whatever a test did.
-class LanguageTest : public ::testing::Test
+class LanguageTest : public LanguageTestBase
 {
-protected:
-    void SetUp() override
-    {
-        StringBase = EnglishBase;
-        InstallLanguageHook();
-        ComDialogsTest::Reset();
-    }
-    void TearDown() override
-    {
-        StringBase = EnglishBase;
-        ComDialogsTest::Reset();
-    }
 };
 
 QStringList placeholders(const QString &text)

@@ -6,6 +6,7 @@
 #include "Language.h"
 #include "MainForm.h"
 #include "MyStringGrid.h"
+#include "window_test_support.h"
 
 #include <QAction>
 #include <QApplication>
@@ -36,40 +37,12 @@
 
 namespace {
 
-class MainFormTest : public ::testing::Test {
+class MainFormTest : public WindowTestBase {
 protected:
     void SetUp() override
     {
-        StringBase = EnglishBase;
-        InstallLanguageHook();
-        ComDialogsTest::Reset();
-        ComDialogsTest::SetRefuseUnanswered(true);   // a forgotten answer must not hang
-        previousOpener = TMainForm::DocumentOpener;
-        TMainForm::DocumentOpener = [this](const QString &target) { opened << target; };
-        previousHelp = SetHelpHandler([this](const QString &file, int context) {
-            helpRequests.push_back({file, context});
-            return true;
-        });
-        form = std::make_unique<TMainForm>();
-        form->show();
-        QApplication::processEvents();
-    }
-    void TearDown() override
-    {
-        if (form) {
-            form->SettingsChanged = false;
-            form.reset();
-        }
-        TMainForm::DocumentOpener = previousOpener;
-        SetHelpHandler(previousHelp);
-        ComDialogsTest::Reset();
-        StringBase = EnglishBase;
-    }
-
-    void PickLanguage(int index)
-    {
-        form->comboLanguage->setCurrentIndex(index);
-        emit form->comboLanguage->activated(index);   // what a user's pick sends
+        WindowTestBase::SetUp();
+        form = Start();
     }
 
     template <class W> W *Find(const char *name)
@@ -77,11 +50,6 @@ protected:
         return form->findChild<W *>(QString::fromLatin1(name));
     }
 
-    std::unique_ptr<TMainForm> form;
-    QStringList opened;
-    std::vector<std::pair<QString, int>> helpRequests;
-    std::function<void(const QString &)> previousOpener;
-    THelpHandler previousHelp;
 };
 
 QString TabText(TMainForm &f, QWidget *page)

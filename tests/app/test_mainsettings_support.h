@@ -9,6 +9,8 @@
 #include "MainForm.h"
 #include "Settings.h"
 #include "TempDir.h"
+#include "ini_test_support.h"
+#include "window_test_support.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -19,49 +21,20 @@
 
 #include <memory>
 
-class WindowTest : public ::testing::Test
+// The window is started by the test itself (Start), after it has prepared the settings folder.
+class WindowTest : public WindowTestBase
 {
 protected:
     void SetUp() override
     {
-        StringBase = EnglishBase;
-        InstallLanguageHook();
-        ComDialogsTest::Reset();
-        ComDialogsTest::SetRefuseUnanswered(true);   // a forgotten answer must not hang
-        TMainForm::FileDialogsTest::Reset();
-        TMainForm::FileDialogsTest::SetRefuseUnanswered(true);
-        previousOpener = TMainForm::DocumentOpener;
-        TMainForm::DocumentOpener = [](const QString &) {};
-        previousHelp = SetHelpHandler([](const QString &, int) { return true; });
+        WindowTestBase::SetUp();
         TMainForm::SetSettingsFolderForTests(Dir());
-    }
-    void TearDown() override
-    {
-        TMainForm::DocumentOpener = previousOpener;
-        SetHelpHandler(previousHelp);
-        ComDialogsTest::Reset();
-        TMainForm::FileDialogsTest::Reset();
-        StringBase = EnglishBase;
-    }
-
-    // A window as the program starts it, shown offscreen.
-    std::unique_ptr<TMainForm> Start()
-    {
-        auto f = std::make_unique<TMainForm>();
-        f->show();
-        QApplication::processEvents();
-        return f;
     }
 
     QString Dir() const { return QString::fromStdString(dir.path()); }
     QString SettingsPath() const { return SettingsFilePath(Dir()); }
 
-    static void WriteBytes(const QString &path, const QByteArray &bytes)
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-        f.write(bytes);
-    }
+    static void WriteBytes(const QString &path, const QByteArray &bytes) { writeBytes(path, bytes); }
     static void WriteText(const QString &path, const QString &text) { WriteBytes(path, text.toUtf8()); }
     static QString ReadText(const QString &path)
     {
@@ -72,6 +45,4 @@ protected:
     }
 
     testsupport::TempDir dir{"sendorix-window"};
-    std::function<void(const QString &)> previousOpener;
-    THelpHandler previousHelp;
 };

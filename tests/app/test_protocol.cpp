@@ -76,33 +76,33 @@ TEST_F(ProtocolTest, SavingWritesTheShownCopyAsUtf8WithCrLfAfterEveryLine)
 
     // Cancelling the dialog writes nothing.
     form->btnSaveLog->click();
-    ASSERT_EQ(dialogsShown.size(), 1);
-    EXPECT_EQ(dialogsShown[0]->nameFilters(),
+    ASSERT_EQ(DialogsShown().size(), 1);
+    EXPECT_EQ(DialogsShown()[0]->nameFilters(),
               QStringList({"Protocol files (*.log)", "All files (*)"}));
     EXPECT_EQ(QDir(files.path()).entryList(QDir::Files).size(), 0);
 
     const QString path = files.filePath("job.log");
-    nextDialogAnswer = {path};
+    TMainForm::FileDialogsTest::QueueAnswer(path);
     form->btnSaveLog->click();
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QString("Sendorix 1.03\r\nSubject: Отчёт\r\n").toUtf8());
     f.close();
     // The folder is remembered for the next time.
-    EXPECT_EQ(QDir(dialogsShown.last()->directory()).canonicalPath(), QDir(files.path()).canonicalPath());
+    EXPECT_EQ(QDir(DialogsShown().last()->directory()).canonicalPath(), QDir(files.path()).canonicalPath());
 
     // With the Russian interface the Russian copy is saved; an existing file is replaced.
     PickLanguage(1);
-    nextDialogAnswer = {path};
+    TMainForm::FileDialogsTest::QueueAnswer(path);
     form->btnSaveLog->click();
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QString("Sendorix 1.03\r\nТема: Отчёт\r\n").toUtf8());
-    EXPECT_EQ(dialogsShown.last()->nameFilters(),
+    EXPECT_EQ(DialogsShown().last()->nameFilters(),
               QStringList({"Файлы протоколов (*.log)", "Все файлы (*)"}));
     EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty());
 
     // A file that cannot be written is reported in the error box.
-    nextDialogAnswer = {files.filePath("no/such/folder/job.log")};
+    TMainForm::FileDialogsTest::QueueAnswer(files.filePath("no/such/folder/job.log"));
     ComDialogsTest::QueueAnswer(mrOk);
     form->btnSaveLog->click();
     const QList<TShownMessageDlg> log = ComDialogsTest::TakeLog();

@@ -1,5 +1,6 @@
 // The settings file, the server profiles and the input histories, without a window.
 #include "IniFile.h"
+#include "ini_test_support.h"
 #include "Profiles.h"
 #include "Settings.h"
 
@@ -10,19 +11,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeBytes(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-}
 
 // ---- Server profiles ----
 

@@ -1,0 +1,90 @@
+// Fixtures of the tests that use the interface language or drive the real window offscreen.
+#pragma once
+
+#include "AppHelp.h"
+#include "ComDialogs.h"
+#include "Language.h"
+#include "MainForm.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+// English texts and an empty message box queue before and after every test.
+class LanguageTestBase : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        StringBase = EnglishBase;
+        InstallLanguageHook();
+        ComDialogsTest::Reset();
+    }
+    void TearDown() override
+    {
+        StringBase = EnglishBase;
+        ComDialogsTest::Reset();
+    }
+};
+
+// The window with its message boxes and file dialogs answered by the test (one without a queued
+// answer is cancelled, so a forgotten answer cannot hang), and documents and help recorded
+// instead of opened.
+class WindowTestBase : public LanguageTestBase
+{
+protected:
+    void SetUp() override
+    {
+        LanguageTestBase::SetUp();
+        ComDialogsTest::SetRefuseUnanswered(true);
+        TMainForm::FileDialogsTest::Reset();
+        TMainForm::FileDialogsTest::SetRefuseUnanswered(true);
+        previousOpener = TMainForm::DocumentOpener;
+        TMainForm::DocumentOpener = [this](const QString &target) { opened << target; };
+        previousHelp = SetHelpHandler([this](const QString &file, int context) {
+            helpRequests.push_back({file, context});
+            return true;
+        });
+    }
+    void TearDown() override
+    {
+        if (form) {
+            form->SettingsChanged = false;   // the test's edits are not written at close
+            form.reset();
+        }
+        TMainForm::DocumentOpener = previousOpener;
+        SetHelpHandler(previousHelp);
+        TMainForm::FileDialogsTest::Reset();
+        LanguageTestBase::TearDown();
+    }
+
+    // A window as the program starts it, shown offscreen.
+    std::unique_ptr<TMainForm> Start()
+    {
+        auto f = std::make_unique<TMainForm>();
+        f->show();
+        QApplication::processEvents();
+        return f;
+    }
+
+    void PickLanguage(int index)
+    {
+        form->comboLanguage->setCurrentIndex(index);
+        emit form->comboLanguage->activated(index);   // what a user's pick sends
+    }
+
+    std::unique_ptr<TMainForm> form;   // set by fixtures that start the window in SetUp
+    QStringList opened;
+    std::vector<std::pair<QString, int>> helpRequests;
+
+private:
+    std::function<void(const QString &)> previousOpener;
+    THelpHandler previousHelp;
+};
