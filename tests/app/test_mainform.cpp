@@ -158,15 +158,18 @@ void ExpectReadableLayout(TMainForm &f)
                 continue;   // the separator runs past both edges on purpose
             EXPECT_TRUE(area.contains(a->geometry())) << name << " leaves " << c->objectName().toStdString();
             if (auto *l = qobject_cast<QLabel *>(a)) {
-                if (l->wordWrap())
+                if (l->wordWrap()) {
                     EXPECT_GE(l->height(), l->heightForWidth(l->width())) << name;
-                else if (!l->text().isEmpty())
+                } else if (!l->text().isEmpty()) {
                     EXPECT_GE(l->width(), l->sizeHint().width()) << name;
+                }
                 EXPECT_GE(l->height(), l->fontMetrics().height()) << name;
             }
-            if (auto *b = qobject_cast<QAbstractButton *>(a))
-                if (!b->text().isEmpty())
+            if (auto *b = qobject_cast<QAbstractButton *>(a)) {
+                if (!b->text().isEmpty()) {
                     EXPECT_GE(b->width(), b->sizeHint().width()) << name;
+                }
+            }
             for (size_t j = i + 1; j < kids.size(); ++j) {
                 QWidget *b = kids[j];
                 if (b == f.Panel1)

@@ -120,8 +120,9 @@ TEST_F(SendJobTest, SevenFilesAtThreePerMessageGoOutAsANumberedSeries)
             EXPECT_EQ(Text(msg, "text_charset"), "iso-8859-1");
             EXPECT_EQ(Normalised(Hex(msg, "text_hex")),
                       m == 0 ? QString::fromLatin1("Hello\nCaf\xe9 line") : QString());
-            if (m == 0)
+            if (m == 0) {
                 EXPECT_TRUE(Hex(msg, "text_hex").contains('\xe9'));   // Latin-1, one byte
+            }
             const QJsonArray atts = msg["attachments"].toArray();
             ASSERT_EQ(atts.size(), groups[m].size());
             for (int k = 0; k < atts.size(); ++k) {
