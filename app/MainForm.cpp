@@ -740,4 +740,6 @@ void TMainForm::FormDestroy()
     EnglishProtocol.clear();
     RussianAbout.clear();
     EnglishAbout.clear();
+    // Message boxes shown after the window has gone no longer carry its title.
+    qApp->setProperty("applicationTitle", QVariant());
 }

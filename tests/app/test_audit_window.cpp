@@ -1,4 +1,5 @@
-// Window behaviour checked against what the user is promised: the files-per-message field.
+// Window behaviour checked against what the user is promised: the files-per-message field
+// and the title of the program's own boxes.
 #include "ComDialogs.h"
 #include "Language.h"
 #include "MainForm.h"
@@ -70,6 +71,32 @@ TEST_F(AuditWindowTest, FilesPerMessageLeftBelowItsRangeTakesTheNearestBound)
     EXPECT_EQ(spin->value(), 12);
     spin->setValue(5000);
     EXPECT_EQ(spin->value(), 1000);
+}
+
+TEST_F(AuditWindowTest, TitlelessAndErrorBoxesCarryTheApplicationTitle)
+{
+    // The toolkit's own name for the program is not the title the user sees in the task bar.
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("sendorix-binary"));
+    ASSERT_TRUE(ApplicationTitle.startsWith("Sendorix "));
+
+    EXPECT_EQ(ComCreateMessageDialog("t", mtCustom, {mbOK})->windowTitle(), ApplicationTitle);
+    EXPECT_EQ(MsgDlgTitle(mtCustom), ApplicationTitle);
+    // Typed boxes keep the title of their type.
+    EXPECT_EQ(ComCreateMessageDialog("t", mtError, {mbOK})->windowTitle(), "Error");
+
+    ComDialogsTest::QueueAnswer(mrOk);
+    ComMessageDlg("custom", mtCustom, {mbOK}, 0);
+    ComDialogsTest::QueueAnswer(mrOk);
+    ShowApplicationError(form.get(), QStringLiteral("Cannot open file /nowhere"));
+    const auto log = ComDialogsTest::TakeLog();
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_EQ(log[0].Title, ApplicationTitle);
+    EXPECT_TRUE(log[1].ApplicationError);
+    EXPECT_EQ(log[1].Title, ApplicationTitle);
+
+    // Once the window has gone, the boxes fall back to the toolkit's name.
+    form.reset();
+    EXPECT_EQ(MsgDlgTitle(mtCustom), "sendorix-binary");
 }
 
 }  // namespace
