@@ -55,9 +55,13 @@ void TMainForm::btnLoadClick()
         const QString dir = FileDialog->directory().path();
         if (dir.isEmpty() || !QFileInfo(dir).isDir())
             FileDialog->setDirectory(ProgramFolder());
+        const QString folder = FileDialog->directory().absolutePath();
         const QStringList chosen = ExecFileDialog(FileDialog);
-        if (chosen.isEmpty())
+        if (chosen.isEmpty()) {
+            // Browsing elsewhere and cancelling is not choosing: the folder stays as it was.
+            FileDialog->setDirectory(folder);
             return;
+        }
         FileDialog->setDirectory(QFileInfo(chosen.first()).absolutePath());
         AddFilesToList(chosen);
     });

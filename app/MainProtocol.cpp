@@ -74,9 +74,13 @@ void TMainForm::btnSaveLogClick()
         if (dir.isEmpty() || !QFileInfo(dir).isDir())
             SaveLogDialog->setDirectory(ProgramFolder());
         SaveLogDialog->setNameFilters(DialogNameFilters(LoadMessage(82)));
+        const QString folder = SaveLogDialog->directory().absolutePath();
         const QStringList chosen = ExecFileDialog(SaveLogDialog);
-        if (chosen.isEmpty())
+        if (chosen.isEmpty()) {
+            // Browsing elsewhere and cancelling is not choosing: the folder stays as it was.
+            SaveLogDialog->setDirectory(folder);
             return;
+        }
         SaveLogDialog->setDirectory(QFileInfo(chosen.first()).absolutePath());
         // The copy in the current language, as the memo shows it.
         QStringList lines;
