@@ -99,6 +99,14 @@ bool answerFromHook(TShownMessageDlg &entry)
     return false;
 }
 
+// The program's title ("Sendorix 1.03") once the main window has set it; the toolkit's
+// application name before that.
+QString applicationTitle()
+{
+    const QString title = qApp != nullptr ? qApp->property("applicationTitle").toString() : QString();
+    return title.isEmpty() ? QGuiApplication::applicationDisplayName() : title;
+}
+
 QWidget *ownerWindow()
 {
     if (QWidget *w = QApplication::activeModalWidget())
@@ -117,7 +125,7 @@ const TMsgDlgButtonInfo &MsgDlgButtonInfo(TMsgDlgBtn button)
 QString MsgDlgTitle(TMsgDlgType type)
 {
     if (type == mtCustom)
-        return QGuiApplication::applicationDisplayName();
+        return applicationTitle();
     const TypeInfo &info = typeInfo(type);
     return QString::fromUtf8(HookSaysRussian() ? info.Russian : info.English);
 }
@@ -251,7 +259,7 @@ std::unique_ptr<TMessageForm> ComCreateMessageDialog(const QString &text, TMsgDl
     f->setFixedSize(clientWidth, clientHeight);
 
     if (type == mtCustom)
-        f->setWindowTitle(QGuiApplication::applicationDisplayName());
+        f->setWindowTitle(applicationTitle());
     else
         f->setWindowTitle(QString::fromUtf8(russian ? info.Russian : info.English));
 
@@ -322,7 +330,7 @@ int ComMessageDlg(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons,
 void ShowApplicationError(QWidget *parent, const QString &message)
 {
     TShownMessageDlg entry;
-    entry.Title = QGuiApplication::applicationDisplayName();
+    entry.Title = applicationTitle();
     entry.Text = message;
     entry.DlgType = mtError;
     entry.Buttons = {mbOK};

@@ -85,7 +85,12 @@ QStringList TMainForm::RunFileDialog(QFileDialog *dialog)
             chosen << QDir(dialog->directory()).absoluteFilePath(name);
         return chosen;
     }
-    return dialog->exec() == QDialog::Accepted ? dialog->selectedFiles() : QStringList();
+    // Browsing elsewhere and cancelling is not choosing: the dialog keeps the folder it had.
+    const QString folder = dialog->directory().absolutePath();
+    if (dialog->exec() == QDialog::Accepted)
+        return dialog->selectedFiles();
+    dialog->setDirectory(folder);
+    return {};
 }
 
 bool TMainForm::RunFileDialog(QFileDialog *dialog, QString &fileName)

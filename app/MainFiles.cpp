@@ -52,8 +52,9 @@ void TMainForm::btnLoadClick()
         if (dir.isEmpty() || !QFileInfo(dir).isDir())
             FileDialog->setDirectory(ProgramFolder());
         const QStringList chosen = RunFileDialog(FileDialog);
-        if (chosen.isEmpty())
+        if (chosen.isEmpty()) {
             return;
+        }
         FileDialog->setDirectory(QFileInfo(chosen.first()).absolutePath());
         AddFilesToList(chosen);
     });

@@ -416,6 +416,9 @@ void TMainForm::BuildFilesPage()
     spinFilesInMessage = Make<QSpinBox>(p, "spinFilesInMessage");
     spinFilesInMessage->setRange(1, 1000);
     spinFilesInMessage->setValue(1);
+    // A value typed outside the bounds is brought to the nearest one when the field is left,
+    // as the send job does with it, rather than silently going back to the previous value.
+    spinFilesInMessage->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
     Place(spinFilesInMessage, 315, 145, 68, 21);
     Label9->setBuddy(spinFilesInMessage);
 
@@ -737,4 +740,6 @@ void TMainForm::FormDestroy()
     EnglishProtocol.clear();
     RussianAbout.clear();
     EnglishAbout.clear();
+    // Message boxes shown after the window has gone no longer carry its title.
+    qApp->setProperty("applicationTitle", QVariant());
 }

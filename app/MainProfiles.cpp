@@ -86,13 +86,9 @@ bool TMainForm::SaveProfileAs()
 {
     const bool mail = IsMailMode();
     const QString ext = PrepareProfileDialog(*this, SaveConfigDialog, mail);
-    // Only the folder the user picks a file in is remembered, not the one browsed to and left.
-    const QString folder = InitialDir(SaveConfigDialog);
     QString file;
-    if (!RunFileDialog(SaveConfigDialog, file)) {
-        SetInitialDir(SaveConfigDialog, folder);
+    if (!RunFileDialog(SaveConfigDialog, file))
         return false;
-    }
     file = WithDefaultExtension(file, ext);
     if (mail)
         SaveSMTPProfile(file);
@@ -117,12 +113,9 @@ void TMainForm::btnLoadConfigClick()
             SaveProfileAs();
         const bool mail = IsMailMode();
         const QString ext = PrepareProfileDialog(*this, LoadConfigDialog, mail);
-        const QString folder = InitialDir(LoadConfigDialog);
         QString file;
-        if (!RunFileDialog(LoadConfigDialog, file)) {
-            SetInitialDir(LoadConfigDialog, folder);
+        if (!RunFileDialog(LoadConfigDialog, file))
             return;
-        }
         // A name typed without extension means the profile with one, unless it exists as typed.
         if (!QFileInfo::exists(file))
             file = WithDefaultExtension(file, ext);

@@ -75,8 +75,9 @@ void TMainForm::btnSaveLogClick()
             SaveLogDialog->setDirectory(ProgramFolder());
         SaveLogDialog->setNameFilters(DialogNameFilters(LoadMessage(82)));
         const QStringList chosen = RunFileDialog(SaveLogDialog);
-        if (chosen.isEmpty())
+        if (chosen.isEmpty()) {
             return;
+        }
         SaveLogDialog->setDirectory(QFileInfo(chosen.first()).absolutePath());
         // The copy in the current language, as the memo shows it.
         QStringList lines;
