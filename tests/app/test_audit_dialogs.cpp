@@ -3,6 +3,7 @@
 #include "ComDialogs.h"
 #include "Language.h"
 #include "MainForm.h"
+#include "window_test_support.h"
 #include "TempDir.h"
 
 #include <QApplication>
@@ -17,33 +18,16 @@
 
 namespace {
 
-class AuditDialogsTest : public ::testing::Test {
+class AuditDialogsTest : public WindowTestBase {
 protected:
     void SetUp() override
     {
-        StringBase = EnglishBase;
-        InstallLanguageHook();
-        ComDialogsTest::Reset();
-        ComDialogsTest::SetRefuseUnanswered(true);   // a forgotten answer must not hang
+        WindowTestBase::SetUp();
         // These tests answer the real file dialogs themselves (and close them if they stay up).
         TMainForm::FileDialogsTest::Reset();
-        previousOpener = TMainForm::DocumentOpener;
-        TMainForm::DocumentOpener = [](const QString &) {};
-        form = std::make_unique<TMainForm>();
-        form->show();
-        QApplication::processEvents();
+        form = Start();
         ASSERT_TRUE(QDir().mkpath(Folder("start")));
         ASSERT_TRUE(QDir().mkpath(Folder("elsewhere")));
-    }
-    void TearDown() override
-    {
-        if (form) {
-            form->SettingsChanged = false;
-            form.reset();
-        }
-        TMainForm::DocumentOpener = previousOpener;
-        ComDialogsTest::Reset();
-        StringBase = EnglishBase;
     }
 
     QString Folder(const char *name) const
@@ -84,8 +68,6 @@ protected:
     }
 
     testsupport::TempDir dir{"sendorix-dialogs"};
-    std::unique_ptr<TMainForm> form;
-    std::function<void(const QString &)> previousOpener;
 };
 
 TEST_F(AuditDialogsTest, CancelledAddFilesDialogKeepsItsFolder)

@@ -3,6 +3,7 @@
 #include "ComDialogs.h"
 #include "Language.h"
 #include "MainForm.h"
+#include "window_test_support.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -14,36 +15,21 @@
 
 namespace {
 
-class AuditWindowTest : public ::testing::Test {
+class AuditWindowTest : public WindowTestBase {
 protected:
     void SetUp() override
     {
-        StringBase = EnglishBase;
-        InstallLanguageHook();
-        ComDialogsTest::Reset();
-        ComDialogsTest::SetRefuseUnanswered(true);   // a forgotten answer must not hang
-        previousOpener = TMainForm::DocumentOpener;
-        TMainForm::DocumentOpener = [](const QString &) {};
+        WindowTestBase::SetUp();
         previousDisplayName = QGuiApplication::applicationDisplayName();
-        form = std::make_unique<TMainForm>();
-        form->show();
-        QApplication::processEvents();
+        form = Start();
         ComDialogsTest::TakeLog();   // the start-up question, if it came
     }
     void TearDown() override
     {
-        if (form) {
-            form->SettingsChanged = false;
-            form.reset();
-        }
+        WindowTestBase::TearDown();
         QGuiApplication::setApplicationDisplayName(previousDisplayName);
-        TMainForm::DocumentOpener = previousOpener;
-        ComDialogsTest::Reset();
-        StringBase = EnglishBase;
     }
 
-    std::unique_ptr<TMainForm> form;
-    std::function<void(const QString &)> previousOpener;
     QString previousDisplayName;
 };
 

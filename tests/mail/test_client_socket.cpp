@@ -133,6 +133,35 @@ struct Recorder {
 
 }  // namespace
 
+// Fills a listener's accept queue (backlog 0) with handshakes nobody accepts, so a further
+// connect to it stays pending; the sockets close at the end of the scope.
+class AcceptQueueFiller {
+public:
+    explicit AcceptQueueFiller(int port)
+    {
+        for (int i = 0; i < 4; ++i) {
+            int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(static_cast<uint16_t>(port));
+            ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            fds_.push_back(f);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ~AcceptQueueFiller()
+    {
+        for (int f : fds_)
+            ::close(f);
+    }
+    AcceptQueueFiller(const AcceptQueueFiller&) = delete;
+    AcceptQueueFiller& operator=(const AcceptQueueFiller&) = delete;
+
+private:
+    std::vector<int> fds_;
+};
+
 TEST(ClientSocketOpen, FailsWithoutAnyAddressAndLeavesNothingOpen)
 {
     TClientSocket cs;
@@ -235,17 +264,7 @@ TEST(ClientSocketOpen, ConnectThatNeverCompletesTimesOutWhileIdling)
 {
     // A listener whose accept queue is full drops further handshakes, so the connect hangs.
     Listener l(0);
-    std::vector<int> fillers;
-    for (int i = 0; i < 4; ++i) {
-        int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(l.port()));
-        ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        fillers.push_back(f);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const AcceptQueueFiller fillers(l.port());
     TClientSocket cs;
     cs.SetAddress("127.0.0.1");
     cs.SetPort(l.port());
@@ -255,8 +274,6 @@ TEST(ClientSocketOpen, ConnectThatNeverCompletesTimesOutWhileIdling)
     EXPECT_EQ(OpenError(cs), SysText(ETIMEDOUT, "connect"));
     EXPECT_GT(idles, 1);
     EXPECT_FALSE(cs.Active());
-    for (int f : fillers)
-        ::close(f);
 }
 
 TEST(ClientSocketProperties, ChangesRefusedOnlyWhileActiveAndOnlyForNewValues)
@@ -450,17 +467,7 @@ TEST(ClientSocketClose, HandlersThatCloseAgainDoNotRecurse)
 TEST(ClientSocketClose, IdleHandlerMayAbandonAConnectInProgress)
 {
     Listener l(0);   // full accept queue: the connect stays pending
-    std::vector<int> fillers;
-    for (int i = 0; i < 4; ++i) {
-        int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(l.port()));
-        ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        fillers.push_back(f);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const AcceptQueueFiller fillers(l.port());
     TClientSocket cs;
     cs.SetAddress("127.0.0.1");
     cs.SetPort(l.port());
@@ -469,8 +476,6 @@ TEST(ClientSocketClose, IdleHandlerMayAbandonAConnectInProgress)
     EXPECT_EQ(OpenError(cs), SysText(ECONNABORTED, "connect"));
     EXPECT_FALSE(cs.Active());
     EXPECT_EQ(cs.Socket().SocketHandle(), -1);
-    for (int f : fillers)
-        ::close(f);
 }
 
 TEST(ClientSocketIo, PeerThatStopsReadingCannotFreezeAWrite)
