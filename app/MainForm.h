@@ -319,6 +319,9 @@ public:
     void LeaveSendState();
     void RunSendJob();             // steps after the checks; the window is unlocked on every way out
     void SendSeries();
+    // A file of the message could not be read: says which and why in the protocol, then
+    // ends the job with that text in the interface language.
+    [[noreturn]] void ReportUnreadableFile(bool russian, const QString &libraryText);
     void CloseAfterFailure();      // a job ended by an exception leaves no connection open
     void ShowCounter(const QString &text);   // the message counter, kept whole however long
 

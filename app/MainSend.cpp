@@ -164,21 +164,47 @@ void TMainForm::ShowCounter(const QString &text)
     lblNumOfMessage->setText(text);
 }
 
+void TMainForm::ReportUnreadableFile(bool russian, const QString &libraryText)
+{
+    AppendToProtocolLine(QStringLiteral(" прервано по ошибке."), QStringLiteral(" cancelled by error."));
+    QString path;
+    int error = 0;
+    for (int i = 0; i < VokMsg.AttachedFiles.Count() && !error; ++i) {
+        path = QFile::decodeName(QByteArray::fromStdString(VokMsg.AttachedFiles[i].PathName));
+        error = FileReadError(VokMsg.AttachedFiles[i].PathName);
+    }
+    // A file that is readable again by now: the library's own text says what it saw.
+    const QString ru = error ? Format("Не удалось прочитать файл %s: %s", path, FileErrorReason(error, true))
+                             : Format("Ошибка чтения файла: %s", libraryText);
+    const QString en = error ? Format("Cannot read file %s: %s", path, FileErrorReason(error, false))
+                             : libraryText;
+    AddProtocolLine(ru, en);
+    throw Exception(PickStr(russian, ru, en));
+}
+
 void TMainForm::SendSeries()
 {
     Cancelled = false;
 
     // The record, in the order the component expects nothing of but the protocol follows.
     const bool russian = comboLanguage->currentIndex() != 0;
-    auto wire = [russian](const QString &text) { return WireText(text, russian); };
+    // A message whose texts the mode's character set cannot carry goes out in UTF-8 instead
+    // of losing characters; each message decides for itself, as its subject differs.
+    bool utf8 = false;
+    auto wire = [russian, &utf8](const QString &text) { return WireText(text, russian, utf8); };
+    const QStringList senderTexts = {edtName->currentText(), edAccount->text(), edtCC->currentText(),
+                                     edBCC->currentText(), edtTo->currentText()};
+    auto fillSender = [&] {
+        VokMsg.CharSet = WireCharSet(russian, utf8);
+        VokMsg.UserName = wire(senderTexts[0]);
+        VokMsg.From = wire(senderTexts[1]);
+        VokMsg.CC = wire(senderTexts[2]);
+        VokMsg.BCC = wire(senderTexts[3]);
+        VokMsg.SendTo = wire(senderTexts[4]);
+    };
     const TTextEncoding encoding = comboEncoding->currentIndex() == 0 ? te8Bit : teBase64;
-    VokMsg.CharSet = WireCharSet(russian);
     VokMsg.TextEncoding = encoding;
-    VokMsg.UserName = wire(edtName->currentText());
-    VokMsg.From = wire(edAccount->text());
-    VokMsg.CC = wire(edtCC->currentText());
-    VokMsg.BCC = wire(edBCC->currentText());
-    VokMsg.SendTo = wire(edtTo->currentText());
+    fillSender();
     VokMsg.Priority = static_cast<TPriority>(std::clamp(comboPriority->currentIndex(), 0, 4));
 
     const QString server = edSMTPName->currentText();
@@ -242,9 +268,18 @@ void TMainForm::SendSeries()
             AddProtocolLine(Format("Файл %s", name), Format("File %s", name));
             VokMsg.AttachedFiles.AddFile(QFile::encodeName(files[index]).toStdString());
         }
-        VokMsg.Subject = wire(FullSubject(numbered, addFileName, names));   // recoded once
+        const QString fullSubject = FullSubject(numbered, addFileName, names);
+        const bool carriesText = !cbTextOnlyInFirst->isChecked() || number == 1;
+        QStringList texts = senderTexts;
+        texts << fullSubject;
+        if (carriesText)
+            texts += textLines;
+        utf8 = !std::all_of(texts.begin(), texts.end(),
+                            [russian](const QString &t) { return FitsWireCharSet(t, russian); });
+        fillSender();
+        VokMsg.Subject = wire(fullSubject);   // recoded once
 
-        if (!cbTextOnlyInFirst->isChecked() || number == 1)
+        if (carriesText)
             for (const QString &line : textLines)
                 VokMsg.Text.push_back(wire(line));
         // A line the server would refuse in 8 bits goes out intact in base64.
@@ -252,8 +287,13 @@ void TMainForm::SendSeries()
 
         ShowCounter(Format("%d <%d>", number, index));
         AddProtocolLine(QStringLiteral("Передача..."), QStringLiteral("Transfer..."));
-        VokSMTP.Send(VokMsg);
-        if (VokSMTP.Failed)
+        try {
+            VokSMTP.Send(VokMsg);
+        } catch (const EFOpenError &e) {
+            ReportUnreadableFile(russian, QString::fromLocal8Bit(e.what()));
+        }
+        // A message the server took counts as sent even when the step after it failed.
+        if (VokSMTP.Failed && !VokSMTP.Delivered)
             AppendToProtocolLine(QStringLiteral(" прервано по ошибке."), QStringLiteral(" cancelled by error."));
         else
             AppendToProtocolLine(QStringLiteral(" выполнено."), QStringLiteral(" done."));

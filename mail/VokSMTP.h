@@ -62,6 +62,13 @@ class TVokSMTP {
   uint16_t SendPercent = 0;
   uint16_t EncodePercent = 0;
   bool Aborted = false;           // set by the owner to stop building/sending
+  // The last Send's message was taken by the server (a 2xx after its end of
+  // data) for every recipient list. True also when Failed is set by a
+  // later step (RSET) that only cost the connection.
+  bool Delivered = false;
+  // The machine's fully qualified name, empty when it has none; tests
+  // replace it. Unset: the system resolver's answer (vok::FullyQualifiedHostName).
+  std::function<std::string()> HostNameSource;
 
   // ---- Events ----
   TNotifyEvent OnConnect;
@@ -87,7 +94,9 @@ class TVokSMTP {
   bool Send(TVokMsg& msg);
   void Quit();
 
-  // The local machine's name, as given in HELO and the Message-Id.
+  // The name given in HELO and in the Message-Id host: the fully qualified
+  // name when the machine has one, else the connection's local address as a
+  // literal ("[127.0.0.1]"; that form also when not connected).
   std::string LocalHostName() const;
   // The connection underneath (its settings show what Connect chose).
   const TClientSocket& ClientSocket() const { return *socket_; }
@@ -123,4 +132,5 @@ class TVokSMTP {
   std::string lineText_; // the line passed to OnSendTextToSocket
   bool replyFailed_ = false;     // the last ReadReply got no complete reply
   bool errorReported_ = false;   // OnError already raised for this operation
+  bool inData_ = false;          // message lines being written or their reply awaited
 };

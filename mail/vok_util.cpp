@@ -1,5 +1,7 @@
 #include "vok_util.h"
 
+#include "HeaderWords.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -277,26 +279,7 @@ uint16_t RoundPercent(uint64_t part, uint64_t whole) {
 }
 
 std::vector<std::string> FoldHeader(const std::string& line) {
-  std::vector<std::string> pieces;
-  size_t start = 0;
-  // The first line keeps the name, the colon and the value's first word.
-  const size_t colon = line.find(':');
-  size_t floor = colon == std::string::npos ? 0 : line.find_first_not_of(" \t", colon + 1);
-  while (floor != std::string::npos && line.size() - start > kMaxLineLength) {
-    // The last blank that still leaves this piece within the limit; a piece
-    // must keep at least one character besides its leading blank.
-    size_t fold = line.find_last_of(" \t", start + kMaxLineLength);
-    if (fold == std::string::npos || fold <= floor) {
-      // No blank in reach: fold at the next blank after the long run.
-      fold = line.find_first_of(" \t", std::max(floor, start + kMaxLineLength) + 1);
-      if (fold == std::string::npos) break;
-    }
-    pieces.push_back(line.substr(start, fold - start));
-    start = fold;
-    floor = start + 1;
-  }
-  pieces.push_back(line.substr(start));
-  return pieces;
+  return FoldHeaderAt(line, kMaxLineLength);
 }
 
 }  // namespace vok

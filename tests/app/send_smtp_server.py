@@ -78,6 +78,9 @@ class Recorder:
             await asyncio.sleep(self.delay)
         content = envelope.content
         msg = email.message_from_bytes(content, policy=email.policy.compat32)
+        # The same bytes as a modern reader sees them (the default policy decodes
+        # encoded words and RFC 2231 names by itself).
+        modern = email.message_from_bytes(content, policy=email.policy.default)
         parts = msg.get_payload() if msg.is_multipart() else [msg]
         text = parts[0]
         raw_subject = raw_header(content, "Subject") or b""
@@ -96,6 +99,20 @@ class Recorder:
             "max_line": max(len(l) for l in content.split(b"\r\n")),
             "x_priority": msg.get("X-Priority", ""),
             "attachments": [],
+            "modern": {
+                "subject": str(modern["Subject"]),
+                "from": str(modern["From"]),
+                "to": str(modern["To"]),
+                "cc": str(modern["CC"] or ""),
+                "text_charset": (next(modern.iter_parts()) if modern.is_multipart()
+                                 else modern).get_content_charset(),
+                "names": [p.get_filename() or "" for p in list(modern.iter_parts())[1:]],
+            },
+            "compat32": {
+                "from": decoded_subject(raw_header(content, "From") or b""),
+                "to": decoded_subject(raw_header(content, "To") or b""),
+                "names": [p.get_filename() or "" for p in parts[1:]],
+            },
         }
         for k, part in enumerate(parts[1:], 1):
             name = part.get_filename() or ""

@@ -13,11 +13,8 @@ using namespace testsupport;
 
 namespace {
 
-std::string HostName() {
-  char buf[256] = {};
-  gethostname(buf, sizeof buf - 1);
-  return buf;
-}
+// The name the fixture's client announces (its name source is the test's).
+std::string HostName() { return "client.example.net"; }
 
 // The opening every connection plays: greeting and HELO.
 std::vector<ScriptStep> Greeting() {
@@ -54,6 +51,7 @@ class Smtp : public ::testing::Test {
   void SetUp() override {
     vok::SetApplicationTitle("Sendorix test");
     smtp.TimeOut = 5000;
+    smtp.HostNameSource = [] { return HostName(); };
     smtp.OnError = [this](void*, int code, const std::string& text) {
       errors.push_back(std::to_string(code) + " " + text);
     };
@@ -214,16 +212,86 @@ TEST_F(Smtp, SecondOfThreeRecipientsRejected) {
   EXPECT_THROW(smtp.Send(msg), std::runtime_error);
 }
 
-TEST_F(Smtp, Reply251IsAFailure) {
-  ScriptedSmtpServer srv(Join({Greeting(),
-                               {Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"),
-                                Expect("RCPT TO:<to@example.org>\r\n"), Send("251 forwarded\r\n")}}));
-  ConnectTo(srv);
-  smtp.Send(msg);
-  EXPECT_TRUE(smtp.Failed);
-  EXPECT_EQ(smtp.ReplyCode, "251");
-  EXPECT_EQ(errors, (std::vector<std::string>{"251 forwarded"}));
-  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+// Replies the standard allows but a strict reading refused, and replies that are no replies:
+// what the client sends, and the state it ends in.
+TEST_F(Smtp, RepliesAfterRecipientsAndData) {
+  struct Case {
+    const char* name;
+    std::vector<ScriptStep> script;
+    bool failed, delivered;
+    std::string code, text;
+    std::vector<std::string> errors;
+  };
+  const auto envelope = [](const char* rcptReply) {
+    return std::vector<ScriptStep>{Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"),
+                                   Expect("RCPT TO:<to@example.org>\r\n"), Send(rcptReply),
+                                   Expect("DATA\r\n"), Send("354 go\r\n"), ReadData()};
+  };
+  std::vector<Case> cases;
+  cases.push_back({"251 to RCPT is an accepted recipient",
+                   Join({Greeting(), envelope("251 User not local; will forward\r\n"),
+                         {Send("250 queued\r\n"), Expect("RSET\r\n"), Send("250 ok\r\n")}, QuitSteps()}),
+                   false, true, "221", "bye", {}});
+  cases.push_back({"421 to RSET after an accepted message: delivered, connection gone",
+                   Join({Greeting(), envelope("250 ok\r\n"),
+                         {Send("250 queued as 12\r\n"), Expect("RSET\r\n"), Send("421 closing\r\n"),
+                          CloseConnection()}}),
+                   true, true, "421", "closing", {"421 closing"}});
+  cases.push_back({"any 2xx ends the data",
+                   Join({Greeting(), envelope("250 ok\r\n"),
+                         {Send("252 taken\r\n"), Expect("RSET\r\n"), Send("250 ok\r\n")}, QuitSteps()}),
+                   false, true, "221", "bye", {}});
+  cases.push_back({"a line without a code fails at once",
+                   Join({Greeting(), {Expect("MAIL FROM:<Sender@Example.org>\r\n"),
+                                      Send("Hello, this is not SMTP\r\n"), Silent()}}),
+                   true, false, "", "Invalid reply from the server.", {"0 Invalid reply from the server."}});
+  cases.push_back({"end of data refused",
+                   Join({Greeting(), envelope("250 ok\r\n"), {Send("554 no\r\n")}}),
+                   true, false, "554", "no", {"554 no"}});
+  cases.push_back({"closed after the data, before the reply",
+                   Join({Greeting(), envelope("250 ok\r\n"), {CloseConnection()}}),
+                   true, false, "", "Connection closed by the server during the message data.",
+                   {"0 Connection closed by the server during the message data."}});
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    errors.clear();
+    ScriptedSmtpServer srv(c.script);
+    ConnectTo(srv);
+    ASSERT_FALSE(smtp.Failed);
+    EXPECT_TRUE(smtp.Send(msg));
+    if (!smtp.Failed) smtp.Quit();
+    EXPECT_EQ(smtp.Failed, c.failed);
+    EXPECT_EQ(smtp.Delivered, c.delivered);
+    EXPECT_EQ(smtp.ReplyCode, c.code);
+    EXPECT_EQ(smtp.ReplyText, c.text);
+    EXPECT_EQ(errors, c.errors);
+    EXPECT_FALSE(smtp.Connected);
+    EXPECT_TRUE(srv.Wait()) << srv.Failure();
+  }
+}
+
+// HELO names the machine by its qualified name, else by the connection's address literal;
+// the Message-Id's host follows the same rule.
+TEST_F(Smtp, HeloNameQualifiedOrAddressLiteral) {
+  for (const std::string& source : {std::string("mx.client.example"), std::string("vm"),
+                                    std::string(""), std::string("localhost.localdomain")}) {
+    SCOPED_TRACE(source);
+    smtp.HostNameSource = [source] { return source; };
+    const std::string announced = source == "mx.client.example" ? source : "[127.0.0.1]";
+    ScriptedSmtpServer srv({Send("220 hi\r\n"), Expect("HELO " + announced + "\r\n"),
+                            Send("250 ok\r\n"), Expect("MAIL FROM:<Sender@Example.org>\r\n"),
+                            Send("250 ok\r\n"), Expect("RCPT TO:<to@example.org>\r\n"),
+                            Send("250 ok\r\n"), Expect("DATA\r\n"), Send("354 go\r\n"), ReadData(),
+                            Send("250 ok\r\n"), Expect("RSET\r\n"), Send("250 ok\r\n"),
+                            Expect("QUIT\r\n"), Send("221 bye\r\n")});
+    ConnectTo(srv);
+    EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
+    smtp.Send(msg);
+    smtp.Quit();
+    ASSERT_TRUE(srv.Wait()) << srv.Failure();
+    ASSERT_EQ(srv.Data().size(), 1u);
+    EXPECT_NE(srv.Data()[0].find("@" + announced + ">\r\n"), std::string::npos) << srv.Data()[0];
+  }
 }
 
 TEST_F(Smtp, OnlyBccRecipients) {
@@ -271,15 +339,17 @@ TEST_F(Smtp, ServerClosingMidData) {
                                 CloseConnection()}}));
   ConnectTo(srv);
   ASSERT_FALSE(smtp.Failed);
-  bool threw = false;
-  try {
-    smtp.Send(msg);
-  } catch (const ESocketError&) {
-    threw = true;  // a reset seen while reading the reply is a socket error
-  }
+  // However the loss shows (a failed write, a reset or the end while reading the reply), it
+  // is said as such, not with the 354 that came before, and no exception escapes.
+  EXPECT_TRUE(smtp.Send(msg));
   EXPECT_TRUE(smtp.Failed);
+  EXPECT_FALSE(smtp.Delivered);
   EXPECT_FALSE(smtp.Connected);
-  EXPECT_EQ(errors.size(), 1u) << "reported once" << (threw ? " (threw)" : "");
+  EXPECT_EQ(smtp.ReplyCode, "");
+  EXPECT_EQ(smtp.ReplyText.rfind("Connection", 0), 0u) << smtp.ReplyText;
+  EXPECT_NE(smtp.ReplyText.find("during the message data"), std::string::npos) << smtp.ReplyText;
+  ASSERT_EQ(errors.size(), 1u) << "reported once";
+  EXPECT_EQ(errors[0], "0 " + smtp.ReplyText);
   EXPECT_EQ(quits, 1);
   EXPECT_TRUE(srv.Wait()) << srv.Failure();
 }
