@@ -93,7 +93,7 @@ QString MissingHelpText(const QString &name)
                                                  : HelpFolders();
     const QString file = name.contains('/') ? QFileInfo(name).fileName() : name;
     return Format(PickStr(HookSaysRussian(),
-                          "Файл справки \"%s\" не найден. Программа искала его здесь:\n%s",
+                          "Файл справки \"%s\" не найден. Программа искала его в папках:\n%s",
                           "The help file \"%s\" was not found. Sendorix looked for it in:\n%s"),
                   file, where.join('\n'));
 }

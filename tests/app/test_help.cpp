@@ -263,13 +263,6 @@ TEST_F(HelpTest, AMissingManualSaysWhereItWasLookedForInTheInterfaceLanguage)
         EXPECT_EQ(text.startsWith(QStringLiteral("Файл справки")), language == 1) << text.toStdString();
     }
     EXPECT_TRUE(opened.isEmpty());
-
-    // A manual named by its path is looked for there only.
-    EXPECT_FALSE(ShowHelpContext(2, empty.path() + "/SendorixE.html"));
-    const QList<TShownMessageDlg> boxes = ComDialogsTest::TakeLog();
-    ASSERT_EQ(boxes.size(), 1);
-    EXPECT_TRUE(boxes[0].Text.contains(empty.path() + '/')) << boxes[0].Text.toStdString();
-    EXPECT_FALSE(boxes[0].Text.contains(other.path())) << boxes[0].Text.toStdString();
 }
 
 TEST(HelpFiles, FoundBesideTheProgramFirstThenWhereTheInstallPutsThem)
