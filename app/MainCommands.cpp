@@ -108,7 +108,7 @@ void TMainForm::ShowContextHelp()
 
 bool TMainForm::OpenHelp(int context)
 {
-    // A missing help file shows nothing.
+    // A missing manual says where it was looked for.
     return ShowHelpContext(context, HelpFile);
 }
 

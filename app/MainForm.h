@@ -101,7 +101,7 @@ public:
     QStringList RussianAbout, EnglishAbout;
     QWidget *Banner = nullptr;
     QString SettingsFile;   // the settings file path used at start-up and at close
-    QString HelpFile;       // help file of the current language
+    QString HelpFile;       // the manual of the current language (a name, found when opened)
 
     // ---- top-level controls
     QToolButton *btnMail, *btnNews;

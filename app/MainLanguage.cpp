@@ -130,8 +130,8 @@ void TMainForm::SetLanguage()
     btnSelectTempDir->setToolTip(Msg(71));
     btnAddSign->setToolTip(Msg(83));
 
-    // 4: the help file of this language, beside the program.
-    HelpFile = ProgramFolder() + Format("%s%s.hlp", "Sendorix", PickStr(IsRussian(), "R", "E"));
+    // 4: the manual of this language, looked up beside the program when help is asked for.
+    HelpFile = LanguageHelpFile();
     SetApplicationHelpFile(HelpFile);
 
     // 5: the add-files dialog.

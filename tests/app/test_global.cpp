@@ -247,9 +247,9 @@ TEST(GlobalProgram, DocumentUrlsForLinksAndFiles)
     EXPECT_EQ(DocumentUrl("mailto:support@example.com").scheme(), "mailto");
     EXPECT_EQ(DocumentUrl("mailto:support@example.com").path(), "support@example.com");
     EXPECT_EQ(DocumentUrl("www.example.com").toString(), "http://www.example.com");
-    const QUrl file = DocumentUrl("/tmp/Sendorix E.hlp");
+    const QUrl file = DocumentUrl("/tmp/Sendorix E.html");
     EXPECT_TRUE(file.isLocalFile());
-    EXPECT_EQ(file.toLocalFile(), "/tmp/Sendorix E.hlp");
+    EXPECT_EQ(file.toLocalFile(), "/tmp/Sendorix E.html");
     EXPECT_FALSE(OpenDocument("   "));
 }
 
