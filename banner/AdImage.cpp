@@ -44,9 +44,8 @@ QString TAdImage::LibraryFileName()
     return LibraryFileNameSetting();
 }
 
-QString TAdImage::DefaultLibraryFile()
+QStringList TAdImage::LibraryPlaces()
 {
-    const QString base = QString::fromLatin1(LibraryBaseName);
     QStringList places{QCoreApplication::applicationDirPath()};
 #ifdef SENDORIX_BANNER_RELATIVE_DIR
     // An installed tree moved elsewhere as a whole still finds its library.
@@ -56,12 +55,18 @@ QString TAdImage::DefaultLibraryFile()
 #ifdef SENDORIX_BANNER_DIR
     places << QStringLiteral(SENDORIX_BANNER_DIR);
 #endif
-    for (const QString &dir : places) {
-        const QString file = dir + QLatin1Char('/') + base;
+    places.removeDuplicates();
+    return places;
+}
+
+QString TAdImage::DefaultLibraryFile()
+{
+    for (const QString &dir : LibraryPlaces()) {
+        const QString file = dir + QLatin1Char('/') + QString::fromLatin1(LibraryBaseName);
         if (QFileInfo(file).isFile())
             return file;
     }
-    return places.first() + QLatin1Char('/') + base;   // reported as not found there
+    return {};
 }
 
 TAdImage::TAdImage(QWidget *parent) : QWidget(parent)
@@ -71,7 +76,10 @@ TAdImage::TAdImage(QWidget *parent) : QWidget(parent)
     QString file = LibraryFileName();
     if (file.isEmpty())
         file = DefaultLibraryFile();
-    if (!LoadLibrary(file))
+    if (file.isEmpty())
+        Error = QStringLiteral("Couldn't load %1: not found in %2")
+                    .arg(QString::fromLatin1(LibraryBaseName), LibraryPlaces().join(QStringLiteral(", ")));
+    if (file.isEmpty() || !LoadLibrary(file))
         std::fprintf(stderr, "sendorix: no banner: %s\n", Error.toLocal8Bit().constData());
 }
 

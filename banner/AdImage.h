@@ -8,6 +8,7 @@
 #include <QFlags>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <cstdint>
@@ -55,7 +56,8 @@ public:
     // program first, then where the install puts it.
     static void SetLibraryFileName(const QString &fileName);
     static QString LibraryFileName();
-    static QString DefaultLibraryFile();   // the file the empty name stands for
+    static QString DefaultLibraryFile();   // the file the empty name stands for; empty if none
+    static QStringList LibraryPlaces();    // where that file is looked for, in order
     bool Loaded() const { return Library != nullptr; }
     QString LoadError() const { return Error; }   // why the library is not usable; empty if it is
 

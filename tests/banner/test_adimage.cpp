@@ -9,6 +9,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -335,6 +337,36 @@ TEST(ProjectBanner, DrawsTipsInTheLanguageWithoutNetworkAndOpensTheHomePage)
     QDesktopServices::unsetUrlHandler("https");
     EXPECT_EQ(sink.Opened, QList<QUrl>({QUrl(TMainForm::HomePage)}));
     EXPECT_TRUE(banner.Status().testFlag(adiClickHasWorked));
+}
+
+// The program's own library is looked for beside the program first, then where the install
+// puts it; not finding it names every place looked in.
+TEST(ProjectBanner, IsFoundBesideTheProgramFirst)
+{
+    LibraryChoice search{QString()};
+    const QStringList places = TAdImage::LibraryPlaces();
+    ASSERT_GE(places.size(), 2);
+    EXPECT_EQ(places.first(), QCoreApplication::applicationDirPath());
+    EXPECT_TRUE(places.last().endsWith("/sendorix")) << places.last().toStdString();
+
+    const QString beside = QCoreApplication::applicationDirPath() + "/libsendorix_banner.so";
+    ASSERT_FALSE(QFileInfo::exists(beside));
+    ASSERT_TRUE(QFile::copy(TEST_BANNER_LIBRARY, beside));
+    {
+        TAdImage banner;
+        EXPECT_TRUE(banner.Loaded()) << banner.LoadError().toStdString();
+        EXPECT_EQ(TAdImage::DefaultLibraryFile(), beside);
+    }
+    QFile::remove(beside);
+    if (!TAdImage::DefaultLibraryFile().isEmpty())
+        GTEST_SKIP() << "a banner library is installed on this machine";
+    testing::internal::CaptureStderr();
+    TAdImage banner;
+    const QString err = QString::fromStdString(testing::internal::GetCapturedStderr());
+    EXPECT_FALSE(banner.Loaded());
+    const QString reason = "Couldn't load libsendorix_banner.so: not found in " + places.join(", ");
+    EXPECT_EQ(banner.LoadError(), reason);
+    EXPECT_EQ(err, "sendorix: no banner: " + reason + "\n");
 }
 
 class BannerWindowTest : public WindowTestBase {};
