@@ -2,6 +2,7 @@
 #include "MainForm.h"
 #include "MyStringGrid.h"
 
+#include "BrowseFolder.h"
 #include "Global.h"
 
 #include <QAction>
@@ -554,6 +555,10 @@ void TMainForm::BuildParametersPage()
     edTempDir = MakeHistoryBox(c, "edTempDir");
     Label19->setBuddy(edTempDir);
     btnSelectTempDir = MakeGlyphButton(c, "btnSelectTempDir", QStyle::SP_DirOpenIcon);
+    BrowseFolder = new TBrowseFolder(this);
+    BrowseFolder->Flags = bfFileSysDirsOnly | bfStatusText;
+    BrowseFolder->ShowPathInStatusArea = true;
+    BrowseFolder->SyncCustomButton = false;
 
     ScrollBox1->setWidget(ScrollContents);
     ScrollBox1->setWidgetResizable(true);

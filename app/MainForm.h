@@ -11,6 +11,7 @@
 //   MainFiles.cpp        the file list
 //   MainProtocol.cpp     protocol, status line, progress, the mail component's events
 //   MainSend.cpp         the send job
+//   MainBanner.cpp       the banner and the temporary folder's browse button
 //   MainStubs.cpp        commands of parts of the program that are not built yet
 #pragma once
 
@@ -38,6 +39,8 @@ class QScrollArea;
 class QSpinBox;
 class QTabWidget;
 class QToolButton;
+class TAdImage;
+class TBrowseFolder;
 class TMyStringGrid;
 
 // Major and two-digit minor version texts, set when the window starts.
@@ -99,7 +102,7 @@ public:
     bool SettingsChanged = false;
     QStringList RussianProtocol, EnglishProtocol;
     QStringList RussianAbout, EnglishAbout;
-    QWidget *Banner = nullptr;
+    TAdImage *Banner = nullptr;
     QString SettingsFile;   // the settings file path used at start-up and at close
     QString HelpFile;       // the manual of the current language (a name, found when opened)
 
@@ -173,6 +176,7 @@ public:
     QSpinBox *spinOneMessSizeDef;
     QComboBox *edTempDir;
     QToolButton *btnSelectTempDir;
+    TBrowseFolder *BrowseFolder;   // chooses the temporary folder
 
     // ---- About page
     QWidget *TabSheet6;
@@ -325,13 +329,15 @@ public:
     void CloseAfterFailure();      // a job ended by an exception leaves no connection open
     void ShowCounter(const QString &text);   // the message counter, kept whole however long
 
-    // ---- not built yet (MainStubs.cpp)
+    // ---- banner and temporary folder (MainBanner.cpp)
     void CreateBanner();
     void AdvertPopupMenuItemOpenClick();
+    void btnSelectTempDirClick();
+
+    // ---- not built yet (MainStubs.cpp)
     void btnAddressBookToClick();
     void btnAddressBookCcClick();
     void btnAddressBookBccClick();
-    void btnSelectTempDirClick();
 
 protected:
     void closeEvent(QCloseEvent *e) override;

@@ -3,6 +3,7 @@
 #include "MainForm.h"
 #include "MyStringGrid.h"
 
+#include "AdImage.h"
 #include "AppHelp.h"
 #include "Global.h"
 #include "Language.h"
@@ -152,6 +153,10 @@ void TMainForm::SetLanguage()
 
     // 10.
     FillPriorityList();
+
+    // The banner's own texts follow the interface.
+    if (Banner)
+        Banner->SetLanguage(QString::fromLatin1(IsRussian() ? "ru" : "en"));
 }
 
 void TMainForm::FillPriorityList()
