@@ -254,10 +254,13 @@ void TMainForm::AddFilesFromOutside()
             FilesFromOutsideTimer->start();
         return;
     }
+    // Files that waited for a job do not push its protocol out of sight.
+    const bool waited = FilesFromOutsideTimer->isActive();
     FilesFromOutsideTimer->stop();
     const QStringList files = std::exchange(FilesFromOutside, {});
     RunGuarded(this, [&] { AddFilesToList(files); });
-    PageControl->setCurrentWidget(TabSheet3);
+    if (!waited)
+        PageControl->setCurrentWidget(TabSheet3);
     gridFiles->scrollToBottom();   // where the new files are
 }
 

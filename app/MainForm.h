@@ -340,7 +340,7 @@ public:
     void SetUpDesktop();   // once, at the end of construction
     // Files and folders dropped on the window, named on the command line or handed over by a
     // second start: through the add path (a folder as the files directly in it), then the files
-    // page in front. bringForward raises the window first.
+    // page in front (unless they had to wait for a job). bringForward raises the window first.
     void AcceptFilesFromOutside(const QStringList &paths, bool bringForward);
     void AddFilesFromOutside();
     // The controls Tab visits, in order: mode buttons, page buttons, the page in front, the

@@ -221,11 +221,13 @@ TEST_F(InstanceTest, FilesHandedOverDuringAJobJoinTheListAfterIt)
 {
     const QString a = Touch(Folder() + "/a.txt");
     form->EnterSendState();
+    form->PageControl->setCurrentWidget(form->TabSheet5);
     EXPECT_EQ(SecondStart({a}, Folder()), 0);
     EXPECT_TRUE(form->FileListEmpty()) << "the job's list must not change under it";
     form->LeaveSendState();
     ASSERT_TRUE(WaitFor([&] { return !form->FileListEmpty(); }));
     EXPECT_EQ(Rows(), QStringList{a});
+    EXPECT_EQ(form->PageControl->currentWidget(), form->TabSheet5) << "the job's protocol stays in front";
 }
 
 TEST(SingleInstance, TakesOverASocketLeftByAProgramThatDidNotEndCleanly)
