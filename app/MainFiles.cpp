@@ -3,6 +3,7 @@
 #include "MainForm.h"
 
 #include "ComDialogs.h"
+#include "Desktop.h"
 #include "Global.h"
 #include "Language.h"
 #include "MyStringGrid.h"
@@ -50,7 +51,7 @@ void TMainForm::btnLoadClick()
         // A folder that is gone (or was never set) falls back to the program's folder.
         const QString dir = FileDialog->directory().path();
         if (dir.isEmpty() || !QFileInfo(dir).isDir())
-            FileDialog->setDirectory(ProgramFolder());
+            FileDialog->setDirectory(DocumentsStartFolder());
         const QStringList chosen = RunFileDialog(FileDialog);
         if (chosen.isEmpty()) {
             return;

@@ -3,6 +3,7 @@
 #include "MyStringGrid.h"
 
 #include "BrowseFolder.h"
+#include "Desktop.h"
 #include "Global.h"
 
 #include <QAction>
@@ -190,6 +191,7 @@ TMainForm::TMainForm(QWidget *parent)
     BuildLayout();
     FormCreate();
     SetUpMail();
+    SetUpDesktop();
     // Centred once the language has settled the window's final size.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -442,6 +444,9 @@ void TMainForm::BuildProtocolPage()
     QWidget *p = TabSheet5;
     memoProtocol = MakeMemo(p, "memoProtocol");
     MakeReadOnlyPanelText(memoProtocol);
+    // Long lines (a server's reply, a socket error) wrap instead of running off the page.
+    memoProtocol->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    memoProtocol->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     Place(memoProtocol, 0, 0, 385, 137);
     btnSaveLog = Make<QPushButton>(p, "btnSaveLog");
     btnSaveLog->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
@@ -700,10 +705,11 @@ void TMainForm::ConnectHandlers()
 // Start-up, in the order the rest of the window relies on.
 void TMainForm::FormCreate()
 {
-    // 1-3: version texts, caption (with its trailing blank) and the application's title.
+    // 1-3: version texts, caption and the application's title (a caption ending in a blank
+    // shows as a stray gap in task bars and window lists, so it has none).
     MakeVersionTexts(FileVersionText(), VersionMajor, VersionMinor);
-    setWindowTitle(Format("%s %s.%s %s", "Sendorix", VersionMajor, VersionMinor, ""));
     ApplicationTitle = Format("%s %s.%s", "Sendorix", VersionMajor, VersionMinor);
+    setWindowTitle(ApplicationTitle);
     qApp->setProperty("applicationTitle", ApplicationTitle);
     // 4: the banner.
     CreateBanner();
@@ -718,8 +724,9 @@ void TMainForm::FormCreate()
     RussianProtocol.clear();
     EnglishProtocol.clear();
     BuildAboutText();
-    // 9: the settings file beside the program.
-    SettingsFile = ProgramFolder() + "Sendorix" + ".cfg";
+    // 9: the settings file: beside the program, or in the user's configuration folder when
+    // the program's folder cannot take it.
+    SettingsFile = SettingsFolder() + "Sendorix" + ".cfg";
     ReadSettings(SettingsFile);
     InstallHistoryHandlers();
     // 10: the temporary folder box.

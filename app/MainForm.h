@@ -13,6 +13,7 @@
 //   MainSend.cpp         the send job
 //   MainBanner.cpp       the banner and the temporary folder's browse button
 //   MainStubs.cpp        commands of parts of the program that are not built yet
+//   MainDesktop.cpp      files dropped or handed over, the Tab chain, icon, dialog sizes
 #pragma once
 
 #include <QLabel>
@@ -38,6 +39,7 @@ class QPushButton;
 class QScrollArea;
 class QSpinBox;
 class QTabWidget;
+class QTimer;
 class QToolButton;
 class TAdImage;
 class TBrowseFolder;
@@ -339,7 +341,23 @@ public:
     void btnAddressBookCcClick();
     void btnAddressBookBccClick();
 
+    // ---- the desktop (MainDesktop.cpp)
+    // Files from outside that arrived while a job ran or a dialog was open; they join the list
+    // as soon as the window is free again.
+    QStringList FilesFromOutside;
+    QTimer *FilesFromOutsideTimer = nullptr;
+    void SetUpDesktop();   // once, at the end of construction
+    // Files and folders dropped on the window, named on the command line or handed over by a
+    // second start: through the add path (a folder as the files directly in it), then the files
+    // page in front (unless they had to wait for a job). bringForward raises the window first.
+    void AcceptFilesFromOutside(const QStringList &paths, bool bringForward);
+    void AddFilesFromOutside();
+    // The controls Tab visits, in order: mode buttons, page buttons, the page in front, the
+    // commands and the language box, then anything else.
+    QList<QWidget *> TabChain() const;
+
 protected:
+    bool focusNextPrevChild(bool next) override;
     void closeEvent(QCloseEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
     bool eventFilter(QObject *watched, QEvent *e) override;

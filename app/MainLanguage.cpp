@@ -5,6 +5,7 @@
 
 #include "AdImage.h"
 #include "AppHelp.h"
+#include "Desktop.h"
 #include "Global.h"
 #include "Language.h"
 
@@ -57,6 +58,8 @@ void TMainForm::SetLanguage()
 {
     // 1: the language offset.
     StringBase = comboLanguage->currentIndex() == 0 ? EnglishBase : RussianBase;
+    // Qt's own texts (file dialogs, the fields' context menus) follow.
+    UseQtRussian(IsRussian());
 
     // 2: captions.
     auto tab = [this](QWidget *page, int n) {

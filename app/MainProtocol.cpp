@@ -2,6 +2,7 @@
 // driven by the SMTP component's events, and saving the protocol.
 #include "MainForm.h"
 
+#include "Desktop.h"
 #include "Global.h"
 #include "Language.h"
 #include "vok_util.h"
@@ -72,7 +73,7 @@ void TMainForm::btnSaveLogClick()
     RunGuarded(this, [this] {
         const QString dir = SaveLogDialog->directory().path();
         if (dir.isEmpty() || !QFileInfo(dir).isDir())
-            SaveLogDialog->setDirectory(ProgramFolder());
+            SaveLogDialog->setDirectory(DocumentsStartFolder());
         SaveLogDialog->setNameFilters(DialogNameFilters(LoadMessage(82)));
         const QStringList chosen = RunFileDialog(SaveLogDialog);
         if (chosen.isEmpty()) {

@@ -392,7 +392,7 @@ TEST_F(MainFormTest, VersionTextsCaptionAndTitle)
     MakeVersionTexts(FileVersionText(), major, minor);
     EXPECT_EQ(VersionMajor, major);
     EXPECT_EQ(VersionMinor, minor);
-    EXPECT_EQ(form->windowTitle(), "Sendorix " + major + "." + minor + " ");
+    EXPECT_EQ(form->windowTitle(), "Sendorix " + major + "." + minor);   // no trailing blank
     EXPECT_EQ(ApplicationTitle, "Sendorix " + major + "." + minor);
     EXPECT_EQ(form->RussianAbout.value(0), "Sendorix version " + major + "." + minor + " ");
 }
