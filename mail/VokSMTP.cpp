@@ -3,6 +3,7 @@
 #include "VokSMTP.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
@@ -50,10 +51,26 @@ TVokSMTP::TVokSMTP() : socket_(std::make_unique<TClientSocket>()) {
   };
   socket_->OnConnect = [this](void*, TCustomWinSocket*) { DoConnect(); };
   socket_->OnDisconnect = [this](void*, TCustomWinSocket*) { DoDisconnect(); };
-  socket_->OnError = [this](void* sender, TCustomWinSocket*, TErrorEvent, int&) {
+  socket_->OnError = [this](void* sender, TCustomWinSocket*, TErrorEvent kind, int& code) {
+    if (kind == eeSend && code == ETIMEDOUT) {
+      // The server stopped taking data: that is the error, not the reply
+      // it gave before.
+      ReplyCode.clear();
+      ReplyText = "The server took no data within " + std::to_string(socket_->SendTimeoutMs) +
+                  " ms.";
+    }
     ReportError(sender);
   };
-  socket_->OnIdle = [] { vok::ProcessMessages(); };
+  socket_->OnIdle = [this] {
+    vok::ProcessMessages();
+    AbortIfAsked();
+  };
+}
+
+void TVokSMTP::AbortIfAsked() {
+  // A connect or a write waiting for room ends as soon as the owner asks:
+  // the socket layer sees its socket closed under it and gives up.
+  if (Aborted) CloseSocket();
 }
 
 TVokSMTP::~TVokSMTP() {
@@ -133,6 +150,7 @@ void TVokSMTP::SendLine(std::string_view line) {
 }
 
 std::string TVokSMTP::ReadReply() {
+  ActivityScope activity(*this, saWaiting);
   replyFailed_ = false;
   Flush();
   using clock = std::chrono::steady_clock;
@@ -164,7 +182,9 @@ std::string TVokSMTP::ReadReply() {
       }
     }
     std::string why;
-    if (!socket_->Active()) {
+    if (Aborted) {
+      why = "Stopped by the user.";
+    } else if (!socket_->Active()) {
       why = "Connection closed by the server.";
     } else if (pending_.size() > kMaxPendingReply) {
       why = "Reply from the server too long.";
@@ -175,7 +195,9 @@ std::string TVokSMTP::ReadReply() {
       } else {
         vok::PumpMessages();
         int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
-        if (socket_->Socket().WaitReadable(slice)) {
+        if (Aborted) {
+          why = "Stopped by the user.";  // asked for while the window ran
+        } else if (socket_->Socket().WaitReadable(slice)) {
           int n = socket_->Socket().ReceiveBytes(buf, sizeof buf);
           vok::PumpMessages();
           if (n <= 0) {
@@ -199,7 +221,9 @@ std::string TVokSMTP::ReadReply() {
 }
 
 void TVokSMTP::Connect() {
+  ActivityScope activity(*this, saConnecting);
   errorReported_ = false;
+  Aborted = false;  // a stop asked for during an earlier job is done with
   long port = ReadNumber(Port, 25);
   if (port <= 0 || port > 65535) port = 25;
   const bool dotted = vok::IsIPAddress(Host);
@@ -218,6 +242,7 @@ void TVokSMTP::Connect() {
   out_.clear();
   pending_.clear();
   socket_->ConnectTimeoutMs = TimeOut > 0 ? TimeOut : 60000;
+  socket_->SendTimeoutMs = socket_->ConnectTimeoutMs;
   try {
     socket_->Open();
   } catch (const ESocketError& e) {
@@ -304,16 +329,29 @@ bool TVokSMTP::Send(TVokMsg& msg) {
     throw std::runtime_error("\"SendTo\" field not specified.");
 
   const std::string sender = vok::ExtractAddress(msg.From, false);
-  const std::vector<std::string> lists[3] = {vok::SplitAddresses(msg.SendTo),
-                                             vok::SplitAddresses(msg.CC),
-                                             vok::SplitAddresses(msg.BCC)};
+  // Empty entries (a trailing or doubled comma) are no recipients: they
+  // would go out as "RCPT TO:<>".
+  auto recipients = [](const std::string& text) {
+    std::vector<std::string> list = vok::SplitAddresses(text);
+    list.erase(std::remove(list.begin(), list.end(), std::string()), list.end());
+    return list;
+  };
+  const std::vector<std::string> lists[3] = {recipients(msg.SendTo), recipients(msg.CC),
+                                             recipients(msg.BCC)};
+  if (lists[0].empty() && lists[1].empty() && lists[2].empty())
+    throw std::runtime_error("\"SendTo\" field not specified.");
   CheckEnvelopeAddress(sender);
   for (const auto& list : lists)
     for (const std::string& a : list) CheckEnvelopeAddress(a);
 
   msg.Date = vok::FormatMessageDate(std::time(nullptr));
-  std::optional<TMessageLines> lines = BuildMessage(msg);
+  std::optional<TMessageLines> lines;
+  {
+    ActivityScope activity(*this, saEncoding);
+    lines = BuildMessage(msg);
+  }
   if (Aborted || !lines) return false;
+  ActivityScope activity(*this, saSending);
   Raise(OnBeforeSend, this);
 
   for (const auto& list : lists) {
@@ -329,6 +367,7 @@ bool TVokSMTP::Send(TVokMsg& msg) {
 }
 
 void TVokSMTP::Quit() {
+  ActivityScope activity(*this, saSending);
   errorReported_ = false;
   if (!Connected) return;
   if (Aborted) {
