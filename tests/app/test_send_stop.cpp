@@ -304,4 +304,37 @@ TEST_F(StopTest, ServerTextStaysText)
     EXPECT_EQ(VisibleText(QString::fromUtf8("a\tb\x7f\xc2\x85 \xd0\x96")), "a\\x09b\\x7F\\x85 \u0416");
 }
 
+// For a person to look at (set SENDORIX_SCREENSHOT_DIR): the status line with a markup reply,
+// the question asked when the window is closed during a job, and the refused-files box.
+TEST_F(StopTest, Screenshots)
+{
+    const QString dir = qEnvironmentVariable("SENDORIX_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "set SENDORIX_SCREENSHOT_DIR to write screenshots";
+    QDir().mkpath(dir);
+    for (int language : {0, 1}) {
+        PickLanguage(language);
+        const QString tag = language ? "ru" : "en";
+        form->PageControl->setCurrentWidget(form->TabSheet5);
+        form->ShowStatus(LoadFormatted(37 + StringBase, "550", QString::fromUtf8("<img src='/tmp/p.png'><b>PAY</b>\x01")));
+        QApplication::processEvents();
+        EXPECT_TRUE(form->grab().save(dir + "/stop-status-" + tag + ".png"));
+        const QString texts[] = {
+            PickStr(language == 1, "Идёт передача. Прервать её и закрыть программу?",
+                    "A transfer is in progress. Stop it and close the program?"),
+            Format(PickStr(language == 1, "\"%s\" не является обычным файлом и не добавлен.",
+                           "\"%s\" is not a regular file and was not added."),
+                   "/home/user/Documents/pipe")};
+        int n = 0;
+        for (const QString &text : texts) {
+            auto box = ComCreateMessageDialog(text, n == 0 ? mtConfirmation : mtError,
+                                              n == 0 ? TMsgDlgButtons{mbYes, mbNo} : TMsgDlgButtons{mbOK});
+            box->show();
+            QApplication::processEvents();
+            EXPECT_TRUE(box->grab().save(QString("%1/stop-box%2-%3.png").arg(dir).arg(n).arg(tag)));
+            ++n;
+        }
+    }
+}
+
 }  // namespace
