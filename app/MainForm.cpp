@@ -5,6 +5,7 @@
 #include "BrowseFolder.h"
 #include "Desktop.h"
 #include "Global.h"
+#include "Language.h"
 
 #include <QAction>
 #include <QApplication>
@@ -313,6 +314,7 @@ void TMainForm::BuildTopControls()
 
     lbProgressInfo = MakeLabel(this, "lbProgressInfo");
     lbProgressInfo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lbProgressInfo->setTextFormat(Qt::PlainText);   // server replies and file names
     Place(lbProgressInfo, 120, 255, 385, 13);
     lbProgressInfo->setFixedHeight(lbProgressInfo->sizeHint().height());
 
@@ -324,6 +326,7 @@ void TMainForm::BuildTopControls()
 
     lblNumOfMessage = MakeLabel(this, "lblNumOfMessage");
     lblNumOfMessage->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblNumOfMessage->setTextFormat(Qt::PlainText);
     {
         QFont f = lblNumOfMessage->font();
         f.setBold(true);
@@ -411,6 +414,7 @@ void TMainForm::BuildFilesPage()
         b->setEnabled(false);   // the list starts empty
 
     lblFilesCount = MakeLabel(p, "lblFilesCount");
+    lblFilesCount->setTextFormat(Qt::PlainText);
     Place(lblFilesCount, 3, 144, 134, 13);
     lblFilesCount->setFixedHeight(lblFilesCount->sizeHint().height());
     lblFilesCount->move(S(3), S(150));
@@ -732,7 +736,8 @@ void TMainForm::FormCreate()
     // 10: the temporary folder box.
     SetupTempDirBox();
     // 11: the last server profiles.
-    LoadSMTPProfile(SMTPConfigFile);
+    // A profile that cannot be read is reported and the fields keep the form's values.
+    RunGuarded(this, [this] { LoadSMTPProfile(SMTPConfigFile); });
     LoadNNTPProfile(NNTPConfigFile);
     // 12-15.
     SetLanguage();

@@ -59,6 +59,10 @@ void MakeVersionTexts(const QString &fileVersion, QString &major, QString &minor
 // QFileDialog. The pattern "*.*" becomes "*" so files without an extension are listed too.
 QStringList DialogNameFilters(const QString &pairs);
 
+// The text with control characters (C0, DEL, C1) shown as visible escapes such as "\x00", for
+// texts from outside (server replies, file names) on their way into the protocol and labels.
+QString VisibleText(const QString &text);
+
 // Help context numbers are kept on the widgets; 0 means "none, ask the parent".
 void SetHelpContext(QWidget *w, int context);
 int OwnHelpContext(const QWidget *w);
@@ -217,7 +221,7 @@ public:
     void lblPopupMenuGetItemParams(QAction *item);
     void AdvertPopupMenuGetItemParams(QAction *item);
     void btnCloseClick();
-    void btnCancelClick();
+    void btnCancelClick();   // see MainSend.cpp for what a first and a second Cancel do
     void comboLanguageChange();
     void cbUseZipClick();
     void btnMailClick();
@@ -318,7 +322,14 @@ public:
 
     // ---- send job (MainSend.cpp)
     bool SendJobRunning = false;   // between EnterSendState and LeaveSendState
+    // A stop at once was asked for (second Cancel, Cancel while connecting, encoding or
+    // waiting, or closing the window): the message in progress is abandoned.
+    bool StopRequested = false;
+    bool CloseAfterJob = false;    // the window closes when the stopped job has ended
     QObject *CloseBlocker = nullptr;
+    void StopJob();
+    // Closing the window while a job runs: asks whether to stop it, and stops it on Yes.
+    void AskToStopForClose();
     void btnSendClick();
     bool CheckBeforeSend();
     void EnterSendState();

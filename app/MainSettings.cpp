@@ -113,7 +113,10 @@ void TMainForm::SetInitialDir(QFileDialog *dialog, const QString &dir)
 
 void TMainForm::ReadSettings(const QString &path)
 {
-    const TProgramSettings s = ::ReadSettings(SettingsIoPath(path));
+    QString error;
+    const TProgramSettings s = ::ReadSettings(SettingsIoPath(path), &error);
+    if (!error.isEmpty())
+        ShowApplicationError(this, error);   // the defaults apply; the file is left alone
     FileMajorVersion = s.MajorVersion;
     FileMinorVersion = s.MinorVersion;
     // The interface itself is re-captioned later, by SetLanguage. An index the box does not

@@ -65,8 +65,14 @@ TVokSMTP::TVokSMTP() : socket_(std::make_unique<TClientSocket>()) {
   };
   socket_->OnConnect = [this](void*, TCustomWinSocket*) { DoConnect(); };
   socket_->OnDisconnect = [this](void*, TCustomWinSocket*) { DoDisconnect(); };
-  socket_->OnError = [this](void* sender, TCustomWinSocket*, TErrorEvent, int& code) {
-    if (inData_) {
+  socket_->OnError = [this](void* sender, TCustomWinSocket*, TErrorEvent kind, int& code) {
+    if (kind == eeSend && code == ETIMEDOUT) {
+      // The server stopped taking data: that is the error, not the reply
+      // it gave before.
+      ReplyCode.clear();
+      ReplyText = "The server took no data within " + std::to_string(socket_->SendTimeoutMs) +
+                  " ms.";
+    } else if (inData_) {
       // The last reply was the 354 that opened the data: reporting it would
       // hide why the message failed.
       ReplyCode.clear();
@@ -76,7 +82,16 @@ TVokSMTP::TVokSMTP() : socket_(std::make_unique<TClientSocket>()) {
     }
     ReportError(sender);
   };
-  socket_->OnIdle = [] { vok::ProcessMessages(); };
+  socket_->OnIdle = [this] {
+    vok::ProcessMessages();
+    AbortIfAsked();
+  };
+}
+
+void TVokSMTP::AbortIfAsked() {
+  // A connect or a write waiting for room ends as soon as the owner asks:
+  // the socket layer sees its socket closed under it and gives up.
+  if (Aborted) CloseSocket();
 }
 
 TVokSMTP::~TVokSMTP() {
@@ -151,6 +166,7 @@ void TVokSMTP::SendLine(std::string_view line) {
 }
 
 std::string TVokSMTP::ReadReply() {
+  ActivityScope activity(*this, saWaiting);
   replyFailed_ = false;
   Flush();
   using clock = std::chrono::steady_clock;
@@ -188,7 +204,9 @@ std::string TVokSMTP::ReadReply() {
       }
     }
     std::string why;
-    if (invalid) {
+    if (Aborted) {
+      why = "Stopped by the user.";
+    } else if (invalid) {
       why = kInvalidReply;
     } else if (!socket_->Active()) {
       why = kClosedByServer;
@@ -201,7 +219,9 @@ std::string TVokSMTP::ReadReply() {
       } else {
         vok::PumpMessages();
         int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
-        if (socket_->Socket().WaitReadable(slice)) {
+        if (Aborted) {
+          why = "Stopped by the user.";  // asked for while the window ran
+        } else if (socket_->Socket().WaitReadable(slice)) {
           int n = socket_->Socket().ReceiveBytes(buf, sizeof buf);
           vok::PumpMessages();
           if (n <= 0) {
@@ -225,7 +245,9 @@ std::string TVokSMTP::ReadReply() {
 }
 
 void TVokSMTP::Connect() {
+  ActivityScope activity(*this, saConnecting);
   errorReported_ = false;
+  Aborted = false;  // a stop asked for during an earlier job is done with
   long port = ReadNumber(Port, 25);
   if (port <= 0 || port > 65535) port = 25;
   const bool dotted = vok::IsIPAddress(Host);
@@ -244,6 +266,7 @@ void TVokSMTP::Connect() {
   out_.clear();
   pending_.clear();
   socket_->ConnectTimeoutMs = TimeOut > 0 ? TimeOut : 60000;
+  socket_->SendTimeoutMs = socket_->ConnectTimeoutMs;
   try {
     socket_->Open();
   } catch (const ESocketError& e) {
@@ -341,16 +364,29 @@ bool TVokSMTP::Send(TVokMsg& msg) {
     throw std::runtime_error("\"SendTo\" field not specified.");
 
   const std::string sender = vok::ExtractAddress(msg.From, false);
-  const std::vector<std::string> lists[3] = {vok::SplitAddresses(msg.SendTo),
-                                             vok::SplitAddresses(msg.CC),
-                                             vok::SplitAddresses(msg.BCC)};
+  // Empty entries (a trailing or doubled comma) are no recipients: they
+  // would go out as "RCPT TO:<>".
+  auto recipients = [](const std::string& text) {
+    std::vector<std::string> list = vok::SplitAddresses(text);
+    list.erase(std::remove(list.begin(), list.end(), std::string()), list.end());
+    return list;
+  };
+  const std::vector<std::string> lists[3] = {recipients(msg.SendTo), recipients(msg.CC),
+                                             recipients(msg.BCC)};
+  if (lists[0].empty() && lists[1].empty() && lists[2].empty())
+    throw std::runtime_error("\"SendTo\" field not specified.");
   CheckEnvelopeAddress(sender);
   for (const auto& list : lists)
     for (const std::string& a : list) CheckEnvelopeAddress(a);
 
   msg.Date = vok::FormatMessageDate(std::time(nullptr));
-  std::optional<TMessageLines> lines = BuildMessage(msg);
+  std::optional<TMessageLines> lines;
+  {
+    ActivityScope activity(*this, saEncoding);
+    lines = BuildMessage(msg);
+  }
   if (Aborted || !lines) return false;
+  ActivityScope activity(*this, saSending);
   Raise(OnBeforeSend, this);
 
   // Delivered: every list's transaction got past its end of data. A failed
@@ -373,6 +409,7 @@ bool TVokSMTP::Send(TVokMsg& msg) {
 }
 
 void TVokSMTP::Quit() {
+  ActivityScope activity(*this, saSending);
   errorReported_ = false;
   if (!Connected) return;
   if (Aborted) {

@@ -1,6 +1,11 @@
 // The message writer of TVokSMTP: header block, text part and base64 parts.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "HeaderWords.h"
 #include "VokSMTP.h"
@@ -87,13 +92,38 @@ std::vector<std::string> CopyBodyLines(const TStringList& text) {
 
 }  // namespace
 
+// Opens a file for reading only when it is a regular file. A FIFO would
+// block the open or the reads for ever and a device may never end, so the
+// open does not wait and the kind is checked before anything is read.
+FILE* OpenRegularFile(const std::string& path, struct stat& st) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) throw EFOpenError("Cannot open file " + path);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool regular = S_ISREG(st.st_mode);
+    ::close(fd);
+    throw EFOpenError("Cannot open file " + path + (regular ? "" : ": is not a regular file"));
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  FILE* f = fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    throw EFOpenError("Cannot open file " + path);
+  }
+  return f;
+}
+
 void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
-  std::unique_ptr<FILE, FileCloser> src(std::fopen(item.PathName.c_str(), "rb"));
   struct stat st {};
-  if (!src || fstat(fileno(src.get()), &st) != 0 || S_ISDIR(st.st_mode))
-    throw EFOpenError("Cannot open file " + item.PathName);
+  std::unique_ptr<FILE, FileCloser> src(OpenRegularFile(item.PathName, st));
   std::setvbuf(src.get(), nullptr, _IOFBF, 1 << 16);
+  // The file is sent as it was when encoding started: exactly this many
+  // bytes, and a file found shorter or longer fails the message.
   const uint64_t size = static_cast<uint64_t>(st.st_size);
+  const auto changed = [&] {
+    return EFOpenError("File " + item.PathName +
+                       " changed while it was read; it was not sent.");
+  };
 
   if (OnEncodeStart) OnEncodeStart(this, item.FileName, static_cast<int64_t>(size));
 
@@ -108,9 +138,12 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
   for (;;) {
     vok::PumpMessages();
     if (Aborted) return;
-    size_t got = std::fread(block, 1, sizeof block, src.get());
-    if (got < sizeof block && std::ferror(src.get()))
-      throw EFOpenError("Cannot open file " + item.PathName);
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(sizeof block, size - position));
+    size_t got = std::fread(block, 1, want, src.get());
+    if (got < want && std::ferror(src.get()))
+      throw EFOpenError("Cannot read file " + item.PathName + ": " + std::strerror(errno));
+    if (got < want) throw changed();  // shorter than when it was opened
     encoder.Write(block, got);
     position += got;
     uint16_t percent = vok::RoundPercent(position, size);
@@ -121,6 +154,8 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
     }
     if (got < sizeof block) break;
   }
+  char extra;
+  if (std::fread(&extra, 1, 1, src.get()) != 0) throw changed();  // it grew
   if (EncodePercent < 100 && OnEncodeProgress) OnEncodeProgress(this, 100);
   encoder.Finish();
   item.EncodedLines = TEncodedLines(std::move(target.Data()));

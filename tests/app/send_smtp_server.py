@@ -5,8 +5,9 @@ written to OUT/NNN.json (envelope, decoded subject, raw subject bytes, text part
 names) and each attachment's decoded bytes to OUT/NNN-K.bin. The server stops when its
 stdin closes or after --lifetime seconds, whichever comes first.
 
-usage: send_smtp_server.py OUT [--reject N] [--delay SECONDS]
+usage: send_smtp_server.py OUT [--reject N] [--reject-text TEXT] [--delay SECONDS]
   --reject N     answer the N-th DATA (1-based, across the session) with 550
+  --reject-text  the whole reply line for that DATA (Python escapes such as \x00 allowed)
   --delay S      wait S seconds before answering each DATA (a slow server)
 The chosen port is written to OUT/port once the server listens.
 """
@@ -67,8 +68,9 @@ def decoded_subject(raw):
 
 
 class Recorder:
-    def __init__(self, out, reject, delay):
+    def __init__(self, out, reject, delay, reject_text="550 Mailbox unavailable for this test"):
         self.out, self.reject, self.delay = out, reject, delay
+        self.reject_text = reject_text
         self.count = 0
 
     async def handle_DATA(self, server, session, envelope):
@@ -126,7 +128,7 @@ class Recorder:
             json.dump(record, f, ensure_ascii=False)
         os.replace(tmp, os.path.join(self.out, "%03d.json" % n))
         if n == self.reject:
-            return "550 Mailbox unavailable for this test"
+            return self.reject_text
         return "250 OK queued"
 
 
@@ -135,10 +137,12 @@ def main():
     ap.add_argument("out")
     ap.add_argument("--reject", type=int, default=0)
     ap.add_argument("--delay", type=float, default=0.0)
+    ap.add_argument("--reject-text", default="550 Mailbox unavailable for this test")
     ap.add_argument("--lifetime", type=float, default=120.0)
     args = ap.parse_args()
     port = free_port()
-    controller = Controller(Recorder(args.out, args.reject, args.delay), hostname="127.0.0.1",
+    controller = Controller(Recorder(args.out, args.reject, args.delay,
+                                     args.reject_text.encode("latin-1").decode("unicode_escape")), hostname="127.0.0.1",
                             port=port, decode_data=False, data_size_limit=64 * 1024 * 1024,
                             ready_timeout=10)
     controller.start()

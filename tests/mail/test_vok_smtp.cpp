@@ -2,7 +2,17 @@
 // error state, events and progress, and the failure paths.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
 
 #include "ScriptedSmtpServer.h"
 #include "TempDir.h"
@@ -598,6 +608,157 @@ TEST_F(Smtp, RefusedConnectionSetsFailedWithoutOnError) {
   EXPECT_TRUE(smtp.Failed);
   EXPECT_EQ(smtp.ReplyText.rfind("Socket error: ", 0), 0u) << smtp.ReplyText;
   EXPECT_TRUE(errors.empty());
+}
+
+// A server that plays the dialogue up to DATA, answers 354 and then stops reading, so the
+// client's writes fill the connection and have to wait for room that never comes.
+class StalledServer {
+ public:
+  StalledServer() {
+    listen_ = socket(AF_INET, SOCK_STREAM, 0);
+    int small = 4096;
+    setsockopt(listen_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(listen_, 1);
+    socklen_t len = sizeof a;
+    getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~StalledServer() {
+    stop_ = true;
+    thread_.join();
+    close(listen_);
+  }
+  int Port() const { return port_; }
+
+ private:
+  bool Readable(int fd) {
+    for (int i = 0; i < 3000 && !stop_; ++i) {  // 30 s at most
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 10) > 0) return true;
+    }
+    return false;
+  }
+  void Run() {
+    if (!Readable(listen_)) return;
+    const int conn = accept(listen_, nullptr, nullptr);
+    auto say = [&](const char* text) { (void)!write(conn, text, strlen(text)); };
+    say("220 stalled ready\r\n");
+    std::string line;
+    char c;
+    while (Readable(conn) && read(conn, &c, 1) == 1) {
+      line += c;
+      if (c != '\n') continue;
+      if (line.rfind("DATA", 0) == 0) {
+        say("354 go\r\n");
+        break;
+      }
+      say(line.rfind("HELO", 0) == 0 ? "250 hello\r\n" : "250 ok\r\n");
+      line.clear();
+    }
+    while (!stop_) usleep(10000);  // reads nothing more
+    close(conn);
+  }
+  int listen_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+class SmtpStalled : public Smtp {
+ protected:
+  void SetUp() override {
+    Smtp::SetUp();
+    // Far more than the connection buffers hold.
+    msg.Text.assign(100000, std::string(78, 'x'));
+    smtp.Host = "127.0.0.1";
+    smtp.Port = std::to_string(server.Port());
+  }
+  void TearDown() override { vok::SetProcessMessagesHook(nullptr); }
+  StalledServer server;
+};
+
+TEST_F(SmtpStalled, ASendTimeoutNamesTheTimeoutNotThePreviousReply) {
+  smtp.TimeOut = 500;
+  smtp.Connect();
+  ASSERT_FALSE(smtp.Failed) << smtp.ReplyText;
+  EXPECT_TRUE(smtp.Send(msg));
+  EXPECT_TRUE(smtp.Failed);
+  EXPECT_FALSE(smtp.Connected);
+  EXPECT_EQ(smtp.ReplyCode, "");
+  EXPECT_EQ(smtp.ReplyText, "The server took no data within 500 ms.");
+  EXPECT_EQ(errors, (std::vector<std::string>{"0 The server took no data within 500 ms."}));
+}
+
+// A stop asked for while the component waits (for room to write, or for a reply) ends the
+// wait at once and closes the connection; the timeouts are long, so only the stop can end it.
+TEST_F(SmtpStalled, AStopEndsAWriteWaitingForRoom) {
+  TempDir dir;
+  WriteFile(dir.file("a.bin"), "abc");
+  msg.AttachedFiles.AddFile(dir.file("a.bin"));
+  smtp.TimeOut = 30000;
+  smtp.Connect();
+  ASSERT_FALSE(smtp.Failed) << smtp.ReplyText;
+  std::set<TSmtpActivity> seen;
+  int sendingPumps = 0;
+  vok::SetProcessMessagesHook([&] {
+    seen.insert(smtp.Activity);
+    if (smtp.Activity == saSending && ++sendingPumps == 20) smtp.Aborted = true;
+  });
+  EXPECT_TRUE(smtp.Send(msg));
+  EXPECT_TRUE(smtp.Failed);
+  EXPECT_FALSE(smtp.Connected);
+  EXPECT_GE(sendingPumps, 20) << "the window ran while the write waited";
+  EXPECT_TRUE(seen.count(saEncoding) && seen.count(saSending));
+  EXPECT_EQ(smtp.ReplyText.find("took no data"), std::string::npos) << smtp.ReplyText;
+  EXPECT_EQ(smtp.Activity, saIdle);
+}
+
+TEST_F(Smtp, AStopEndsAReplyWaitAndQuitThenSendsNothing) {
+  ScriptedSmtpServer srv(Join({Greeting(), {Silent()}}), 40000);
+  smtp.TimeOut = 30000;
+  ConnectTo(srv);
+  ASSERT_FALSE(smtp.Failed);
+  int waits = 0;
+  vok::SetProcessMessagesHook([&] {
+    if (smtp.Activity == saWaiting && ++waits == 5) smtp.Aborted = true;
+  });
+  EXPECT_TRUE(smtp.Send(msg));
+  vok::SetProcessMessagesHook(nullptr);
+  EXPECT_TRUE(smtp.Failed);
+  EXPECT_FALSE(smtp.Connected);
+  EXPECT_EQ(smtp.ReplyText, "Stopped by the user.");
+  smtp.Quit();
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+  EXPECT_EQ(srv.Received(), "HELO " + HostName() + "\r\nMAIL FROM:<Sender@Example.org>\r\n");
+}
+
+TEST_F(Smtp, EmptyRecipientEntriesSendNoRcpt) {
+  msg.SendTo = "a@x,, b@y ,";
+  msg.CC = " , ";
+  ScriptedSmtpServer srv(Join({Greeting(), Transaction("Sender@Example.org", {"a@x", "b@y"}),
+                               QuitSteps()}));
+  ConnectTo(srv);
+  EXPECT_TRUE(smtp.Send(msg));
+  EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
+  // Nothing but empty entries is no recipient at all.
+  TVokMsg empty;
+  empty.From = msg.From;
+  empty.SendTo = ",";
+  empty.BCC = ",,";
+  try {
+    smtp.Send(empty);
+    ADD_FAILURE() << "sent to nobody";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "\"SendTo\" field not specified.");
+  }
+  smtp.Quit();
+  EXPECT_TRUE(srv.Wait()) << srv.Failure();
+  EXPECT_EQ(srv.Received().find("RCPT TO:<>"), std::string::npos);
 }
 
 }  // namespace

@@ -2,7 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "HeaderWords.h"
 #include "TempDir.h"
@@ -529,6 +534,97 @@ TEST_F(Writer, LongNonAsciiTextsSplitIntoWholeWordsAndContinuations) {
       }
     }
     EXPECT_EQ(decoded, name);
+  }
+}
+
+// Runs body on a helper thread; a body that blocks fails the test after 5 s instead of
+// hanging it (release() is then called to unblock it so the thread can be joined).
+template <class F, class R>
+void WithWatchdog(F body, R release) {
+  auto done = std::async(std::launch::async, body);
+  if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    ADD_FAILURE() << "blocked";
+    release();
+  }
+  done.get();
+}
+
+TEST_F(Writer, OnlyRegularFilesAreRead) {
+  const std::string fifo = dir.file("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero"), dir.path()}) {
+    SCOPED_TRACE(path);
+    TVokMsg m;
+    m.AttachedFiles.AddFile(path);
+    std::string error;
+    int starts = 0;
+    smtp.OnEncodeStart = [&](void*, const std::string&, int64_t) { ++starts; };
+    WithWatchdog(
+        [&] {
+          try {
+            smtp.BuildMessage(m);
+          } catch (const EFOpenError& e) {
+            error = e.what();
+          }
+        },
+        [&] {
+          // A reader stuck in open or read is let go by a writer that closes at once.
+          int fd = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+          if (fd >= 0) close(fd);
+        });
+    EXPECT_EQ(error, "Cannot open file " + path + ": is not a regular file");
+    EXPECT_EQ(starts, 0);
+  }
+}
+
+// A file that changes between two blocks of its encoding fails the message: nothing cut short
+// or stretched is passed on as the file.
+TEST_F(Writer, AFileThatChangesWhileItIsReadIsRefused) {
+  struct Case {
+    const char* name;
+    size_t size;
+    std::function<void(const std::string&)> change;
+  };
+  const Case cases[] = {
+      {"shrinks", 200000, [](const std::string& f) { ASSERT_EQ(truncate(f.c_str(), 150000), 0); }},
+      {"shrinks to nothing", 200000, [](const std::string& f) { ASSERT_EQ(truncate(f.c_str(), 0), 0); }},
+      {"grows", 200000,
+       [](const std::string& f) {
+         int fd = open(f.c_str(), O_WRONLY | O_APPEND);
+         ASSERT_GE(fd, 0);
+         ASSERT_EQ(write(fd, "more", 4), 4);
+         close(fd);
+       }},
+      {"grows past a whole block", 2048,
+       [](const std::string& f) {
+         int fd = open(f.c_str(), O_WRONLY | O_APPEND);
+         ASSERT_GE(fd, 0);
+         ASSERT_EQ(write(fd, "x", 1), 1);
+         close(fd);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string f = dir.file("changing");
+    testsupport::WriteFile(f, std::string(c.size, 'a'));
+    TVokMsg m;
+    m.AttachedFiles.AddFile(f);
+    bool changed = false;
+    int ends = 0;
+    smtp.OnEncodeProgress = [&](void*, uint16_t) {
+      if (!changed) c.change(f);
+      changed = true;
+    };
+    smtp.OnEncodeEnd = [&](void*) { ++ends; };
+    try {
+      smtp.BuildMessage(m);
+      ADD_FAILURE() << "sent although it changed";
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(std::string(e.what()), "File " + f + " changed while it was read; it was not sent.");
+    }
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(ends, 0);
+    EXPECT_TRUE(m.AttachedFiles[0].EncodedLines.Empty());
   }
 }
 
