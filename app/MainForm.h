@@ -11,6 +11,7 @@
 //   MainFiles.cpp        the file list
 //   MainProtocol.cpp     protocol, status line, progress, the mail component's events
 //   MainSend.cpp         the send job
+//   MainRecipients.cpp   the recipient fields' address book buttons
 //   MainStubs.cpp        commands of parts of the program that are not built yet
 #pragma once
 
@@ -322,12 +323,18 @@ public:
     void CloseAfterFailure();      // a job ended by an exception leaves no connection open
     void ShowCounter(const QString &text);   // the message counter, kept whole however long
 
-    // ---- not built yet (MainStubs.cpp)
-    void CreateBanner();
-    void AdvertPopupMenuItemOpenClick();
+    // ---- recipient fields and address books (MainRecipients.cpp)
+    QString AddressBookFile() const;   // Sendorix.adr, kept where the settings file is
     void btnAddressBookToClick();
     void btnAddressBookCcClick();
     void btnAddressBookBccClick();
+    void PickRecipients(QComboBox *field);
+    void PickFromAddressBook(QComboBox *field);
+    void PickFromWindowsAddressBook();
+
+    // ---- not built yet (MainStubs.cpp)
+    void CreateBanner();
+    void AdvertPopupMenuItemOpenClick();
     void btnSelectTempDirClick();
 
 protected:

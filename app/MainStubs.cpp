@@ -10,10 +10,4 @@ void TMainForm::CreateBanner() {}
 // not built yet
 void TMainForm::AdvertPopupMenuItemOpenClick() {}
 // not built yet
-void TMainForm::btnAddressBookToClick() {}
-// not built yet
-void TMainForm::btnAddressBookCcClick() {}
-// not built yet
-void TMainForm::btnAddressBookBccClick() {}
-// not built yet
 void TMainForm::btnSelectTempDirClick() {}
