@@ -344,8 +344,6 @@ TEST_F(BookTest, CaptionsFitInBothLanguages)
                 }
             }
         }
-        EXPECT_EQ(book->windowTitle(), base == RussianBase ? "Адресная книга" : "Address book");
-        EXPECT_EQ(entry.lblAddress->text(), base == RussianBase ? "Адрес:" : "Address:");
         book.reset();
     }
 }

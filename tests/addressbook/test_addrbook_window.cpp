@@ -37,11 +37,6 @@ protected:
     QTemporaryDir folder;
 };
 
-TEST_F(BookWindowTest, TheBookIsKeptBesideTheSettingsFile)
-{
-    EXPECT_EQ(form->AddressBookFile(), BookPath());
-}
-
 TEST_F(BookWindowTest, FieldTextGoesThroughTheDialogAndBackUnchanged)
 {
     const TRecipientList entries{{"j@x.org", "Doe, John"}, {"s@x.org", "Say \"hi\", \\o/"},
