@@ -9,11 +9,18 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTextCodec>
 
 using namespace booktest;
+
+// What a key press from the window system goes through first: the shortcut map. Exported by
+// QtGui for its own test library.
+Q_GUI_EXPORT bool qt_sendShortcutOverrideEvent(QObject *o, ulong timestamp, int k,
+                                               Qt::KeyboardModifiers mods, const QString &text,
+                                               bool autorep, ushort count);
 
 namespace {
 
@@ -313,6 +320,56 @@ TEST_F(BookTest, TheEntryDialogRefusesABlankAddress)
     EXPECT_EQ(entry.result(), QDialog::Accepted);
     EXPECT_EQ(entry.edAddress->text(), " x@y.org ");
     EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty());
+}
+
+// A key as the user presses it on the widget, given the focus first (a closed inner dialog
+// does not hand the activation back on the offscreen platform): shortcuts, then the widget.
+void Press(QWidget *w, Qt::Key key, Qt::KeyboardModifiers mods = {})
+{
+    QApplication::setActiveWindow(w->window());
+    w->setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(w->hasFocus()) << w->objectName().toStdString();
+    if (qt_sendShortcutOverrideEvent(w, 0, key, mods, QString(), false, 1))
+        return;
+    QKeyEvent press(QEvent::KeyPress, key, mods);
+    QApplication::sendEvent(w, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, mods);
+    QApplication::sendEvent(w, &release);
+}
+
+TEST_F(BookTest, KeysActOnTheGridThatHasTheFocus)
+{
+    WriteBook(Entries(2));
+    Open();
+    book->show();
+    TMyStringGrid *addresses = book->gridAdresses, *target = book->gridTarget;
+    addresses->setCurrentCell(0, 0);
+    Press(addresses, Qt::Key_Return);
+    EXPECT_TRUE(book->isVisible()) << "Enter closes nothing before the first \"->\"";
+
+    Press(addresses, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(Show(target), "[N1|a1@x.org]");
+    WhenShown<TAddAddress>(Enter("New", "new@x.org"));
+    Press(addresses, Qt::Key_Insert);
+    EXPECT_EQ(addresses->rowCount(), 3);
+    addresses->setCurrentCell(1, 0);
+    WhenShown<TAddAddress>(Enter("Edited", "ed@x.org"));
+    Press(addresses, Qt::Key_Return, Qt::AltModifier);
+    EXPECT_EQ(Show(addresses), "[N1|a1@x.org][Edited|ed@x.org][New|new@x.org]");
+
+    Press(target, Qt::Key_Delete);   // a receiver goes without a question
+    EXPECT_EQ(Show(target), "[|]");
+    EXPECT_EQ(addresses->rowCount(), 3);
+    ComDialogsTest::QueueAnswer(mrOk);
+    Press(addresses, Qt::Key_Delete);
+    EXPECT_EQ(addresses->rowCount(), 2);
+    EXPECT_EQ(ComDialogsTest::TakeLog().size(), 1);
+
+    // OK is now the default: Enter closes the dialog with OK.
+    Press(addresses, Qt::Key_Return);
+    EXPECT_FALSE(book->isVisible());
+    EXPECT_EQ(book->result(), QDialog::Accepted);
 }
 
 // Every caption fits its control and no two controls overlap, in both languages.
