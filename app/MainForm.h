@@ -12,7 +12,7 @@
 //   MainProtocol.cpp     protocol, status line, progress, the mail component's events
 //   MainSend.cpp         the send job
 //   MainBanner.cpp       the banner and the temporary folder's browse button
-//   MainStubs.cpp        commands of parts of the program that are not built yet
+//   MainRecipients.cpp   the recipient fields' address book buttons
 //   MainDesktop.cpp      files dropped or handed over, the Tab chain, icon, dialog sizes
 #pragma once
 
@@ -347,10 +347,14 @@ public:
     void AdvertPopupMenuItemOpenClick();
     void btnSelectTempDirClick();
 
-    // ---- not built yet (MainStubs.cpp)
+    // ---- recipient fields and address books (MainRecipients.cpp)
+    QString AddressBookFile() const;   // Sendorix.adr, kept where the settings file is
     void btnAddressBookToClick();
     void btnAddressBookCcClick();
     void btnAddressBookBccClick();
+    void PickRecipients(QComboBox *field);
+    void PickFromAddressBook(QComboBox *field);
+    void PickFromWindowsAddressBook();
 
     // ---- the desktop (MainDesktop.cpp)
     // Files from outside that arrived while a job ran or a dialog was open; they join the list

@@ -90,6 +90,7 @@ class Recorder:
             "mail_from": envelope.mail_from,
             "rcpt_tos": list(envelope.rcpt_tos),
             "subject_raw_hex": raw_subject.hex(),
+            "to": (raw_header(content, "To") or b"").decode("latin-1"),
             "subject": decoded_subject(raw_subject),
             "multipart": msg.is_multipart(),
             "content_type": msg.get_content_type(),
