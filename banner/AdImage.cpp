@@ -1,5 +1,7 @@
 #include "AdImage.h"
 
+#include "Desktop.h"
+
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -46,16 +48,13 @@ QString TAdImage::LibraryFileName()
 
 QStringList TAdImage::LibraryPlaces()
 {
-    QStringList places{QCoreApplication::applicationDirPath()};
-#ifdef SENDORIX_BANNER_RELATIVE_DIR
-    // An installed tree moved elsewhere as a whole still finds its library.
-    places << QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/')
-                              + QStringLiteral(SENDORIX_BANNER_RELATIVE_DIR));
-#endif
-#ifdef SENDORIX_BANNER_DIR
-    places << QStringLiteral(SENDORIX_BANNER_DIR);
-#endif
-    places.removeDuplicates();
+    // The program's folder first, then where the install puts its run-time libraries.
+    QStringList places;
+    for (QString folder : PluginFolders()) {
+        if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+            folder.chop(1);
+        places << folder;
+    }
     return places;
 }
 
