@@ -250,7 +250,7 @@ TEST_F(StopTest, FilesThatAreNotRegularAreRefusedAndNothingBlocks)
     log = ComDialogsTest::TakeLog();
     ASSERT_EQ(log.size(), 1);
     EXPECT_TRUE(log[0].ApplicationError);
-    EXPECT_EQ(log[0].Text, "Cannot open file " + regular[1] + ": is not a regular file");
+    EXPECT_EQ(log[0].Text, "Cannot read file " + regular[1] + ": not a regular file");
     EXPECT_EQ(sink.Count(), 1);
     EXPECT_FALSE(form->SendJobRunning);
 
