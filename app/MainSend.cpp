@@ -308,16 +308,16 @@ void TMainForm::SendSeries()
         } catch (const EFOpenError &e) {
             ReportUnreadableFile(russian, QString::fromLocal8Bit(e.what()));
         }
-        if (VokSMTP.TooLarge) {
-            const QString size = QString::number(VokSMTP.MessageSize), limit = QString::number(VokSMTP.SizeLimit);
-            AddProtocolLine(QStringLiteral("Сообщение занимает %1 байт, сервер принимает не больше %2 байт").arg(size, limit),
-                            QStringLiteral("The message has %1 bytes; the server accepts at most %2 bytes").arg(size, limit));
-        }
         // A message the server took counts as sent even when the step after it failed.
         if (VokSMTP.Failed && !VokSMTP.Delivered)
             AppendToProtocolLine(QStringLiteral(" прервано по ошибке."), QStringLiteral(" cancelled by error."));
         else
             AppendToProtocolLine(QStringLiteral(" выполнено."), QStringLiteral(" done."));
+        if (VokSMTP.TooLarge) {
+            const QString size = QString::number(VokSMTP.MessageSize), limit = QString::number(VokSMTP.SizeLimit);
+            AddProtocolLine(QStringLiteral("Сообщение занимает %1 байт, сервер принимает не больше %2 байт").arg(size, limit),
+                            QStringLiteral("The message has %1 bytes; the server accepts at most %2 bytes").arg(size, limit));
+        }
         // A refused message has cost the connection (the component closes it on failure):
         // the rest cannot go, and the closing steps below report the server's reason instead
         // of the next message failing on "Not connected.".
