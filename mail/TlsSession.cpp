@@ -67,12 +67,53 @@ std::string ReasonText(long result) {
   }
 }
 
+// The system's trusted certificates, parsed once per process: the bundle holds a few hundred,
+// and parsing them for every connection would stall the window for a noticeable moment.
+X509_STORE* SystemStore() {
+  static X509_STORE* store = [] {
+    X509_STORE* s = X509_STORE_new();
+    if (s) X509_STORE_set_default_paths(s);
+    return s;
+  }();
+  return store;
+}
+
+// A fresh store for one connection: the system's certificates (shared, not parsed again),
+// the system's certificate folder, and the extra file when one is given.
+X509_STORE* SessionStore(const std::string& extraCaFile) {
+  X509_STORE* store = X509_STORE_new();
+  if (!store) return nullptr;
+  if (X509_STORE* system = SystemStore()) {
+    STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(system);
+    for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i)
+      if (X509* cert = X509_OBJECT_get0_X509(sk_X509_OBJECT_value(objects, i))) X509_STORE_add_cert(store, cert);
+  }
+  if (X509_LOOKUP* dir = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir()))
+    X509_LOOKUP_add_dir(dir, X509_get_default_cert_dir(), X509_FILETYPE_PEM);
+  if (!extraCaFile.empty() && X509_STORE_load_file(store, extraCaFile.c_str()) != 1) {
+    X509_STORE_free(store);
+    return nullptr;
+  }
+  return store;
+}
+
 bool IsAddress(const std::string& host) {
   unsigned char buf[16];
   return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
 }
 
 }  // namespace
+
+void TlsWarmUp() {
+  static const bool done = [] {
+    OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+    // A first context pulls in the default providers and the cipher tables.
+    if (SSL_CTX* ctx = SSL_CTX_new(TLS_client_method())) SSL_CTX_free(ctx);
+    SystemStore();
+    return true;
+  }();
+  (void)done;
+}
 
 std::string HexFingerprint(const unsigned char* digest, size_t size) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -115,10 +156,9 @@ TTlsSession::TTlsSession(int fd, const TTlsSettings& settings) : impl_(std::make
   if (!impl_->ctx) throw ETlsError("TLS is not available: " + LastOpenSslError());
   SSL_CTX* ctx = impl_->ctx.get();
   SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-  SSL_CTX_set_default_verify_paths(ctx);
-  if (!settings.ExtraCaFile.empty() &&
-      SSL_CTX_load_verify_locations(ctx, settings.ExtraCaFile.c_str(), nullptr) != 1)
-    throw ETlsError("Cannot read the trusted certificates " + settings.ExtraCaFile);
+  X509_STORE* store = SessionStore(settings.ExtraCaFile);
+  if (!store) throw ETlsError("Cannot read the trusted certificates " + settings.ExtraCaFile);
+  SSL_CTX_set_cert_store(ctx, store);
   // The chain is checked during the handshake and judged afterwards, so that
   // a certificate the user chose to trust can still be accepted.
   SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);

@@ -65,5 +65,9 @@ class TTlsSession {
   std::unique_ptr<Impl> impl_;
 };
 
+// Loads OpenSSL's configuration, providers and the system's trust store ahead of the first
+// handshake (once per process), so that work does not stall a window in the middle of a job.
+void TlsWarmUp();
+
 // "AB:CD:..." for bytes.
 std::string HexFingerprint(const unsigned char* digest, size_t size);

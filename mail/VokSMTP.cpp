@@ -80,6 +80,7 @@ TVokSMTP::TVokSMTP() : socket_(std::make_unique<TClientSocket>()) {
     ReportError(sender);
   };
   socket_->OnIdle = [] { vok::ProcessMessages(); };
+  TlsWarmUp();
 }
 
 TVokSMTP::~TVokSMTP() {

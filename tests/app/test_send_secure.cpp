@@ -11,6 +11,7 @@
 #include <QDirIterator>
 #include <QProcessEnvironment>
 #include <QPushButton>
+#include <QTimer>
 
 using namespace sendtest;
 
@@ -190,6 +191,61 @@ TEST_F(SecureSendTest, AMessageOverTheServersLimitIsRefusedInBothLanguages)
         << en.join('\n').toStdString();
     EXPECT_TRUE(limitLine(ru, "Сообщение занимает ").endsWith("сервер принимает не больше 3000 байт"));
     EXPECT_TRUE(en.contains("Transfer... cancelled by error."));
+}
+
+// The sender page's Security dialog in both languages: the texts fit, a choice proposes the
+// usual port while the field still says 25, and what is chosen reaches the window and its
+// profile (the typed password only the run's memory).
+TEST_F(SecureSendTest, TheSecurityDialogInBothLanguages)
+{
+    const QString shots = qEnvironmentVariable("SENDORIX_SCREENSHOT_DIR");
+    for (int language : {1, 0}) {
+        SCOPED_TRACE(language);
+        PickLanguage(language);
+        form->Secure = TSecureSettings();
+        form->RunSecrets.clear();
+        form->edSMTPName->setEditText(QStringLiteral("smtp.example.org"));
+        form->edPort->setText(QStringLiteral("  25"));
+        form->PageControl->setCurrentWidget(form->TabSheet4);
+        QApplication::processEvents();
+        // The button sits beside the fields, whole.
+        EXPECT_GE(form->btnSecurity->width(), form->btnSecurity->sizeHint().width());
+        EXPECT_LE(form->btnSecurity->geometry().right(), form->SMTPPanel->width());
+        EXPECT_FALSE(form->btnSecurity->geometry().intersects(form->edtReplyTo->geometry()));
+        if (!shots.isEmpty())
+            form->grab().save(QStringLiteral("%1/%2-sender-security.png").arg(shots, language ? "ru" : "en"));
+        bool answered = false;
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<TSecurityDialog *>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            for (QLabel *label : dialog->findChildren<QLabel *>())
+                EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+            EXPECT_EQ(dialog->windowTitle(), language ? "Безопасность" : "Security");
+            dialog->comboSecurity->setCurrentIndex(1);
+            EXPECT_EQ(dialog->Port(), "587");
+            dialog->comboSecurity->setCurrentIndex(2);
+            EXPECT_EQ(dialog->Port(), "587") << "only a port still at 25 is changed";
+            dialog->edUser->setText(QStringLiteral("alice"));
+            dialog->edPassword->setText(Secret);
+            dialog->comboAuthentication->setCurrentIndex(2);
+            if (!shots.isEmpty())
+                dialog->grab().save(QStringLiteral("%1/%2-security-dialog.png").arg(shots, language ? "ru" : "en"));
+            answered = true;
+            dialog->accept();
+        });
+        form->btnSecurity->click();
+        ASSERT_TRUE(answered);
+        EXPECT_EQ(form->Secure.Security, 2);
+        EXPECT_EQ(form->Secure.User, "alice");
+        EXPECT_EQ(form->Secure.Authentication, 2);
+        EXPECT_FALSE(form->Secure.RememberPassword);
+        EXPECT_EQ(form->edPort->text().trimmed(), "587");
+        EXPECT_TRUE(form->SettingsChanged);
+        EXPECT_EQ(form->RunSecrets.value(QStringLiteral("alice@smtp.example.org:587")), Secret);
+        // A job for that login takes the typed password without asking.
+        EXPECT_EQ(form->ObtainSecret(QStringLiteral("smtp.example.org"), QStringLiteral("587")), Secret);
+        EXPECT_TRUE(prompts.isEmpty());
+    }
 }
 
 // Runs only inside a session with a Secret Service (the keyring test entry starts one).
