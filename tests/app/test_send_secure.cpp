@@ -216,7 +216,7 @@ TEST_F(SecureSendTest, TheSecurityDialogInBothLanguages)
             form->grab().save(QStringLiteral("%1/%2-sender-security.png").arg(shots, language ? "ru" : "en"));
         bool answered = false;
         QTimer::singleShot(0, [&] {
-            auto *dialog = qobject_cast<TSecurityDialog *>(QApplication::activeModalWidget());
+            auto *dialog = dynamic_cast<TSecurityDialog *>(QApplication::activeModalWidget());
             ASSERT_NE(dialog, nullptr);
             for (QLabel *label : dialog->findChildren<QLabel *>())
                 EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
