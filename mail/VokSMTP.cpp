@@ -84,7 +84,9 @@ TVokSMTP::TVokSMTP() : socket_(std::make_unique<TClientSocket>()) {
 }
 
 TVokSMTP::~TVokSMTP() {
-  // Close without notifications: the owner's handlers may be gone already.
+  // TLS first, while its socket is still open; then close without notifications: the
+  // owner's handlers may be gone already.
+  tls_.reset();
   socket_.reset();
 }
 
