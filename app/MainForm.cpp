@@ -1,5 +1,6 @@
 // The main window: construction, layout and start-up.
 #include "MainForm.h"
+#include "Language.h"
 #include "MyStringGrid.h"
 
 #include "BrowseFolder.h"
@@ -499,8 +500,10 @@ void TMainForm::BuildSenderPage()
     btnSaveConfig->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
     btnLoadConfig = Make<QPushButton>(s, "btnLoadConfig");
     btnLoadConfig->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
+    btnSecurity = Make<QPushButton>(s, "btnSecurity");
     btnSaveConfig->setAutoDefault(true);
     btnLoadConfig->setAutoDefault(true);
+    btnSecurity->setAutoDefault(true);
     Label6 = MakeLabel(s, "Label6");
     Label6->setWordWrap(true);
     Label6->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -664,6 +667,7 @@ void TMainForm::ConnectHandlers()
     connect(btnNews, &QToolButton::clicked, this, &TMainForm::btnNewsClick);
     connect(btnSaveConfig, &QPushButton::clicked, this, &TMainForm::btnSaveConfigClick);
     connect(btnLoadConfig, &QPushButton::clicked, this, &TMainForm::btnLoadConfigClick);
+    connect(btnSecurity, &QPushButton::clicked, this, [this] { RunGuarded(this, [this] { btnSecurityClick(); }); });
     connect(edSMTPName, &QComboBox::editTextChanged, this, &TMainForm::OnSettingsChange);
     connect(edPort, &QLineEdit::textChanged, this, &TMainForm::OnSettingsChange);
     connect(edAccount, &QLineEdit::textChanged, this, &TMainForm::OnSettingsChange);

@@ -24,6 +24,10 @@
 
 #include "VokMsg.h"
 #include "VokSMTP.h"
+#include "SecurityDialog.h"
+
+#include <QMap>
+#include <optional>
 
 class QAction;
 class QButtonGroup;
@@ -341,6 +345,20 @@ public:
     [[noreturn]] void ReportUnreadableFile(bool russian, const QString &libraryText);
     void CloseAfterFailure();      // a job ended by an exception leaves no connection open
     void ShowCounter(const QString &text);   // the message counter, kept whole however long
+
+    // ---- secure delivery (MainSecurity.cpp)
+    TSecureSettings Secure;            // the sender's TLS and login settings (kept in profiles)
+    QPushButton *btnSecurity = nullptr;
+    void btnSecurityClick();
+    // The secret for the current login, from the password command, this run's memory, the
+    // keyring or the user (asked once per run); nothing when the user declines.
+    std::optional<QString> ObtainSecret(const QString &server, const QString &port);
+    // Connects; a certificate that does not verify is shown, and when the user trusts it, it
+    // is pinned and the connection tried once more.
+    void ConnectTrusting(const QString &server);
+    QMap<QString, QString> RunSecrets;   // secrets typed in this run, by keyring entry
+    // Test hook: answers the password question (nothing: cancelled) instead of a dialog.
+    static std::function<std::optional<QString>(const QString &prompt)> PasswordPrompt;
 
     // ---- banner and temporary folder (MainBanner.cpp)
     void CreateBanner();

@@ -86,6 +86,7 @@ void TMainForm::SetLanguage()
     cbTextOnlyInFirst->setText(Msg(19));
     btnCancel->setText(Msg(20));
     btnLoadConfig->setText(Msg(21));
+    btnSecurity->setText(PickStr(IsRussian(), "Защита...", "Security..."));
     Label11->setText(Msg(31));
     piInsert->setText(Msg(23));
     piDelete->setText(Msg(24));
@@ -349,6 +350,7 @@ void TMainForm::ArrangeForCaptions()
         const int buttonW = pageWidth - S(4) - rightColumn;
         btnSaveConfig->setGeometry(rightColumn, S(30), std::max(buttonW, btnSaveConfig->sizeHint().width()), S(25));
         btnLoadConfig->setGeometry(rightColumn, S(60), std::max(buttonW, btnLoadConfig->sizeHint().width()), S(25));
+        btnSecurity->setGeometry(rightColumn, S(90), std::max(buttonW, btnSecurity->sizeHint().width()), S(25));
         const int noteTop = comboEncoding->geometry().bottom() + S(8);
         Label6->setGeometry(S(4), noteTop, pageWidth - S(8), Label6->heightForWidth(pageWidth - S(8)));
     }

@@ -53,6 +53,12 @@ void TMainForm::SaveSMTPProfile(const QString &path)
     p.Name = edtName->currentText();
     p.Encoding = comboEncoding->currentIndex();
     p.ReplyTo = edtReplyTo->currentText();
+    p.Security = Secure.Security;
+    p.User = Secure.User;
+    p.Authentication = Secure.Authentication;
+    p.PasswordCommand = Secure.PasswordCommand;
+    p.RememberPassword = Secure.RememberPassword;
+    p.TrustedCertificate = Secure.TrustedCertificate;
     // A failed write throws: no "Settings saved" and the current profile stays the old one.
     ::SaveSMTPProfile(path, p);
     ComMessageDlg(Msg(40), mtInformation, {mbOK}, 0);
@@ -70,6 +76,12 @@ void TMainForm::LoadSMTPProfile(const QString &path)
     edtName->setEditText(p.Name);
     comboEncoding->setCurrentIndex(p.Encoding);
     edtReplyTo->setEditText(p.ReplyTo);
+    Secure.Security = p.Security;
+    Secure.User = p.User;
+    Secure.Authentication = p.Authentication;
+    Secure.PasswordCommand = p.PasswordCommand;
+    Secure.RememberPassword = p.RememberPassword;
+    Secure.TrustedCertificate = p.TrustedCertificate;
     SMTPConfigFile = path;
 }
 

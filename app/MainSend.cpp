@@ -252,6 +252,22 @@ void TMainForm::SendSeries()
     const QString server = edSMTPName->currentText();
     VokSMTP.Host = server.toStdString();
     VokSMTP.Port = edPort->text().toStdString();
+    VokSMTP.Security = static_cast<TSecurity>(std::clamp(Secure.Security, 0, 2));
+    VokSMTP.UserName = Secure.User.toStdString();
+    VokSMTP.AuthMethod = static_cast<TAuthMethod>(std::clamp(Secure.Authentication, 0, 3));
+    // The secret lives in the component only while this job runs.
+    struct Forget {
+        TVokSMTP &Smtp;
+        ~Forget() { Smtp.Password.assign(Smtp.Password.size(), '\0'); Smtp.Password.clear(); }
+    } forget{VokSMTP};
+    if (!Secure.User.isEmpty()) {
+        const std::optional<QString> secret = ObtainSecret(server, edPort->text());
+        if (!secret) {
+            ShowStatus(LoadMessage(34));
+            return;
+        }
+        VokSMTP.Password = secret->toStdString();
+    }
 
     // Shown before connecting: the attempt may take a while before the component pumps.
     ShowStatus(LoadFormatted(56 + StringBase, server));
@@ -273,7 +289,7 @@ void TMainForm::SendSeries()
     AddProtocolLine(Format("Подключение к серверу %s:%s...", server, port),
                     Format("Connecting to server %s:%s...", server, port));
 
-    VokSMTP.Connect();
+    ConnectTrusting(server);
     if (StopRequested) {
         // Stopped while connecting: no message was begun and nothing is left open.
         VokSMTP.Aborted = true;
@@ -351,6 +367,11 @@ void TMainForm::SendSeries()
             AppendToProtocolLine(QStringLiteral(" прервано по ошибке."), QStringLiteral(" cancelled by error."));
         else
             AppendToProtocolLine(QStringLiteral(" выполнено."), QStringLiteral(" done."));
+        if (VokSMTP.TooLarge) {
+            const QString size = QString::number(VokSMTP.MessageSize), limit = QString::number(VokSMTP.SizeLimit);
+            AddProtocolLine(QStringLiteral("Сообщение занимает %1 байт, сервер принимает не больше %2 байт").arg(size, limit),
+                            QStringLiteral("The message has %1 bytes; the server accepts at most %2 bytes").arg(size, limit));
+        }
         // A refused message has cost the connection (the component closes it on failure):
         // the rest cannot go, and the closing steps below report the server's reason instead
         // of the next message failing on "Not connected.".

@@ -18,6 +18,12 @@ void SaveSMTPProfile(const QString &path, const TSMTPProfile &profile)
     ini.WriteString(Section, QStringLiteral("Name"), profile.Name);
     ini.WriteInteger(Section, QStringLiteral("Encoding"), profile.Encoding);
     ini.WriteString(Section, QStringLiteral("Reply-To"), profile.ReplyTo);
+    ini.WriteInteger(Section, QStringLiteral("Security"), profile.Security);
+    ini.WriteString(Section, QStringLiteral("User"), profile.User);
+    ini.WriteInteger(Section, QStringLiteral("Authentication"), profile.Authentication);
+    ini.WriteString(Section, QStringLiteral("PasswordCommand"), profile.PasswordCommand);
+    ini.WriteBool(Section, QStringLiteral("RememberPassword"), profile.RememberPassword);
+    ini.WriteString(Section, QStringLiteral("TrustedCertificate"), profile.TrustedCertificate);
     ini.UpdateFile();
 }
 
@@ -34,6 +40,14 @@ TSMTPProfile LoadSMTPProfile(const QString &path)
     const int encoding = ini.ReadInteger(Section, QStringLiteral("Encoding"), 0);
     p.Encoding = (encoding == 0 || encoding == 1) ? encoding : -1;
     p.ReplyTo = ini.ReadString(Section, QStringLiteral("Reply-To"), QString());
+    const int security = ini.ReadInteger(Section, QStringLiteral("Security"), 0);
+    p.Security = security >= 0 && security <= 2 ? security : 0;
+    p.User = ini.ReadString(Section, QStringLiteral("User"), QString());
+    const int auth = ini.ReadInteger(Section, QStringLiteral("Authentication"), 0);
+    p.Authentication = auth >= 0 && auth <= 3 ? auth : 0;
+    p.PasswordCommand = ini.ReadString(Section, QStringLiteral("PasswordCommand"), QString());
+    p.RememberPassword = ini.ReadBool(Section, QStringLiteral("RememberPassword"), false);
+    p.TrustedCertificate = ini.ReadString(Section, QStringLiteral("TrustedCertificate"), QString());
     return p;
 }
 

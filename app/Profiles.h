@@ -1,7 +1,9 @@
 // Server profiles: the sender page's fields saved to and loaded from a profile file.
 //
 // A mail profile (.smt) holds one section "SMTP" with the keys Server, Port, Account, Name,
-// Encoding and Reply-To, written in that order. News profiles (.nnt) are offered by the
+// Encoding and Reply-To, written in that order, then the secure-delivery keys Security, User,
+// Authentication, PasswordCommand, RememberPassword and TrustedCertificate (a profile without
+// them loads as plain SMTP). A password is never written to a profile. News profiles (.nnt) are offered by the
 // dialogs but carry nothing yet.
 //
 // The window copies between its controls and TSMTPProfile; everything else (the file format,
@@ -18,6 +20,12 @@ struct TSMTPProfile
     QString Name;                      // edtName (text, the sender name)
     int Encoding = 0;                  // comboEncoding (item index: 0 "8Bit", 1 "Base64", -1 none)
     QString ReplyTo;                   // edtReplyTo (text)
+    int Security = 0;                  // 0 None, 1 STARTTLS, 2 SSL/TLS
+    QString User;                      // login name; empty: no authentication
+    int Authentication = 0;            // 0 Automatic, 1 PLAIN, 2 LOGIN, 3 OAuth2 token
+    QString PasswordCommand;           // its standard output is the secret (instead of a password)
+    bool RememberPassword = false;     // keep the password in the desktop's keyring
+    QString TrustedCertificate;        // SHA-256 fingerprint the user chose to trust
 
     bool operator==(const TSMTPProfile &) const = default;
 };

@@ -3,7 +3,8 @@
 // files (HELO, then MAIL, RCPT, DATA, lines, end of data, RSET per message, then QUIT).
 //
 //   bench_driver --port N [--host H] [--per-message K] [--from A] [--to B]
-//                [--timeout-ms T] [--trace-hook-ms X] (--list FILE | FILE...)
+//                [--timeout-ms T] [--trace-hook-ms X] [--starttls --cafile CA]
+//                (--list FILE | FILE...)
 //
 // The user-interface hook records the longest interval between two calls (from the start of
 // Connect to the end of Quit, the ends included), which is how long a window would have stayed
@@ -65,6 +66,8 @@ int main(int argc, char** argv)
 {
     std::string host = "127.0.0.1", port, from = "bench@sendorix.test", to = "sink@sendorix.test";
     int perMessage = 1, timeoutMs = 60000;
+    bool starttls = false;
+    std::string cafile;
     HookClock hook;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
@@ -82,6 +85,10 @@ int main(int argc, char** argv)
             to = value();
         else if (a == "--timeout-ms")
             timeoutMs = std::atoi(value().c_str());
+        else if (a == "--starttls")
+            starttls = true;
+        else if (a == "--cafile")
+            cafile = value();
         else if (a == "--trace-hook-ms")
             hook.traceMs = std::atof(value().c_str());
         else if (a == "--list") {
@@ -113,6 +120,10 @@ int main(int argc, char** argv)
     smtp.Host = host;
     smtp.Port = port;
     smtp.TimeOut = timeoutMs;
+    if (starttls) {
+        smtp.Security = secStartTls;
+        smtp.ExtraCaFile = cafile;
+    }
     msg.From = from;
     msg.SendTo = to;
     msg.CharSet = "iso-8859-1";

@@ -6,7 +6,10 @@ folder, alternates runs (ours, curl, ours, curl, ...), checks with the sink's co
 message arrived over one connection, and prints a table of medians with the ratios ours/curl;
 the same table is written as Markdown (default bench/results.md).
 
-    bench/run.sh [--runs 5] [--workloads W1,W2,W3] [--no-slow] [--out FILE] [--no-build]
+    bench/run.sh [--runs 5] [--workloads W1,W2,W3,W1-TLS] [--no-slow] [--out FILE] [--no-build]
+
+W1-TLS is W1 over STARTTLS: the sink offers it with a certificate this run makes, and curl
+(--ssl-reqd, trusting this run's CA) and ours send the same series.
 """
 import argparse
 import os
@@ -27,6 +30,7 @@ WORKLOADS = {
     "W1": (20, 5 * MIB, "20 files of 5 MiB, one per message"),
     "W2": (1000, 4 * 1024, "1000 files of 4 KiB, one per message"),
     "W3": (1, 100 * MIB, "one file of 100 MiB"),
+    "W1-TLS": (20, 5 * MIB, "W1 over STARTTLS (certificate made by the run)"),
 }
 FROM = "bench@sendorix.test"
 TO = "sink@sendorix.test"
@@ -61,8 +65,25 @@ def make_workload(folder, name):
     return files
 
 
-def start_sink(sink, delay_ms=0):
+def make_tls(folder):
+    """A CA and a certificate for 127.0.0.1 signed by it, made with the openssl command."""
+    def ossl(*args):
+        subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
+    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    ossl("req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj", "/CN=Bench CA",
+         "-addext", "basicConstraints=critical,CA:TRUE")
+    ossl("req", *key, "-keyout", "sink.key", "-out", "sink.csr", "-subj", "/CN=bench sink")
+    with open(os.path.join(folder, "sink.ext"), "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1\n")
+    ossl("x509", "-req", "-in", "sink.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+         "-out", "sink.pem", "-days", "2", "-extfile", "sink.ext")
+    return {k: os.path.join(folder, v) for k, v in (("ca", "ca.pem"), ("cert", "sink.pem"), ("key", "sink.key"))}
+
+
+def start_sink(sink, delay_ms=0, tls=None):
     args = [sink, "--once", "--idle-timeout-s", "60"]
+    if tls:
+        args += ["--tls-cert", tls["cert"], "--tls-key", tls["key"]]
     if delay_ms:
         args += ["--delay-ms", str(delay_ms)]
     proc = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
@@ -90,7 +111,7 @@ def finish_sink(proc):
     return counts
 
 
-def curl_config(path, port, files):
+def curl_config(path, port, files, tls=None):
     def q(s):
         return '"' + s.replace("\\", "\\\\").replace('"', '\\"') + '"'
     total = len(files)
@@ -105,7 +126,7 @@ def curl_config(path, port, files):
             "header = " + q("From: " + FROM),
             "header = " + q("To: " + TO),
             "form = " + q("=@%s;type=application/octet-stream;encoder=base64" % f),
-        ]))
+        ] + (["ssl-reqd", "cacert = " + q(tls["ca"])] if tls else [])))
     with open(path, "w") as out:
         out.write("\nnext\n".join(blocks) + "\n")
 
@@ -136,8 +157,8 @@ def parse_result(path):
     return res
 
 
-def one_run(program, tools, files, tmp, delay_ms=0):
-    sink, port = start_sink(tools["sink"], delay_ms)
+def one_run(program, tools, files, tmp, delay_ms=0, tls=None):
+    sink, port = start_sink(tools["sink"], delay_ms, tls)
     out = os.path.join(tmp, "client.out")
     try:
         if program == "ours":
@@ -145,9 +166,11 @@ def one_run(program, tools, files, tmp, delay_ms=0):
             with open(listing, "w") as f:
                 f.write("\n".join(files) + "\n")
             args = [tools["driver"], "--port", str(port), "--per-message", "1", "--list", listing]
+            if tls:
+                args += ["--starttls", "--cafile", tls["ca"]]
         else:
             cfg = os.path.join(tmp, "curl.cfg")
-            curl_config(cfg, port, files)
+            curl_config(cfg, port, files, tls)
             args = [tools["curl"], "-sS", "-K", cfg]
         status, wall, cpu, rss = run_child(args, out)
     finally:
@@ -177,7 +200,7 @@ def fmt(v, digits=2):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--runs", type=int, default=5, help="runs per program and workload (default 5)")
-    ap.add_argument("--workloads", default="W1,W2,W3")
+    ap.add_argument("--workloads", default="W1,W2,W3,W1-TLS")
     ap.add_argument("--build-dir", default=os.environ.get("SENDORIX_BUILD_DIR", os.path.join(ROOT, "build")))
     ap.add_argument("--no-build", action="store_true")
     ap.add_argument("--no-slow", action="store_true", help="skip the slow-reply (2 s) measurement")
@@ -208,9 +231,10 @@ def main():
         for name in names:
             files = make_workload(tmp, name)
             size = sum(os.path.getsize(f) for f in files)
+            tls = make_tls(os.path.join(tmp, name)) if name.endswith("-TLS") else None
             for i in range(opts.runs):
                 for program in programs:
-                    r = one_run(program, tools, files, tmp)
+                    r = one_run(program, tools, files, tmp, tls=tls)
                     r["mibs"] = size / MIB / r["wall"]
                     results.setdefault((name, program), []).append(r)
                     line = "%s %-4s run %d: wall %.3f s, cpu %.3f s, rss %.1f MiB (sink cpu %.3f s)" % (
@@ -280,6 +304,9 @@ def report(names, programs, results, slow, failures, runs):
             L.append("- %s: %s (limit %s): %s" % (label, fmt(value), limit, state))
         for name in names:
             o, c = med_of[(name, "ours")], med_of[(name, "curl")]
+            if name == "W1-TLS":
+                target("W1-TLS wall ours/curl", o["wall"] / c["wall"], 0.3)
+                target("W1-TLS longest UI-hook interval ms (median)", o["hook"], 25)
             if name == "W1":
                 target("W1 wall ours/curl", o["wall"] / c["wall"], 0.3)
                 target("W1 CPU ours/curl", o["cpu"] / c["cpu"], 0.3)

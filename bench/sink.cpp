@@ -1,12 +1,13 @@
 // A discarding SMTP server for the benchmark: answers the client's commands, reads message
 // data in large blocks looking only for the end-of-data mark, and counts what arrived.
 //
-//   bench_sink [--port N] [--delay-ms N] [--idle-timeout-s N] [--once]
+//   bench_sink [--port N] [--delay-ms N] [--idle-timeout-s N] [--once] [--tls-cert F --tls-key F]
 //
 // Listens on 127.0.0.1 (port 0: a free one). Prints "PORT <n>" on its first line, then at exit
 // "COUNTS messages=<m> bytes=<b> connections=<c> commands=<k>". Exits after the first
 // connection ends with --once, and in any case after --idle-timeout-s seconds (default 120)
-// without any traffic, so it never outlives its run. --delay-ms delays every reply.
+// without any traffic, so it never outlives its run. --delay-ms delays every reply. With a
+// certificate and key it offers STARTTLS (OpenSSL) and reads the rest of the session through it.
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -16,6 +17,8 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <string>
 #include <strings.h>
@@ -36,7 +39,11 @@ struct Conn {
     char tail[4] = {};     // last bytes of data seen, for a mark split across blocks
     size_t tailLen = 0;
     bool quit = false;
+    SSL* ssl = nullptr;
+    bool startTls = false;   // STARTTLS answered: the handshake follows
 };
+
+SSL_CTX* tlsCtx = nullptr;
 
 long long messages = 0, bytes = 0, connections = 0, commands = 0;
 int delayMs = 0;
@@ -48,7 +55,8 @@ void Reply(Conn& c, const char* text)
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     size_t len = std::strlen(text), off = 0;
     while (off < len) {
-        ssize_t n = ::send(c.fd, text + off, len - off, MSG_NOSIGNAL);
+        ssize_t n = c.ssl ? SSL_write(c.ssl, text + off, static_cast<int>(len - off))
+                          : ::send(c.fd, text + off, len - off, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -63,8 +71,14 @@ void Command(Conn& c, const std::string& line)
 {
     ++commands;
     auto is = [&](const char* verb) { return strncasecmp(line.c_str(), verb, std::strlen(verb)) == 0; };
-    if (is("HELO") || is("EHLO"))
+    if (is("EHLO") && tlsCtx && !c.ssl)
+        Reply(c, "250-sink\r\n250 STARTTLS\r\n");
+    else if (is("HELO") || is("EHLO"))
         Reply(c, "250 sink\r\n");
+    else if (is("STARTTLS") && tlsCtx && !c.ssl) {
+        Reply(c, "220 Ready to start TLS\r\n");
+        c.startTls = true;
+    }
     else if (is("MAIL") || is("RCPT") || is("RSET") || is("NOOP"))
         Reply(c, "250 OK\r\n");
     else if (is("DATA")) {
@@ -148,6 +162,7 @@ int main(int argc, char** argv)
 {
     int port = 0, idleS = 120;
     bool once = false;
+    std::string cert, key;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() { return i + 1 < argc ? std::atoi(argv[++i]) : 0; };
@@ -159,9 +174,21 @@ int main(int argc, char** argv)
             idleS = next();
         else if (a == "--once")
             once = true;
+        else if (a == "--tls-cert" && i + 1 < argc)
+            cert = argv[++i];
+        else if (a == "--tls-key" && i + 1 < argc)
+            key = argv[++i];
         else {
             std::fprintf(stderr, "usage: %s [--port N] [--delay-ms N] [--idle-timeout-s N] [--once]\n", argv[0]);
             return 2;
+        }
+    }
+    if (!cert.empty()) {
+        tlsCtx = SSL_CTX_new(TLS_server_method());
+        if (!tlsCtx || SSL_CTX_use_certificate_chain_file(tlsCtx, cert.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(tlsCtx, key.c_str(), SSL_FILETYPE_PEM) != 1) {
+            std::fprintf(stderr, "bench_sink: cannot load %s / %s\n", cert.c_str(), key.c_str());
+            return 1;
         }
     }
     std::signal(SIGTERM, [](int) { stopRequested = 1; });
@@ -205,10 +232,31 @@ int main(int argc, char** argv)
             if (!pfds[i].revents)
                 continue;
             Conn& c = conns[i - 1];
-            ssize_t n = ::recv(c.fd, buf.data(), buf.size(), 0);
-            if (n > 0)
-                Input(c, buf.data(), static_cast<size_t>(n));
+            ssize_t n;
+            if (c.ssl) {
+                // Whole records may wait inside OpenSSL: read until it holds nothing more.
+                do {
+                    n = SSL_read(c.ssl, buf.data(), static_cast<int>(buf.size()));
+                    if (n > 0)
+                        Input(c, buf.data(), static_cast<size_t>(n));
+                } while (n > 0 && SSL_pending(c.ssl) > 0 && !c.quit);
+                if (n <= 0 && SSL_get_error(c.ssl, static_cast<int>(n)) == SSL_ERROR_WANT_READ)
+                    n = 1;   // only part of a record so far
+            } else {
+                n = ::recv(c.fd, buf.data(), buf.size(), 0);
+                if (n > 0)
+                    Input(c, buf.data(), static_cast<size_t>(n));
+            }
+            if (n > 0 && c.startTls && !c.quit) {
+                c.startTls = false;
+                c.ssl = SSL_new(tlsCtx);
+                SSL_set_fd(c.ssl, c.fd);
+                if (SSL_accept(c.ssl) != 1)
+                    c.quit = true;
+            }
             if (n == 0 || (n < 0 && errno != EINTR) || c.quit) {
+                if (c.ssl)
+                    SSL_free(c.ssl);
                 ::close(c.fd);
                 conns.erase(conns.begin() + static_cast<long>(i - 1));
                 if (once)

@@ -9,6 +9,9 @@
 #include <cstring>
 #include <cstdlib>
 #include <stdexcept>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "LocalName.h"
@@ -86,6 +89,7 @@ TVokSMTP::TVokSMTP() : socket_(std::make_unique<TClientSocket>()) {
     vok::ProcessMessages();
     AbortIfAsked();
   };
+  TlsWarmUp();
 }
 
 void TVokSMTP::AbortIfAsked() {
@@ -95,7 +99,9 @@ void TVokSMTP::AbortIfAsked() {
 }
 
 TVokSMTP::~TVokSMTP() {
-  // Close without notifications: the owner's handlers may be gone already.
+  // TLS first, while its socket is still open; then close without notifications: the
+  // owner's handlers may be gone already.
+  tls_.reset();
   socket_.reset();
 }
 
@@ -117,6 +123,8 @@ void TVokSMTP::DoDisconnect() {
 void TVokSMTP::CloseSocket() {
   out_.clear();
   pending_.clear();
+  tls_.reset();
+  Encrypted = false;
   try {
     socket_->Close();
   } catch (const ESocketError&) {
@@ -143,7 +151,25 @@ void TVokSMTP::Flush() {
   std::string data;
   data.swap(out_);
   if (!socket_->Active()) return;
-  socket_->Socket().SendBytes(data.data(), static_cast<int>(data.size()));
+  if (!tls_) {
+    socket_->Socket().SendBytes(data.data(), static_cast<int>(data.size()));
+    return;
+  }
+  try {
+    tls_->Write(data.data(), data.size());
+  } catch (const ETlsError& e) {
+    // The same way out as a failed plain write: reported, closed, raised.
+    ReplyCode.clear();
+    ReplyText = inData_ ? std::string(kClosedInData) : std::string(e.what());
+    ReportError(this);
+    throw ESocketError(e.what());
+  }
+}
+
+void TVokSMTP::SendSecret(const std::string& s, const std::string& shown) {
+  vok::PumpMessages();
+  out_ += s;
+  if (OnSendTextToSocket) OnSendTextToSocket(this, shown);
 }
 
 void TVokSMTP::SendText(const std::string& s) {
@@ -168,6 +194,7 @@ void TVokSMTP::SendLine(std::string_view line) {
 std::string TVokSMTP::ReadReply() {
   ActivityScope activity(*this, saWaiting);
   replyFailed_ = false;
+  replyLines_.clear();
   Flush();
   using clock = std::chrono::steady_clock;
   // A TimeOut of 0 or less would fail every reply at once; use the default.
@@ -190,6 +217,7 @@ std::string TVokSMTP::ReadReply() {
         invalid = true;
         break;
       }
+      replyLines_.push_back(last);
       any = true;
     }
     if (!invalid && any) {
@@ -221,8 +249,8 @@ std::string TVokSMTP::ReadReply() {
         int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
         if (Aborted) {
           why = "Stopped by the user.";  // asked for while the window ran
-        } else if (socket_->Socket().WaitReadable(slice)) {
-          int n = socket_->Socket().ReceiveBytes(buf, sizeof buf);
+        } else if (tls_ ? tls_->WaitReadable(slice) : socket_->Socket().WaitReadable(slice)) {
+          int n = tls_ ? tls_->Read(buf, sizeof buf) : socket_->Socket().ReceiveBytes(buf, sizeof buf);
           vok::PumpMessages();
           if (n <= 0) {
             why = kClosedByServer;
@@ -282,17 +310,197 @@ void TVokSMTP::Connect() {
     Failed = true;
     return;
   }
+  Capabilities.clear();
+  SizeLimit = 0;
+  AuthUsed.clear();
+  CertificateRefused = false;
+  Certificate = {};
+  if (Security == secTls && !StartTls()) return;
   ReadReply();
   if (!replyFailed_) Failed = ReplyCode != "220";
   if (Failed) {
     ReportError(this);
     return;
   }
-  SendText("HELO " + LocalHostName() + "\r\n");
-  ReadReply();
-  if (!replyFailed_) Failed = ReplyCode != "250";
-  if (Failed) ReportError(this);
   Aborted = false;
+  // Without TLS or authentication the dialogue is the plain one, byte for byte.
+  if (Security == secNone && UserName.empty()) {
+    SendText("HELO " + LocalHostName() + "\r\n");
+    ReadReply();
+    if (!replyFailed_) Failed = ReplyCode != "250";
+    if (Failed) ReportError(this);
+    return;
+  }
+  if (!Ehlo()) return;
+  if (Security == secStartTls) {
+    // Never fall back to plain text: without STARTTLS nothing more is sent.
+    if (!HasCapability("STARTTLS")) {
+      Failed = true;
+      ReplyCode.clear();
+      ReplyText = "The server does not offer STARTTLS.";
+      ReportError(this);
+      return;
+    }
+    if (!Command("STARTTLS\r\n", "220")) {
+      ReportError(this);
+      return;
+    }
+    if (!StartTls() || !Ehlo()) return;
+  }
+  if (!UserName.empty() && !Authenticate()) ReportError(this);
+}
+
+bool TVokSMTP::Command(const std::string& text, const char* expected) {
+  SendText(text);
+  ReadReply();
+  if (!replyFailed_) Failed = ReplyCode != expected;
+  return !Failed;
+}
+
+bool TVokSMTP::StartTls() {
+  // Anything the server sent before the handshake is not to be trusted.
+  pending_.clear();
+  TTlsSettings settings;
+  settings.ServerName = Host;
+  settings.ExtraCaFile = ExtraCaFile;
+  settings.PinnedFingerprint = PinnedFingerprint;
+  settings.TimeoutMs = TimeOut > 0 ? TimeOut : 60000;
+  settings.Idle = [] { vok::PumpMessages(); };
+  try {
+    tls_ = std::make_unique<TTlsSession>(socket_->Socket().SocketHandle(), settings);
+  } catch (const ETlsError& e) {
+    Failed = true;
+    ReplyCode.clear();
+    ReplyText = e.what();
+    CertificateRefused = e.IsCertificate();
+    Certificate = e.Certificate();
+    tls_.reset();
+    ReportError(this);
+    return false;
+  }
+  Encrypted = true;
+  return true;
+}
+
+bool TVokSMTP::Ehlo() {
+  if (!Command("EHLO " + LocalHostName() + "\r\n", "250")) {
+    ReportError(this);
+    return false;
+  }
+  Capabilities.clear();
+  SizeLimit = 0;
+  for (size_t i = 1; i < replyLines_.size(); ++i) {
+    std::string cap = vok::TrimText(replyLines_[i].substr(std::min<size_t>(4, replyLines_[i].size())));
+    for (char& c : cap) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (cap.rfind("SIZE", 0) == 0) SizeLimit = std::strtoull(cap.c_str() + 4, nullptr, 10);
+    Capabilities.push_back(cap);
+  }
+  return true;
+}
+
+bool TVokSMTP::HasCapability(const std::string& keyword) const {
+  for (const std::string& c : Capabilities)
+    if (c == keyword || c.rfind(keyword + " ", 0) == 0 || c.rfind(keyword + "=", 0) == 0) return true;
+  return false;
+}
+
+bool TVokSMTP::PeerIsLoopback() const {
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (::getpeername(socket_->Socket().SocketHandle(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+    return false;
+  if (addr.ss_family == AF_INET) {
+    const auto* a = reinterpret_cast<const sockaddr_in*>(&addr);
+    return (ntohl(a->sin_addr.s_addr) >> 24) == 127;
+  }
+  if (addr.ss_family == AF_INET6) {
+    const auto* a = reinterpret_cast<const sockaddr_in6*>(&addr);
+    if (IN6_IS_ADDR_LOOPBACK(&a->sin6_addr)) return true;
+    return IN6_IS_ADDR_V4MAPPED(&a->sin6_addr) && a->sin6_addr.s6_addr[12] == 127;
+  }
+  return false;
+}
+
+std::string TVokSMTP::ChooseAuthMechanism(TAuthMethod choice, const std::vector<std::string>& offered) {
+  auto has = [&](const char* m) { return std::find(offered.begin(), offered.end(), m) != offered.end(); };
+  switch (choice) {
+    case amPlain:
+      return "PLAIN";
+    case amLogin:
+      return "LOGIN";
+    case amOAuth2:
+      return has("OAUTHBEARER") ? "OAUTHBEARER" : "XOAUTH2";
+    case amAutomatic:
+      break;
+  }
+  if (has("PLAIN")) return "PLAIN";
+  if (has("LOGIN")) return "LOGIN";
+  return "";
+}
+
+bool TVokSMTP::Authenticate() {
+  if (!MaySendSecret(Encrypted, PeerIsLoopback())) {
+    Failed = true;
+    ReplyCode.clear();
+    ReplyText = "The password is not sent over an unencrypted connection; choose STARTTLS or SSL/TLS.";
+    return false;
+  }
+  std::vector<std::string> offered;
+  for (const std::string& c : Capabilities) {
+    if (c.rfind("AUTH", 0) != 0 || c.size() < 5 || (c[4] != ' ' && c[4] != '=')) continue;
+    size_t at = 5;
+    while (at < c.size()) {
+      size_t end = c.find(' ', at);
+      if (end == std::string::npos) end = c.size();
+      if (end > at) offered.push_back(c.substr(at, end - at));
+      at = end + 1;
+    }
+  }
+  const std::string mechanism = ChooseAuthMechanism(AuthMethod, offered);
+  if (mechanism.empty()) {
+    Failed = true;
+    ReplyCode.clear();
+    ReplyText = offered.empty() ? "The server offers no authentication."
+                                : "The server offers no authentication method this profile can use.";
+    return false;
+  }
+  AuthUsed = mechanism;
+  const std::string masked = "****\r\n";
+  auto finish = [&](const std::string& secret, const std::string& shown, const char* expected) {
+    SendSecret(secret, shown);
+    ReadReply();
+    if (!replyFailed_) Failed = ReplyCode != expected;
+    return !Failed;
+  };
+  // A server refusing an OAuth2 token first sends its reason as a 334
+  // challenge; the client answers it so the final 535 follows.
+  auto oauthFinal = [&](const char* dummy) {
+    if (!replyFailed_ && ReplyCode == "334") {
+      SendText(dummy);
+      ReadReply();
+      if (!replyFailed_) Failed = ReplyCode != "235";
+    }
+    return !Failed;
+  };
+  if (mechanism == "PLAIN") {
+    std::string credentials = std::string(1, '\0') + UserName + std::string(1, '\0') + Password;
+    return finish("AUTH PLAIN " + Base64Encode(credentials) + "\r\n", "AUTH PLAIN " + masked, "235");
+  }
+  if (mechanism == "LOGIN") {
+    if (!Command("AUTH LOGIN\r\n", "334")) return false;
+    if (!finish(Base64Encode(UserName) + "\r\n", masked, "334")) return false;
+    return finish(Base64Encode(Password) + "\r\n", masked, "235");
+  }
+  if (mechanism == "XOAUTH2") {
+    const std::string token = "user=" + UserName + "\x01" + "auth=Bearer " + Password + "\x01\x01";
+    finish("AUTH XOAUTH2 " + Base64Encode(token) + "\r\n", "AUTH XOAUTH2 " + masked, "235");
+    return oauthFinal("\r\n");
+  }
+  // OAUTHBEARER (RFC 7628)
+  const std::string token = "n,a=" + UserName + ",\x01host=" + Host + "\x01port=" +
+                            std::to_string(socket_->Port()) + "\x01auth=Bearer " + Password + "\x01\x01";
+  finish("AUTH OAUTHBEARER " + Base64Encode(token) + "\r\n", "AUTH OAUTHBEARER " + masked, "235");
+  return oauthFinal("AQ==\r\n");
 }
 
 int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::string>& list,
@@ -304,7 +512,7 @@ int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::st
     if (!replyFailed_) Failed = ReplyCode != expected && ReplyCode != alternative;
     return !Failed;
   };
-  if (!command("MAIL FROM:<" + from + ">\r\n", "250", "250")) return -1;
+  if (!command("MAIL FROM:<" + from + ">" + mailParams_ + "\r\n", "250", "250")) return -1;
   // 251: not local, will be forwarded; the recipient is accepted all the same.
   for (const std::string& address : list)
     if (!command("RCPT TO:<" + address + ">\r\n", "250", "251")) return -2;
@@ -386,6 +594,22 @@ bool TVokSMTP::Send(TVokMsg& msg) {
     lines = BuildMessage(msg);
   }
   if (Aborted || !lines) return false;
+
+  // A message the server has said it will not take is not uploaded at all.
+  TooLarge = false;
+  MessageSize = 0;
+  lines->ForEach([&](std::string_view l) { MessageSize += l.size() + 2; });
+  mailParams_ = HasCapability("SIZE") ? " SIZE=" + std::to_string(MessageSize) : std::string();
+  if (SizeLimit > 0 && MessageSize > SizeLimit) {
+    TooLarge = true;
+    Failed = true;
+    ReplyCode.clear();
+    ReplyText = "The message has " + std::to_string(MessageSize) + " bytes; the server accepts at most " +
+                std::to_string(SizeLimit) + ".";
+    ReportError(this);
+    Raise(OnAfterSend, this);
+    return true;
+  }
   ActivityScope activity(*this, saSending);
   Raise(OnBeforeSend, this);
 

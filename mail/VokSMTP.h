@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "ClientSocket.h"
+#include "TlsSession.h"
 #include "VokMIME.h"
 #include "VokMsg.h"
 
@@ -49,6 +50,13 @@ enum TSmtpActivity {
   saSending      // writing commands or message lines
 };
 
+// secNone: plain SMTP (HELO unless authentication is set); secStartTls:
+// EHLO, STARTTLS, EHLO again; secTls: TLS from the first byte.
+enum TSecurity { secNone = 0, secStartTls = 1, secTls = 2 };
+// amAutomatic: PLAIN or LOGIN, whichever the server offers; amOAuth2: the
+// password is a token, sent with OAUTHBEARER or XOAUTH2.
+enum TAuthMethod { amAutomatic = 0, amPlain = 1, amLogin = 2, amOAuth2 = 3 };
+
 class TVokSMTP {
  public:
   TVokSMTP();
@@ -63,6 +71,12 @@ class TVokSMTP {
   uint16_t EncodeProgressStep = 10;
   uint16_t SendProgressStep = 10;
   int32_t TimeOut = 60000;        // ms without a complete reply before failing
+  TSecurity Security = secNone;
+  std::string UserName;           // empty: no authentication
+  std::string Password;           // password or token; never passed to an event
+  TAuthMethod AuthMethod = amAutomatic;
+  std::string ExtraCaFile;        // certificates trusted besides the system's (tests)
+  std::string PinnedFingerprint;  // SHA-256 of a certificate the user chose to trust
 
   // ---- State, read after each call ----
   bool Failed = false;
@@ -84,6 +98,18 @@ class TVokSMTP {
   // The machine's fully qualified name, empty when it has none; tests
   // replace it. Unset: the system resolver's answer (vok::FullyQualifiedHostName).
   std::function<std::string()> HostNameSource;
+  // After Connect: the server's EHLO keywords (upper case, parameters kept),
+  // its SIZE limit (0: none given), the method used to authenticate, and,
+  // when the certificate was refused, what it was.
+  std::vector<std::string> Capabilities;
+  uint64_t SizeLimit = 0;
+  std::string AuthUsed;
+  bool Encrypted = false;
+  bool CertificateRefused = false;
+  TCertificateProblem Certificate;
+  // After Send: the message was not uploaded because it exceeds SizeLimit.
+  bool TooLarge = false;
+  uint64_t MessageSize = 0;
 
   // ---- Events ----
   TNotifyEvent OnConnect;
@@ -130,9 +156,24 @@ class TVokSMTP {
   int SendTransaction(const std::string& from, const std::vector<std::string>& list,
                       const TMessageLines& lines);
 
+  // The AUTH mechanism used for a choice and the server's offer ("" when
+  // none fits).
+  static std::string ChooseAuthMechanism(TAuthMethod choice, const std::vector<std::string>& offered);
+  // Whether a secret may be sent on a connection: only encrypted, or to a
+  // server on a loopback address.
+  static bool MaySendSecret(bool encrypted, bool loopbackPeer) { return encrypted || loopbackPeer; }
+
  private:
   std::string ReadReply();
   void SendText(const std::string& s);
+  // Writes s; the events see `shown` instead (secrets masked).
+  void SendSecret(const std::string& s, const std::string& shown);
+  bool Command(const std::string& text, const char* expected);
+  bool StartTls();
+  bool Ehlo();
+  bool Authenticate();
+  bool PeerIsLoopback() const;
+  bool HasCapability(const std::string& keyword) const;
   void SendLine(std::string_view line);
   void Flush();
   void ReportError(void* sender);
@@ -157,4 +198,7 @@ class TVokSMTP {
   bool replyFailed_ = false;     // the last ReadReply got no complete reply
   bool errorReported_ = false;   // OnError already raised for this operation
   bool inData_ = false;          // message lines being written or their reply awaited
+  std::unique_ptr<TTlsSession> tls_;
+  std::vector<std::string> replyLines_;  // every line of the last reply
+  std::string mailParams_;       // appended to MAIL FROM (" SIZE=n")
 };

@@ -5,7 +5,8 @@ pkgs=(cmake ninja-build g++ pkg-config
       qt6-base-dev qt6-5compat-dev libsimpleini-dev
       libgtest-dev python3 python3-aiosmtpd media-types
       xvfb xauth fonts-dejavu-core curl
-      qt6-translations-l10n desktop-file-utils)
+      qt6-translations-l10n desktop-file-utils
+      libssl-dev openssl qtkeychain-qt6-dev gnome-keyring dbus libsecret-tools)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -3,12 +3,15 @@
 # keeps every message it receives as a .eml file, points the program at it, starts the program
 # and stops the server when the program exits.
 #
-#   bash scripts/try.sh [--inbox DIR] [--replace-settings] [--no-program]
+#   bash scripts/try.sh [--inbox DIR] [--replace-settings] [--no-program] [--secure]
 #
 #   --inbox DIR          where the messages land (default: build/try-inbox)
 #   --replace-settings   replace an existing build/bin/Sendorix.cfg (a copy is kept as .bak);
 #                        without it an existing settings file is left alone
 #   --no-program         only run the server (until Ctrl+C)
+#   --secure             the server insists on STARTTLS (with a certificate made for this run,
+#                        which Sendorix asks you to trust) and on a login as "try" with a
+#                        password made for this run, kept in build/try-password
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${SENDORIX_BUILD_DIR:-$root/build}
@@ -16,13 +19,15 @@ python=/usr/bin/python3
 inbox=""
 replace=()
 run_program=1
+secure=0
 
 while [ $# -gt 0 ]; do
   case "$1" in
     --inbox) inbox=${2:?--inbox needs a folder}; shift 2 ;;
     --replace-settings) replace=(--replace-settings); shift ;;
     --no-program) run_program=0; shift ;;
-    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --secure) secure=1; shift ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "Unknown option: $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -58,9 +63,23 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+secure_server=()
+secure_config=()
+if [ "$secure" = 1 ]; then
+  # A certificate for 127.0.0.1 made for this run, and a password only the owner can read.
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+    -keyout "$work/try.key" -out "$work/try.pem" -subj "/CN=Sendorix try server" \
+    -addext "subjectAltName=IP:127.0.0.1" 2>/dev/null
+  password_file="$build/try-password"
+  (umask 077; openssl rand -hex 9 > "$password_file")
+  secure_server=(--tls-cert "$work/try.pem" --tls-key "$work/try.key" --login try
+                 --password-file "$password_file")
+  secure_config=(--secure-user try)
+fi
+
 # The server watches this script's pid, so it also goes if the script is killed outright.
 "$python" "$root/scripts/try_server.py" serve --inbox "$inbox" \
-  --port-file "$work/port" --parent-pid $$ &
+  --port-file "$work/port" --parent-pid $$ "${secure_server[@]}" &
 server_pid=$!
 for _ in $(seq 100); do
   [ -s "$work/port" ] && break
@@ -71,11 +90,16 @@ done
 port=$(cat "$work/port")
 
 "$python" "$root/scripts/try_server.py" write-config --program-dir "$build/bin" \
-  --profile "$build/bin/Try-local.smt" --port "$port" --version "$version" "${replace[@]}"
+  --profile "$build/bin/Try-local.smt" --port "$port" --version "$version" "${replace[@]}" \
+  "${secure_config[@]}"
 
 echo
 echo "Messages sent to the local server land in: $inbox"
 echo "(one .eml file per message; open them with any mail program or a text editor)"
+if [ "$secure" = 1 ]; then
+  echo "The server wants STARTTLS and a login as \"try\"; the password is in $password_file"
+  echo "(Sendorix asks for it on the first send and asks you to trust the server's certificate)."
+fi
 echo
 
 if [ "$run_program" = 1 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then

@@ -3,11 +3,13 @@
 
     try_server.py serve --inbox DIR [--port-range 2525-2599] [--port-file F]
                         [--parent-pid PID] [--lifetime SECONDS]
+                        [--tls-cert F --tls-key F --login USER --password-file F]
         Listens on 127.0.0.1 only and saves every message it receives as DIR/NNNN.eml
-        (exactly the bytes sent), printing one line per message.
+        (exactly the bytes sent), printing one line per message. With a certificate it
+        insists on STARTTLS and on a login as USER with the password kept in the file.
 
     try_server.py write-config --program-dir DIR --profile FILE --port N
-                               --version 1.3 [--replace-settings]
+                               --version 1.3 [--replace-settings] [--secure-user USER]
         Writes a server profile pointing at 127.0.0.1:N and, unless one exists already
         (or --replace-settings is given), the settings file DIR/Sendorix.cfg that makes the
         program start with that profile.
@@ -22,6 +24,7 @@ import email.policy
 import os
 import signal
 import socket
+import ssl
 import sys
 import tempfile
 
@@ -74,6 +77,23 @@ async def serve(args):
 
     os.makedirs(args.inbox, exist_ok=True)
     handler = SaveToFolder(args.inbox)
+    secure = {}
+    if args.tls_cert:
+        from aiosmtpd.smtp import AuthResult, LoginPassword
+        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        ctx.load_cert_chain(args.tls_cert, args.tls_key)
+        with open(args.password_file, "rb") as f:
+            secret = f.read().strip()
+
+        def authenticator(server, session, envelope, mechanism, data):
+            ok = isinstance(data, LoginPassword) and data.login == args.login.encode() \
+                and data.password == secret
+            print("Login as %r %s" % (data.login.decode("utf-8", "replace") if isinstance(data, LoginPassword)
+                                      else "?", "accepted" if ok else "refused"), flush=True)
+            return AuthResult(success=ok, handled=False)
+
+        secure = dict(tls_context=ctx, require_starttls=True, authenticator=authenticator,
+                      auth_required=True, auth_require_tls=True)
     loop = asyncio.get_running_loop()
     first, _, last = args.port_range.partition("-")
     server = None
@@ -81,7 +101,8 @@ async def serve(args):
         port = pick_port(int(first), int(last or first))
         try:
             server = await loop.create_server(
-                lambda: SMTP(handler, hostname="sendorix-try", data_size_limit=200 * 1024 * 1024),
+                lambda: SMTP(handler, hostname="sendorix-try", data_size_limit=200 * 1024 * 1024,
+                             **secure),
                 host="127.0.0.1", port=port)
             break
         except OSError:
@@ -165,7 +186,7 @@ def write_config(args):
         ("Name", "Sendorix try"),
         ("Encoding", 0),
         ("Reply-To", ""),
-    ])]))
+    ] + ([("Security", 1), ("User", args.secure_user), ("Authentication", 0)] if args.secure_user else []))]))
     print("Server profile: %s" % profile)
 
     program_dir = os.path.abspath(args.program_dir)
@@ -215,12 +236,17 @@ def main(argv):
     s.add_argument("--port-file")
     s.add_argument("--parent-pid", type=int, default=0)
     s.add_argument("--lifetime", type=float, default=0, help="stop after this many seconds")
+    s.add_argument("--tls-cert")
+    s.add_argument("--tls-key")
+    s.add_argument("--login", default="try")
+    s.add_argument("--password-file")
     w = sub.add_parser("write-config")
     w.add_argument("--program-dir", required=True)
     w.add_argument("--profile", required=True)
     w.add_argument("--port", type=int, required=True)
     w.add_argument("--version", required=True)
     w.add_argument("--replace-settings", action="store_true")
+    w.add_argument("--secure-user", default="")
     args = parser.parse_args(argv)
     if args.command == "serve":
         asyncio.run(serve(args))

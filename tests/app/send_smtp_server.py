@@ -9,6 +9,10 @@ usage: send_smtp_server.py OUT [--reject N] [--reject-text TEXT] [--delay SECOND
   --reject N     answer the N-th DATA (1-based, across the session) with 550
   --reject-text  the whole reply line for that DATA (Python escapes such as \x00 allowed)
   --delay S      wait S seconds before answering each DATA (a slow server)
+  --tls-cert C --tls-key K   offer STARTTLS with this certificate
+  --implicit     TLS from the first byte instead of STARTTLS
+  --login USER --password-file F   accept AUTH PLAIN/LOGIN for this user and the file's secret
+  --size N       advertise and enforce a SIZE limit of N bytes
 The chosen port is written to OUT/port once the server listens.
 """
 import argparse
@@ -20,11 +24,13 @@ import json
 import os
 import random
 import socket
+import ssl
 import sys
 import threading
 import time
 
 from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult, LoginPassword
 
 
 def free_port():
@@ -140,12 +146,34 @@ def main():
     ap.add_argument("--delay", type=float, default=0.0)
     ap.add_argument("--reject-text", default="550 Mailbox unavailable for this test")
     ap.add_argument("--lifetime", type=float, default=120.0)
+    ap.add_argument("--tls-cert")
+    ap.add_argument("--tls-key")
+    ap.add_argument("--implicit", action="store_true")
+    ap.add_argument("--login")
+    ap.add_argument("--password-file")
+    ap.add_argument("--size", type=int, default=64 * 1024 * 1024)
     args = ap.parse_args()
     port = free_port()
+    extra = {}
+    if args.tls_cert:
+        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        ctx.load_cert_chain(args.tls_cert, args.tls_key)
+        extra["ssl_context" if args.implicit else "tls_context"] = ctx
+    if args.login:
+        with open(args.password_file, "rb") as f:
+            secret = f.read().strip()
+
+        def authenticator(server, session, envelope, mechanism, data):
+            ok = isinstance(data, LoginPassword) and data.login == args.login.encode() \
+                and data.password == secret
+            return AuthResult(success=ok, handled=False)
+
+        # aiosmtpd counts only STARTTLS as TLS; with TLS from the first byte it is TLS too.
+        extra.update(authenticator=authenticator, auth_required=True, auth_require_tls=not args.implicit)
     controller = Controller(Recorder(args.out, args.reject, args.delay,
                                      args.reject_text.encode("latin-1").decode("unicode_escape")), hostname="127.0.0.1",
-                            port=port, decode_data=False, data_size_limit=64 * 1024 * 1024,
-                            ready_timeout=10)
+                            port=port, decode_data=False, data_size_limit=args.size,
+                            ready_timeout=10, **extra)
     controller.start()
     with open(os.path.join(args.out, "port.tmp"), "w") as f:
         f.write(str(port))

@@ -76,7 +76,9 @@ TEST_F(WindowProfilesTest, SaveAndLoadBackThroughTheButtons)
 
     // On disk: one section, the keys in their order, the port without its blanks, UTF-8.
     EXPECT_EQ(ReadText(saved), "[SMTP]\nServer=почта.пример.рф\nPort=25\nAccount=ivan@пример.рф\n"
-                               "Name=Иван Петров\nEncoding=1\nReply-To=reply@example.org\n");
+                               "Name=Иван Петров\nEncoding=1\nReply-To=reply@example.org\n"
+                               "Security=0\nUser=\nAuthentication=0\nPasswordCommand=\nRememberPassword=0\n"
+                               "TrustedCertificate=\n");
 
     Clear(*f);
     ASSERT_TRUE(f->SettingsChanged);

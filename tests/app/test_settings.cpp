@@ -25,11 +25,20 @@ TEST(SMTPProfile, RoundTripKeepsEveryFieldAndTrimsThePort)
     p.Name = QStringLiteral("Иван Петров");
     p.Encoding = 1;
     p.ReplyTo = QStringLiteral("\"Отдел\" <otdel@example.ru>");
+    p.Security = 1;
+    p.User = QStringLiteral("ivan@example.ru");
+    p.Authentication = 3;
+    p.PasswordCommand = QStringLiteral("oauth2-helper --account ivan");
+    p.RememberPassword = true;
+    p.TrustedCertificate = QStringLiteral("AB:CD");
     SaveSMTPProfile(path, p);
 
     const QByteArray text = readBytes(path);
     EXPECT_EQ(text, QStringLiteral("[SMTP]\nServer=smtp.пример.рф\nPort=25\nAccount=ivan@example.ru\n"
-                                   "Name=Иван Петров\nEncoding=1\nReply-To=\"Отдел\" <otdel@example.ru>\n")
+                                   "Name=Иван Петров\nEncoding=1\nReply-To=\"Отдел\" <otdel@example.ru>\n"
+                                   "Security=1\nUser=ivan@example.ru\nAuthentication=3\n"
+                                   "PasswordCommand=oauth2-helper --account ivan\nRememberPassword=1\n"
+                                   "TrustedCertificate=AB:CD\n")
                         .toUtf8());
 
     const TSMTPProfile back = LoadSMTPProfile(path);
@@ -56,6 +65,9 @@ TEST(SMTPProfile, MissingFileOrKeysGiveTheDefaults)
     EXPECT_EQ(partial.Server, "mail.example.org");
     EXPECT_EQ(partial.Port, "25");
     EXPECT_EQ(partial.Encoding, 0);
+    // A profile from before secure delivery is plain SMTP without a login.
+    EXPECT_EQ(partial.Security, 0);
+    EXPECT_TRUE(partial.User.isEmpty() && partial.PasswordCommand.isEmpty() && partial.TrustedCertificate.isEmpty());
 }
 
 TEST(SMTPProfile, EncodingOtherThanZeroOrOneLeavesNoSelection)

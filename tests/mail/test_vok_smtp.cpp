@@ -280,6 +280,43 @@ TEST_F(Smtp, RepliesAfterRecipientsAndData) {
   }
 }
 
+// Authentication over EHLO on a loopback server without TLS: the method chosen from the offer,
+// the secret on the wire but masked in the events, SIZE with MAIL FROM.
+TEST_F(Smtp, LoopbackAuthenticationMaskedInTheEvents) {
+  smtp.UserName = "alice";
+  smtp.Password = "pw";
+  std::vector<std::string> shown;
+  smtp.OnSendTextToSocket = [&](void*, const std::string& s) { shown.push_back(s); };
+  ScriptedSmtpServer srv({Send("220 hi\r\n"), Expect("EHLO client.example.net\r\n"),
+                          Send("250-mx\r\n250-SIZE 100000\r\n250 AUTH LOGIN PLAIN\r\n"),
+                          Expect("AUTH PLAIN AGFsaWNlAHB3\r\n"), Send("235 ok\r\n"),
+                          Expect("MAIL FROM:<Sender@Example.org> SIZE="), Silent()});
+  ConnectTo(srv);
+  EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
+  EXPECT_EQ(smtp.AuthUsed, "PLAIN");
+  EXPECT_EQ(smtp.SizeLimit, 100000u);
+  EXPECT_EQ(shown, (std::vector<std::string>{"EHLO client.example.net\r\n", "AUTH PLAIN ****\r\n"}));
+  smtp.TimeOut = 300;
+  smtp.Send(msg);
+  srv.Stop();
+}
+
+TEST_F(Smtp, AuthenticationChoiceAndWhereASecretMayGo) {
+  const std::vector<std::string> both = {"LOGIN", "PLAIN"}, login = {"LOGIN"},
+                                 oauth = {"XOAUTH2", "OAUTHBEARER"}, none = {};
+  EXPECT_EQ(TVokSMTP::ChooseAuthMechanism(amAutomatic, both), "PLAIN");
+  EXPECT_EQ(TVokSMTP::ChooseAuthMechanism(amAutomatic, login), "LOGIN");
+  EXPECT_EQ(TVokSMTP::ChooseAuthMechanism(amAutomatic, oauth), "");  // a password cannot serve a token method
+  EXPECT_EQ(TVokSMTP::ChooseAuthMechanism(amAutomatic, none), "");
+  EXPECT_EQ(TVokSMTP::ChooseAuthMechanism(amLogin, both), "LOGIN");
+  EXPECT_EQ(TVokSMTP::ChooseAuthMechanism(amOAuth2, oauth), "OAUTHBEARER");
+  EXPECT_EQ(TVokSMTP::ChooseAuthMechanism(amOAuth2, none), "XOAUTH2");
+  // Never in clear text to another machine; to a loopback server, or encrypted, it may go.
+  EXPECT_FALSE(TVokSMTP::MaySendSecret(false, false));
+  EXPECT_TRUE(TVokSMTP::MaySendSecret(false, true));
+  EXPECT_TRUE(TVokSMTP::MaySendSecret(true, false));
+}
+
 // HELO names the machine by its qualified name, else by the connection's address literal;
 // the Message-Id's host follows the same rule.
 TEST_F(Smtp, HeloNameQualifiedOrAddressLiteral) {

@@ -10,6 +10,10 @@
 //          --count N (build: N messages, one after another, into OUT)
 //          --start-at MS (wait until this wall-clock time, ms since the epoch,
 //                         so that several processes build at the same moment)
+// secure sending: --security none|starttls|tls --login USER --auth auto|plain|login|oauth2
+//          --password-stdin (the first line of standard input is the secret)
+//          --cafile F (trusted besides the system's) --pin FINGERPRINT
+//          --trace (prints every line written, as the events show it)
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -32,6 +36,8 @@ struct Options {
   int per = 0;
   int count = 1;
   long long startAt = 0;
+  std::string security = "none", login, auth = "auto", cafile, pin;
+  bool passwordStdin = false, trace = false;
 };
 
 void Fill(TVokMsg& msg, const Options& o) {
@@ -70,11 +76,29 @@ int SendSeries(const Options& o) {
   smtp.Host = o.host;
   smtp.Port = o.port;
   smtp.TimeOut = 20000;
+  smtp.Security = o.security == "starttls" ? secStartTls : o.security == "tls" ? secTls : secNone;
+  smtp.UserName = o.login;
+  smtp.AuthMethod = o.auth == "plain" ? amPlain : o.auth == "login" ? amLogin
+                    : o.auth == "oauth2" ? amOAuth2 : amAutomatic;
+  smtp.ExtraCaFile = o.cafile;
+  smtp.PinnedFingerprint = o.pin;
+  if (o.passwordStdin) std::getline(std::cin, smtp.Password);
+  if (o.trace)
+    smtp.OnSendTextToSocket = [](void*, const std::string& s) {
+      std::string line = s;
+      while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+      std::cout << "C: " << line.substr(0, 200) << std::endl;
+    };
   smtp.Connect();
   if (smtp.Failed) {
     std::cout << "CONNECT FAILED " << smtp.ReplyCode << " " << smtp.ReplyText << std::endl;
+    if (smtp.CertificateRefused)
+      std::cout << "CERT " << smtp.Certificate.Reason << "|" << smtp.Certificate.Subject << "|"
+                << smtp.Certificate.Issuer << "|" << smtp.Certificate.Fingerprint << std::endl;
     return 1;
   }
+  std::cout << "CONNECTED" << (smtp.Encrypted ? " TLS" : "") << (smtp.AuthUsed.empty() ? "" : " AUTH ")
+            << smtp.AuthUsed << std::endl;
   TVokMsg msg;
   Fill(msg, o);
   size_t per = o.per > 0 ? static_cast<size_t>(o.per) : std::max<size_t>(o.files.size(), 1);
@@ -88,7 +112,8 @@ int SendSeries(const Options& o) {
       msg.AttachedFiles.AddFile(o.files[i]);
     smtp.Send(msg);
     if (smtp.Failed) {
-      std::cout << "SEND FAILED " << smtp.ReplyCode << " " << smtp.ReplyText << std::endl;
+      std::cout << "SEND FAILED " << smtp.ReplyCode << " " << smtp.ReplyText << (smtp.TooLarge ? " TOO LARGE" : "")
+                << std::endl;
       return 1;
     }
     std::cout << "SENT " << n + 1 << std::endl;
@@ -127,6 +152,13 @@ int main(int argc, char** argv) {
     else if (a == "--base64") o.base64 = true;
     else if (a == "--per") o.per = std::atoi(next().c_str());
     else if (a == "--count") o.count = std::atoi(next().c_str());
+    else if (a == "--security") o.security = next();
+    else if (a == "--login") o.login = next();
+    else if (a == "--auth") o.auth = next();
+    else if (a == "--cafile") o.cafile = next();
+    else if (a == "--pin") o.pin = next();
+    else if (a == "--password-stdin") o.passwordStdin = true;
+    else if (a == "--trace") o.trace = true;
     else if (a == "--start-at") o.startAt = std::atoll(next().c_str());
     else o.files.push_back(a);
   }

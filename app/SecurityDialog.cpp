@@ -1,0 +1,98 @@
+#include "SecurityDialog.h"
+
+#include "Global.h"
+#include "Language.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+QString ProposedPort(int security, const QString &port)
+{
+    if (port.trimmed() != QLatin1String("25"))
+        return port;
+    switch (security) {
+    case 1:
+        return QStringLiteral("587");
+    case 2:
+        return QStringLiteral("465");
+    default:
+        return port;
+    }
+}
+
+TSecurityDialog::TSecurityDialog(QWidget *parent, const TSecureSettings &settings, const QString &port)
+    : QDialog(parent), port(port), trusted(settings.TrustedCertificate)
+{
+    setObjectName(QStringLiteral("SecurityDialog"));
+    const bool ru = IsRussian();
+    setWindowTitle(PickStr(ru, "Безопасность", "Security"));
+
+    comboSecurity = new QComboBox(this);
+    comboSecurity->setObjectName(QStringLiteral("comboSecurity"));
+    comboSecurity->addItems({PickStr(ru, "Нет", "None"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
+    comboSecurity->setCurrentIndex(settings.Security);
+    edUser = new QLineEdit(settings.User, this);
+    edUser->setObjectName(QStringLiteral("edUser"));
+    edPassword = new QLineEdit(this);
+    edPassword->setObjectName(QStringLiteral("edPassword"));
+    edPassword->setEchoMode(QLineEdit::Password);
+    edPassword->setPlaceholderText(settings.RememberPassword ? PickStr(ru, "(в связке ключей)", "(in the keyring)")
+                                                             : QString());
+    cbRemember = new QCheckBox(PickStr(ru, "запомнить", "remember"), this);
+    cbRemember->setObjectName(QStringLiteral("cbRemember"));
+    cbRemember->setChecked(settings.RememberPassword);
+    comboAuthentication = new QComboBox(this);
+    comboAuthentication->setObjectName(QStringLiteral("comboAuthentication"));
+    comboAuthentication->addItems({PickStr(ru, "Автоматически", "Automatic"), QStringLiteral("PLAIN"),
+                                   QStringLiteral("LOGIN"), PickStr(ru, "Токен OAuth2", "OAuth2 token")});
+    comboAuthentication->setCurrentIndex(settings.Authentication);
+    edPasswordCommand = new QLineEdit(settings.PasswordCommand, this);
+    edPasswordCommand->setObjectName(QStringLiteral("edPasswordCommand"));
+    edPasswordCommand->setToolTip(PickStr(ru, "Её вывод — пароль или токен (вместо сохранённого пароля)",
+                                          "Its output is the password or token (instead of a stored password)"));
+
+    auto *passwordRow = new QHBoxLayout;
+    passwordRow->addWidget(edPassword, 1);
+    passwordRow->addWidget(cbRemember);
+    auto *form = new QFormLayout;
+    form->addRow(PickStr(ru, "Защита:", "Security:"), comboSecurity);
+    form->addRow(PickStr(ru, "Имя пользователя:", "User name:"), edUser);
+    form->addRow(PickStr(ru, "Пароль:", "Password:"), passwordRow);
+    form->addRow(PickStr(ru, "Аутентификация:", "Authentication:"), comboAuthentication);
+    form->addRow(PickStr(ru, "Команда пароля:", "Password command:"), edPasswordCommand);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(PickStr(ru, "ОК", "OK"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(PickStr(ru, "Отмена", "Cancel"));
+    auto *all = new QVBoxLayout(this);
+    all->addLayout(form);
+    all->addWidget(buttons);
+    edUser->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 32);
+
+    connect(comboSecurity, &QComboBox::currentIndexChanged, this,
+            [this](int index) { this->port = ProposedPort(index, this->port); });
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+TSecureSettings TSecurityDialog::Settings() const
+{
+    TSecureSettings s;
+    s.Security = comboSecurity->currentIndex();
+    s.User = edUser->text().trimmed();
+    s.Authentication = comboAuthentication->currentIndex();
+    s.PasswordCommand = edPasswordCommand->text().trimmed();
+    s.RememberPassword = cbRemember->isChecked();
+    s.TrustedCertificate = trusted;
+    return s;
+}
+
+QString TSecurityDialog::Password() const
+{
+    return edPassword->text();
+}

@@ -1,0 +1,289 @@
+// Secure delivery through the real window: STARTTLS with a login against aiosmtpd, certificates
+// made by openssl for the test and trusted through the component's test-only CA setting; the
+// secret asked once per run and found in no file and no protocol line; a certificate that does
+// not verify trusted on the user's word and pinned; the keyring through a real Secret Service
+// (run by the keyring test entry inside a private D-Bus session).
+#include "send_test_support.h"
+
+#include "Keyring.h"
+#include "Profiles.h"
+
+#include <QDirIterator>
+#include <QProcessEnvironment>
+#include <QPushButton>
+#include <QTimer>
+
+using namespace sendtest;
+
+namespace {
+
+const QString Secret = QStringLiteral("Zq8-window-secret-4711");
+
+bool OpenSsl(const QString &dir, const QStringList &args)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.start(QStringLiteral("openssl"), args);
+    return p.waitForFinished(60000) && p.exitCode() == 0;
+}
+
+// ca.pem; good.pem (signed by the CA, for 127.0.0.1); self.pem and other.pem (self-signed).
+void MakePki(const QString &dir)
+{
+    const QStringList key = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+    ASSERT_TRUE(OpenSsl(dir, QStringList{"req", "-x509"} + key +
+                                 QStringList{"-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj",
+                                             "/CN=Window Test CA", "-addext", "basicConstraints=critical,CA:TRUE"}));
+    ASSERT_TRUE(OpenSsl(dir, QStringList{"req"} + key +
+                                 QStringList{"-keyout", "good.key", "-out", "good.csr", "-subj", "/CN=good.test"}));
+    QFile ext(dir + "/good.ext");
+    ASSERT_TRUE(ext.open(QIODevice::WriteOnly));
+    ext.write("subjectAltName=IP:127.0.0.1\n");
+    ext.close();
+    ASSERT_TRUE(OpenSsl(dir, {"x509", "-req", "-in", "good.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                              "-CAcreateserial", "-out", "good.pem", "-days", "2", "-extfile", "good.ext"}));
+    for (const char *name : {"self", "other"})
+        ASSERT_TRUE(OpenSsl(dir, QStringList{"req", "-x509"} + key +
+                                     QStringList{"-keyout", QString(name) + ".key", "-out", QString(name) + ".pem",
+                                                 "-days", "2", "-subj", QString("/CN=%1.test").arg(name),
+                                                 "-addext", "subjectAltName=IP:127.0.0.1"}));
+}
+
+class SecureSendTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        MakePki(pki.path());
+        QFile f(secretDir.filePath("secret"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(Secret.toUtf8());
+        f.close();
+        TMainForm::PasswordPrompt = [this](const QString &prompt) {
+            prompts << prompt;
+            return std::optional<QString>(Secret);
+        };
+    }
+    void TearDown() override
+    {
+        TMainForm::PasswordPrompt = nullptr;
+        WindowTest::TearDown();
+    }
+    QStringList ServerOptions(const QString &cert, bool implicit = false)
+    {
+        QStringList o = {"--tls-cert", pki.filePath(cert + ".pem"), "--tls-key", pki.filePath(cert + ".key"),
+                         "--login", "alice", "--password-file", secretDir.filePath("secret")};
+        if (implicit)
+            o << "--implicit";
+        return o;
+    }
+    void Fill(int port, const QStringList &paths, int security)
+    {
+        form->edtTo->setEditText(QStringLiteral("to@example.org"));
+        form->edSMTPName->setEditText(QStringLiteral("127.0.0.1"));
+        form->edPort->setText(QString::number(port));
+        form->edAccount->setText(QStringLiteral("me@example.org"));
+        form->Secure.Security = security;
+        form->Secure.User = QStringLiteral("alice");
+        if (!paths.isEmpty())
+            AddThroughDialog(paths);
+    }
+    void Send()
+    {
+        form->btnSend->click();
+    }
+
+    QTemporaryDir pki, secretDir, written;
+    QStringList prompts;
+};
+
+TEST_F(SecureSendTest, StartTlsWithALoginAskedOncePerRunAndKeptOutOfEveryFile)
+{
+    SmtpSink sink(ServerOptions("good"));
+    form->VokSMTP.ExtraCaFile = pki.filePath("ca.pem").toStdString();
+    const QStringList paths = MakeFiles({"a.bin", "b.bin", "c.bin"});
+    Fill(sink.port, paths, 1);
+    Send();
+    EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty());
+    EXPECT_EQ(form->EnglishProtocol.last(), "All done");
+    ASSERT_EQ(sink.Count(), 3);
+    for (int n = 1; n <= 3; ++n) {
+        QFile f(paths[n - 1]);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(sink.Attachment(n, 1), f.readAll());
+    }
+    // The second job of this run takes the secret from memory.
+    Send();
+    EXPECT_EQ(sink.Count(), 6);
+    EXPECT_EQ(prompts, QStringList{"Password of alice on 127.0.0.1:"});
+    EXPECT_TRUE(form->VokSMTP.Password.empty()) << "the secret stays only while a job runs";
+
+    // Everything the program writes: the protocol, the profile, the settings file.
+    TMainForm::FileDialogsTest::QueueAnswer({written.filePath("protocol.log")});
+    form->btnSaveLog->click();
+    ComDialogsTest::QueueAnswer(mrOk);
+    form->SaveSMTPProfile(written.filePath("office.smt"));
+    form->WriteSettings(written.filePath("Sendorix.cfg"));
+    int files = 0;
+    for (QDirIterator it(written.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        QFile f(it.next());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_FALSE(f.readAll().contains(Secret.toUtf8())) << f.fileName().toStdString();
+        ++files;
+    }
+    EXPECT_EQ(files, 3);
+    EXPECT_FALSE((form->EnglishProtocol + form->RussianProtocol).join('\n').contains(Secret));
+    EXPECT_EQ(LoadSMTPProfile(written.filePath("office.smt")).Security, 1);
+}
+
+TEST_F(SecureSendTest, AnUntrustedCertificateIsPinnedOnConsentAndAnotherIsAskedAgain)
+{
+    SmtpSink sink(ServerOptions("self", true));
+    Fill(sink.port, MakeFiles({"a.bin"}), 2);
+    ComDialogsTest::QueueAnswer(mrYes);
+    Send();
+    QList<TShownMessageDlg> log = ComDialogsTest::TakeLog();
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_TRUE(log[0].Text.contains("The certificate of the server 127.0.0.1 did not verify: unknown issuer"))
+        << log[0].Text.toStdString();
+    EXPECT_TRUE(log[0].Text.contains("self.test"));
+    const QString pinned = form->Secure.TrustedCertificate;
+    EXPECT_EQ(pinned.size(), 32 * 3 - 1);
+    EXPECT_TRUE(log[0].Text.contains(pinned));
+    EXPECT_TRUE(form->SettingsChanged);
+    EXPECT_EQ(sink.Count(), 1);
+    EXPECT_EQ(form->EnglishProtocol.last(), "All done");
+
+    // The same certificate again: accepted without a question.
+    Send();
+    EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty());
+    EXPECT_EQ(sink.Count(), 2);
+
+    // Another certificate for the same server: asked again; refused, nothing is sent.
+    SmtpSink other(ServerOptions("other", true));
+    form->edPort->setText(QString::number(other.port));
+    ComDialogsTest::QueueAnswer(mrNo);
+    Send();
+    log = ComDialogsTest::TakeLog();
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_TRUE(log[0].Text.contains("other.test"));
+    EXPECT_EQ(form->Secure.TrustedCertificate, pinned);
+    EXPECT_EQ(other.Count(), 0);
+    EXPECT_TRUE(form->EnglishProtocol.last().startsWith("Error server connection: The certificate of 127.0.0.1"))
+        << form->EnglishProtocol.last().toStdString();
+}
+
+TEST_F(SecureSendTest, AMessageOverTheServersLimitIsRefusedInBothLanguages)
+{
+    SmtpSink sink(ServerOptions("good") + QStringList{"--size", "3000"});
+    form->VokSMTP.ExtraCaFile = pki.filePath("ca.pem").toStdString();
+    Fill(sink.port, MakeFiles({"small.bin", "big.bin", "big2.bin", "big3.bin", "big4.bin"}), 1);
+    Send();
+    EXPECT_EQ(sink.Count(), 2);   // files of 700 and 1400 bytes fit; the 2100-byte one's message does not
+    const QStringList en = form->EnglishProtocol, ru = form->RussianProtocol;
+    const auto limitLine = [](const QStringList &lines, const QString &start) {
+        for (const QString &l : lines)
+            if (l.startsWith(start))
+                return l;
+        return QString();
+    };
+    EXPECT_TRUE(limitLine(en, "The message has ").endsWith("the server accepts at most 3000 bytes"))
+        << en.join('\n').toStdString();
+    EXPECT_TRUE(limitLine(ru, "Сообщение занимает ").endsWith("сервер принимает не больше 3000 байт"));
+    EXPECT_TRUE(en.contains("Transfer... cancelled by error."));
+}
+
+// The sender page's Security dialog in both languages: the texts fit, a choice proposes the
+// usual port while the field still says 25, and what is chosen reaches the window and its
+// profile (the typed password only the run's memory).
+TEST_F(SecureSendTest, TheSecurityDialogInBothLanguages)
+{
+    const QString shots = qEnvironmentVariable("SENDORIX_SCREENSHOT_DIR");
+    for (int language : {1, 0}) {
+        SCOPED_TRACE(language);
+        PickLanguage(language);
+        form->Secure = TSecureSettings();
+        form->RunSecrets.clear();
+        form->edSMTPName->setEditText(QStringLiteral("smtp.example.org"));
+        form->edPort->setText(QStringLiteral("  25"));
+        form->PageControl->setCurrentWidget(form->TabSheet4);
+        QApplication::processEvents();
+        // The button sits beside the fields, whole.
+        EXPECT_GE(form->btnSecurity->width(), form->btnSecurity->sizeHint().width());
+        EXPECT_LE(form->btnSecurity->geometry().right(), form->SMTPPanel->width());
+        EXPECT_FALSE(form->btnSecurity->geometry().intersects(form->edtReplyTo->geometry()));
+        if (!shots.isEmpty())
+            form->grab().save(QStringLiteral("%1/%2-sender-security.png").arg(shots, language ? "ru" : "en"));
+        bool answered = false;
+        QTimer::singleShot(0, [&] {
+            auto *dialog = dynamic_cast<TSecurityDialog *>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            for (QLabel *label : dialog->findChildren<QLabel *>())
+                EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+            EXPECT_EQ(dialog->windowTitle(), language ? "Безопасность" : "Security");
+            dialog->comboSecurity->setCurrentIndex(1);
+            EXPECT_EQ(dialog->Port(), "587");
+            dialog->comboSecurity->setCurrentIndex(2);
+            EXPECT_EQ(dialog->Port(), "587") << "only a port still at 25 is changed";
+            dialog->edUser->setText(QStringLiteral("alice"));
+            dialog->edPassword->setText(Secret);
+            dialog->comboAuthentication->setCurrentIndex(2);
+            if (!shots.isEmpty())
+                dialog->grab().save(QStringLiteral("%1/%2-security-dialog.png").arg(shots, language ? "ru" : "en"));
+            answered = true;
+            dialog->accept();
+        });
+        form->btnSecurity->click();
+        ASSERT_TRUE(answered);
+        EXPECT_EQ(form->Secure.Security, 2);
+        EXPECT_EQ(form->Secure.User, "alice");
+        EXPECT_EQ(form->Secure.Authentication, 2);
+        EXPECT_FALSE(form->Secure.RememberPassword);
+        EXPECT_EQ(form->edPort->text().trimmed(), "587");
+        EXPECT_TRUE(form->SettingsChanged);
+        EXPECT_EQ(form->RunSecrets.value(QStringLiteral("alice@smtp.example.org:587")), Secret);
+        // A job for that login takes the typed password without asking.
+        EXPECT_EQ(form->ObtainSecret(QStringLiteral("smtp.example.org"), QStringLiteral("587")), Secret);
+        EXPECT_TRUE(prompts.isEmpty());
+    }
+}
+
+// Runs only inside a session with a Secret Service (the keyring test entry starts one).
+TEST(Keyring, RealSecretServiceKeepsThePasswordBetweenRuns)
+{
+    if (qEnvironmentVariableIsEmpty("SENDORIX_TEST_KEYRING"))
+        GTEST_SKIP() << "needs the private keyring session of the keyring test entry";
+    const QString key = Keyring::EntryKey(QStringLiteral("Mail.Example.org "), QStringLiteral("  587"),
+                                          QStringLiteral("alice"));
+    EXPECT_EQ(key, "alice@mail.example.org:587");
+    QString read;
+    EXPECT_EQ(Keyring::Read(key, read), Keyring::krNotFound);
+    ASSERT_EQ(Keyring::Write(key, Secret), Keyring::krOk);
+    ASSERT_EQ(Keyring::Read(key, read), Keyring::krOk);
+    EXPECT_EQ(read, Secret);
+    EXPECT_EQ(Keyring::Remove(key), Keyring::krOk);
+    EXPECT_EQ(Keyring::Read(key, read), Keyring::krNotFound);
+}
+
+class KeyringWindowTest : public SecureSendTest {};
+
+TEST_F(KeyringWindowTest, ARememberedPasswordIsNotAskedInTheNextRun)
+{
+    if (qEnvironmentVariableIsEmpty("SENDORIX_TEST_KEYRING"))
+        GTEST_SKIP() << "needs the private keyring session of the keyring test entry";
+    SmtpSink sink(ServerOptions("good"));
+    form->VokSMTP.ExtraCaFile = pki.filePath("ca.pem").toStdString();
+    Fill(sink.port, MakeFiles({"a.bin"}), 1);
+    form->Secure.RememberPassword = true;
+    Send();
+    EXPECT_EQ(prompts.size(), 1);
+    EXPECT_EQ(sink.Count(), 1);
+    // A new run: nothing in memory, the keyring answers.
+    form->RunSecrets.clear();
+    Send();
+    EXPECT_EQ(prompts.size(), 1);
+    EXPECT_EQ(sink.Count(), 2);
+    Keyring::Remove(Keyring::EntryKey("127.0.0.1", form->edPort->text(), "alice"));
+}
+
+}  // namespace
