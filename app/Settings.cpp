@@ -159,8 +159,8 @@ QString AddressBookQuestion(bool russian)
 {
     return russian
         ? QStringLiteral("Теперь Вы можете использовать для хранения адресов электронной почты "
-                         "адресную книгу, встроенную в Windows. Разрешить использование "
-                         "адресной книги Windows?")
-        : QStringLiteral("Now you can use the Windows internal address book for storing your "
-                         "email addresses. Can you use the Windows address book?");
+                         "системную адресную книгу. Разрешить использование "
+                         "системной адресной книги?")
+        : QStringLiteral("Now you can use the system address book for storing your "
+                         "email addresses. Can you use the system address book?");
 }

@@ -263,7 +263,7 @@ TEST(ProgramSettings, AddressBookQuestionOnlyBefore13)
         EXPECT_EQ(NeedsAddressBookQuestion(s), ask) << major << "." << minor;
     }
     EXPECT_TRUE(AddressBookQuestion(true).startsWith(QStringLiteral("Теперь Вы можете")));
-    EXPECT_TRUE(AddressBookQuestion(false).endsWith("Can you use the Windows address book?"));
+    EXPECT_TRUE(AddressBookQuestion(false).endsWith("Can you use the system address book?"));
 }
 
 TEST(ProgramSettings, TempFolderBoxShowsTheNewestEntry)
