@@ -90,10 +90,15 @@ void ReadFolder(const QString &folder, bool isDefault, TContactList &list, bool 
     list.Sources << QStringLiteral("%1 (%2)").arg(source).arg(CountFrom(list.Contacts, before));
 }
 
+QString Reason(const QSqlError &error)
+{
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
+}
+
 // Thunderbird keeps each card's fields as name/value rows of its "properties" table; newer
 // versions add the whole card as a vCard under "_vCard", which is where further addresses live.
 bool ReadAddressBook(const QString &path, const QString &source, QList<TContact> &into,
-                     QString &reason)
+                     QString &reason, bool russian)
 {
     static int connections = 0;
     const QString connection = QStringLiteral("sendorix-abook-%1").arg(++connections);
@@ -103,9 +108,9 @@ bool ReadAddressBook(const QString &path, const QString &source, QList<TContact>
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
         if (!QFileInfo(path).isFile()) {
-            reason = QStringLiteral("not a file");
+            reason = Pick(russian, "это не файл", "not a file");
         } else if (!db.open()) {
-            reason = db.lastError().text();
+            reason = Reason(db.lastError());
         } else {
             QSqlQuery query(db);
             query.setForwardOnly(true);
@@ -113,7 +118,7 @@ bool ReadAddressBook(const QString &path, const QString &source, QList<TContact>
                     "SELECT card, name, value FROM properties WHERE name IN "
                     "('DisplayName', 'FirstName', 'LastName', 'PrimaryEmail', 'SecondEmail', "
                     "'_vCard') ORDER BY card"))) {
-                reason = query.lastError().text();
+                reason = Reason(query.lastError());
             } else {
                 struct TCard { QString Display, First, Last, Primary, Second; QByteArray VCard; };
                 QList<TCard> cards;
@@ -253,7 +258,7 @@ TContactList ReadContacts(const TContactSettings &settings, bool russian)
                 const QString source = QStringLiteral("Thunderbird %1: %2").arg(profile.Name, book);
                 const qsizetype before = list.Contacts.size();
                 QString reason;
-                if (ReadAddressBook(dir.filePath(book), source, list.Contacts, reason))
+                if (ReadAddressBook(dir.filePath(book), source, list.Contacts, reason, russian))
                     list.Sources << QStringLiteral("%1 (%2)").arg(source).arg(CountFrom(list.Contacts, before));
                 else
                     list.Problems << QStringLiteral("%1: %2").arg(Shown(dir.filePath(book)), reason);

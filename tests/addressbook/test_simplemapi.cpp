@@ -18,17 +18,19 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
 #include <set>
+#include <string>
 #include <utility>
 
 namespace {
 
-using TPair = std::pair<QString, QString>;   // name, address
+using TPair = std::pair<std::string, std::string>;   // name, address, as UTF-8
 
 void Write(const QString &path, const QByteArray &bytes)
 {
@@ -165,7 +167,7 @@ protected:
 
     // Calls MAPIAddress; drive answers the dialog once it is up.
     MapiULong Run(std::vector<MapiRecipDesc> in, const std::function<void(QDialog &)> &drive,
-                  std::vector<std::pair<MapiULong, TPair>> &out, MapiULong fields = 3)
+                  std::vector<std::pair<MapiULong, TPair>> &out, MapiHandle window = 0)
     {
         bool driven = false;
         QTimer poll;
@@ -182,13 +184,13 @@ protected:
         MapiULong count = 99;
         lpMapiRecipDesc recips = reinterpret_cast<lpMapiRecipDesc>(&count);   // overwritten
         char caption[] = "";
-        const MapiULong result = Address(0, 0, caption, fields, nullptr, MapiULong(in.size()),
+        const MapiULong result = Address(0, window, caption, 3, nullptr, MapiULong(in.size()),
                                          in.empty() ? nullptr : in.data(), 0, 0, &count, &recips);
         EXPECT_TRUE(driven);
         out.clear();
         for (MapiULong i = 0; i < count; ++i)
             out.push_back({recips[i].ulRecipClass,
-                           {QString::fromUtf8(recips[i].lpszName), QString::fromUtf8(recips[i].lpszAddress)}});
+                           {recips[i].lpszName, recips[i].lpszAddress}});
         if (count == 0)
             EXPECT_EQ(recips, nullptr);
         else
@@ -202,7 +204,8 @@ protected:
         auto *tree = d.findChild<QTreeWidget *>("lvContacts");
         for (int i = 0; i < tree->topLevelItemCount(); ++i) {
             if (!tree->topLevelItem(i)->isHidden())
-                shown.insert({tree->topLevelItem(i)->text(0), tree->topLevelItem(i)->text(1)});
+                shown.insert({tree->topLevelItem(i)->text(0).toStdString(),
+                              tree->topLevelItem(i)->text(1).toStdString()});
         }
         return shown;
     }
@@ -313,13 +316,17 @@ TEST_F(SimpleMapiDialog, WorksWithNoContactsAtAllAndTellsWhereTheyAreLookedFor)
 {
     QString sources;
     bool problemsShown = true;
+    QWidget window;   // the caller's window, by its id
+    QWidget *parent = nullptr;
     std::vector<std::pair<MapiULong, TPair>> out;
     char name[] = "Kept", address[] = "kept@x.org";
     const MapiULong result = Run({Recip(MAPI_CC, name, address)}, [&](QDialog &d) {
         sources = d.findChild<QLabel *>("lblSources")->text();
         problemsShown = !d.findChild<QLabel *>("lblProblems")->isHidden();
+        parent = d.parentWidget();
         d.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
-    }, out);
+    }, out, MapiHandle(window.winId()));
+    EXPECT_EQ(parent, &window);
     EXPECT_EQ(result, MapiULong(SUCCESS_SUCCESS));
     EXPECT_TRUE(sources.startsWith("No contacts found.")) << sources.toStdString();
     EXPECT_TRUE(sources.contains(home.path() + "/.local/share/contacts")) << sources.toStdString();
