@@ -131,6 +131,7 @@ TAddressDialog::TAddressDialog(QWidget *parent, const QString &caption, int fiel
     main->addWidget(buttonBox);
 
     connect(edtSearch, &QLineEdit::textChanged, this, &TAddressDialog::Filter);
+    edtSearch->installEventFilter(this);
     connect(lvContacts, &QTreeWidget::itemDoubleClicked, this, [this] { AddTo(0); });
     connect(btnFolder, &QPushButton::clicked, this, &TAddressDialog::ChooseFolder);
     connect(btnFile, &QPushButton::clicked, this, &TAddressDialog::AddFile);
@@ -173,6 +174,22 @@ void TAddressDialog::Reload()
                                    + list.Problems.join(QLatin1Char('\n')));
     lblProblems->setVisible(!list.Problems.isEmpty());
     Filter(edtSearch->text());
+}
+
+// Enter in the search box takes the found contact (or the typed address) into the first field
+// instead of closing the dialog; with nothing to take it is OK as usual.
+bool TAddressDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == edtSearch && event->type() == QEvent::KeyPress && fields_ > 0) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        const QString typed = edtSearch->text().trimmed();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !typed.isEmpty()) {
+            AddTo(0);
+            edtSearch->clear();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TAddressDialog::Filter(const QString &text)

@@ -30,6 +30,9 @@ public:
     void SetRecipients(const QList<TRecipientEntry> &entries);
     QList<TRecipientEntry> Recipients() const;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void Reload();
     void Filter(const QString &text);

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLibrary>
 #include <QLineEdit>
@@ -274,6 +275,8 @@ TEST_F(SimpleMapiDialog, SearchNarrowsAndOkReturnsThePickedRecipientsWithTheirCl
     char oldName[] = "Old", oldAddress[] = "old@x.org", hiddenName[] = "", hiddenAddress[] = "h@x.org";
     char origin[] = "me@x.org";
     std::map<QString, std::set<TPair>> narrowed;
+    QString searchAfterEnter = "unchanged";
+    bool dialogOpenAfterEnter = false;
     std::vector<std::pair<MapiULong, TPair>> out;
     const MapiULong result = Run(
         {Recip(MAPI_TO, oldName, oldAddress), Recip(MAPI_ORIG, nullptr, origin),
@@ -288,8 +291,12 @@ TEST_F(SimpleMapiDialog, SearchNarrowsAndOkReturnsThePickedRecipientsWithTheirCl
             Search(d, "zoe@home");
             Click(d, "btnBcc");
             Click(d, "btnBcc");   // twice is once
+            // Enter in the search box takes what was found or typed into To.
             Search(d, "typed@new.example");
-            Click(d, "btnTo");
+            QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(d.findChild<QLineEdit *>("edtSearch"), &enter);
+            searchAfterEnter = d.findChild<QLineEdit *>("edtSearch")->text();
+            dialogOpenAfterEnter = d.isVisible();
             auto *to = d.findChild<QListWidget *>("lstTo");
             to->item(0)->setSelected(true);   // the old one
             Click(d, "btnRemove");
@@ -303,6 +310,8 @@ TEST_F(SimpleMapiDialog, SearchNarrowsAndOkReturnsThePickedRecipientsWithTheirCl
     EXPECT_EQ(narrowed["tb.example"].size(), 3u);
     EXPECT_EQ(narrowed["zoe@home"], (std::set<TPair>{{"Zoë Ångström", "zoe@home.example"}}));
     EXPECT_TRUE(narrowed["nobody-here"].empty());
+    EXPECT_EQ(searchAfterEnter, "");
+    EXPECT_TRUE(dialogOpenAfterEnter);
     const std::vector<std::pair<MapiULong, TPair>> expected = {
         {MAPI_TO, {"", "typed@new.example"}},
         {MAPI_CC, {"Иван Петров", "ivan@example.ru"}},
