@@ -159,8 +159,8 @@ QString AddressBookQuestion(bool russian)
 {
     return russian
         ? QStringLiteral("Теперь Вы можете использовать для хранения адресов электронной почты "
-                         "системную адресную книгу. Разрешить использование "
+                         "адресную книгу, встроенную в систему. Разрешить использование "
                          "системной адресной книги?")
-        : QStringLiteral("Now you can use the system address book for storing your "
+        : QStringLiteral("Now you can use the system's internal address book for storing your "
                          "email addresses. Can you use the system address book?");
 }
