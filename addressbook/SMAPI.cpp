@@ -2,10 +2,10 @@
 // kept for the life of the program; its two entry points are looked up once.
 #include "SMAPI.h"
 
+#include "Desktop.h"
 #include "Global.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QWidget>
 
 #include <dlfcn.h>
@@ -14,10 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-
-#ifndef SENDORIX_PLUGIN_DIR
-#define SENDORIX_PLUGIN_DIR "/usr/local/lib/sendorix"
-#endif
 
 namespace {
 
@@ -53,18 +49,11 @@ TSmapiLibrary &Library()
     return library;
 }
 
-// A bare name is the project's plugin: beside the program (a build or portable copy), then the
-// installed one; failing both, the loader's own search gives the reason.
+// A bare name is a plugin of the program's: beside the program (a build or portable copy),
+// then where the install puts plugins; a path is taken as it is.
 QString ResolvedPath(const QString &name)
 {
-    if (name.contains(QLatin1Char('/')))
-        return name;
-    for (const QString &folder : {ProgramFolder(), QStringLiteral(SENDORIX_PLUGIN_DIR "/")}) {
-        const QString candidate = folder + name;
-        if (QFileInfo::exists(candidate))
-            return candidate;
-    }
-    return name;
+    return name.contains(QLatin1Char('/')) ? name : FindPluginFile(name);
 }
 
 char *CopyText(const QString &text)

@@ -19,7 +19,7 @@ bool SmapiEditRecipients(QWidget *parent, TRecipientList &to, TRecipientList &cc
 // The project's own library, the one used unless another file name is set.
 inline constexpr const char *SmapiDefaultLibrary = "libsendorix_simplemapi.so";
 // The library's file name. A bare name is looked for beside the program, then in the folder
-// the install puts plugins, then on the loader's search path. Setting a name releases a library
+// the install puts plugins (FindPluginFile). Setting a name releases a library
 // loaded under the old one; an empty name restores the default.
 void SmapiSetLibraryName(const QString &fileName);
 QString SmapiLibraryName();

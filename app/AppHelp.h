@@ -1,20 +1,41 @@
-// Context help. The help files (one per language, named by the language switch) are opened
-// with the desktop's opener; a missing file shows nothing.
+// Context help. The manual is one HTML page per language (SendorixE.html, SendorixR.html);
+// every help context N is the heading with the anchor "context-N". Help opens the manual of
+// the current language at that anchor through the desktop's opener (TMainForm::DocumentOpener).
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <QUrl>
 
 #include <functional>
 
-// The application's help file, set when the language is applied.
+// The manual's file name for a language: "SendorixR.html" or "SendorixE.html".
+QString HelpManualName(bool russian);
+// The anchor of a help context: "context-N" (empty for 0: the top of the manual).
+QString HelpAnchor(int context);
+
+// Where manuals are looked for, in order: beside the program (its "help" folder, then the
+// program's folder itself), then where an installation puts them. Each ends in "/".
+QStringList HelpFolders();
+// Tests only: look in these folders instead (empty: the real ones).
+void SetHelpFoldersForTests(const QStringList &folders);
+// The full path of the manual `name` (a bare file name is looked for in HelpFolders(), a path
+// is taken as it is), or empty when there is none.
+QString FindHelpFile(const QString &name);
+// The address the opener is given: the file with the context's anchor.
+QUrl HelpUrl(const QString &path, int context);
+// The text shown when the manual `name` is missing, in the interface language.
+QString MissingHelpText(const QString &name);
+
+// The application's help file (a manual's name, or a path), set when the language is applied.
 void SetApplicationHelpFile(const QString &fileName);
 QString ApplicationHelpFile();
 
-// Opens help at `context` in `helpFile` (empty: the application's help file). Returns false
-// when there is no help file to open.
+// Opens help at `context` in `helpFile` (empty: the application's help file). A missing
+// manual shows an error box naming where it was looked for; returns false then.
 bool ShowHelpContext(int context, const QString &helpFile = QString());
 
-// Test hook: replaces what ShowHelpContext does (the file is already resolved); returns the
-// previous handler. An empty function restores the desktop opener.
+// Test hook: replaces what ShowHelpContext does (with the file as given, not yet looked up);
+// returns the previous handler. An empty function restores the real path.
 using THelpHandler = std::function<bool(const QString &helpFile, int context)>;
 THelpHandler SetHelpHandler(THelpHandler handler);

@@ -340,6 +340,7 @@ void ShowApplicationError(QWidget *parent, const QString &message)
     auto box = std::make_unique<QMessageBox>(QMessageBox::Critical, entry.Title, message,
                                              QMessageBox::Ok,
                                              parent != nullptr ? parent : ownerWindow());
+    box->setTextFormat(Qt::PlainText);   // messages carry file names and server texts
     QPointer<QMessageBox> alive(box.get());
     const int result = box->exec();
     if (alive.isNull()) {

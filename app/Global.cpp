@@ -1,5 +1,7 @@
 #include "Global.h"
 
+#include "FileAccess.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -9,7 +11,9 @@
 #include <QStringDecoder>
 #include <QTextCodec>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 
 TLanguageHook LanguageHook = nullptr;
 
@@ -326,19 +330,16 @@ void WriteTextLine(QIODevice &stream, const QString &text)
 
 void SaveMemoLines(const QString &fileName, const QStringList &lines)
 {
-    QFile file(fileName);  // closed by its destructor on every way out
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw EInOutError(Format(QStringLiteral("Cannot create \"%s\": %s"), fileName,
-                                 file.errorString()));
-    for (const QString &line : lines)
-        WriteTextLine(file, line);
-    if (!file.flush())
-        throw EInOutError(Format(QStringLiteral("Cannot write \"%s\": %s"), fileName,
-                                 file.errorString()));
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        throw EInOutError(Format(QStringLiteral("Cannot write \"%s\": %s"), fileName,
-                                 file.errorString()));
+    QByteArray data;
+    for (const QString &line : lines) {
+        data += line.toUtf8();
+        data += "\r\n";
+    }
+    // Through a temporary file and a rename: a save that fails or is killed halfway keeps the
+    // old file whole.
+    const QString reason = ReplaceFileContent(fileName, data);
+    if (!reason.isEmpty())
+        throw EInOutError(Format(QStringLiteral("Cannot write \"%s\": %s"), fileName, reason));
 }
 
 // ---- Character sets -----------------------------------------------------------------------
@@ -414,22 +415,24 @@ QString FromWin1251(const QByteArray &bytes)
 
 QString DecodeTextBytes(const QByteArray &bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
-    return FromWin1251(bytes);
+    QString text = DecodeTextLines(bytes);
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    return text;
 }
 
 QString ReadTextFile(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    QString error;
+    switch (ReadRegularFile(fileName, bytes, error)) {
+    case TReadResult::Missing:
         throw EInOutError(Format(QStringLiteral("Cannot open \"%s\": %s"), fileName,
-                                 file.errorString()));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw EInOutError(Format(QStringLiteral("Cannot read \"%s\": %s"), fileName,
-                                 file.errorString()));
+                                 QString::fromLocal8Bit(std::strerror(ENOENT))));
+    case TReadResult::Failed:
+        throw EInOutError(error);
+    case TReadResult::Ok:
+        break;
+    }
     return DecodeTextBytes(bytes);
 }

@@ -7,15 +7,7 @@
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
-#include <QFile>
-#include <QFileInfo>
-#include <QStringDecoder>
-#include <QTextCodec>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "FileAccess.h"
 
 namespace {
 
@@ -42,50 +34,15 @@ struct NoCaseUtf8Less
 
 using Store = CSimpleIniTempl<char, NoCaseUtf8Less, SI_ConvertA<char>>;
 
-TIniFile::WriteHook &writeHook()
-{
-    static TIniFile::WriteHook hook;
-    return hook;
-}
-
+// Values are read whole: cutting one would lose what the user typed at the next write.
 QString cutValue(const QString &value)
 {
-    QString v = value.trimmed();
-    if (v.size() > TIniFile::MaxValueLength) {
-        int n = TIniFile::MaxValueLength;
-        if (v.at(n - 1).isHighSurrogate())
-            --n; // never split a character in two
-        v.truncate(n);
-        v = v.trimmed();
-    }
-    return v;
+    return value.trimmed();
 }
 
 QByteArray nameBytes(const QString &name)
 {
     return name.trimmed().toUtf8();
-}
-
-// Writes all of data to fd, through the test hook.
-bool writeAll(int fd, const QByteArray &data)
-{
-    qint64 done = 0;
-    const qint64 chunk = 4096;
-    while (done < data.size()) {
-        if (writeHook() && !writeHook()(done)) {
-            errno = ENOSPC;
-            return false;
-        }
-        const qint64 n = std::min(chunk, qint64(data.size()) - done);
-        const ssize_t w = ::write(fd, data.constData() + done, size_t(n));
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += w;
-    }
-    return true;
 }
 
 } // namespace
@@ -101,28 +58,19 @@ TIniFile::TIniFile(const QString &fileName)
     d_->ini.SetSpaces(false); // key=value, as the files have always looked
     d_->ini.SetQuotes(false);
 
-    QFile file(fileName);
-    if (!file.exists())
+    QByteArray bytes;
+    switch (ReadRegularFile(fileName, bytes, readError_)) {
+    case TReadResult::Missing:
         return;
-    if (!file.open(QIODevice::ReadOnly)) {
+    case TReadResult::Failed:
         unreadable_ = true;
         return;
-    }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        unreadable_ = true;
-        return;
+    case TReadResult::Ok:
+        break;
     }
     // A NUL would end the parser's view of the text early; nothing valid contains one.
     bytes.replace('\0', ' ');
-
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString asUtf8 = utf8.decode(bytes);
-    if (utf8.hasError()) {
-        QTextCodec *cp1251 = QTextCodec::codecForName("Windows-1251");
-        bytes = cp1251->toUnicode(bytes).toUtf8();
-        wasWindows1251_ = true;
-    }
+    bytes = DecodeTextLines(bytes, &wasWindows1251_).toUtf8();
     d_->ini.LoadData(bytes.constData(), size_t(bytes.size()));
 }
 
@@ -222,7 +170,7 @@ void TIniFile::DeleteKey(const QString &section, const QString &key)
 
 void TIniFile::SetWriteHookForTests(WriteHook hook)
 {
-    writeHook() = std::move(hook);
+    SetFileWriteHookForTests(std::move(hook));
 }
 
 void TIniFile::UpdateFile()
@@ -241,46 +189,8 @@ void TIniFile::UpdateFile()
     for (std::string::size_type at; (at = text.find("\n\n\n")) != std::string::npos;)
         text.erase(at, 1);
     const QByteArray data(text.data(), qsizetype(text.size()));
-
-    // Replace what a link points to, not the link itself.
-    QString target = fileName_;
-    const QFileInfo info(fileName_);
-    if (info.isSymLink() && !info.canonicalFilePath().isEmpty())
-        target = info.canonicalFilePath();
-    const QByteArray targetPath = QFile::encodeName(target);
-
-    struct stat old{};
-    const bool hadOld = ::stat(targetPath.constData(), &old) == 0;
-
-    QByteArray tmpPath;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tmpPath = targetPath + ".tmp" + QByteArray::number(qint64(::getpid())) + "-" +
-                  QByteArray::number(attempt);
-        fd = ::open(tmpPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0)
+    if (!ReplaceFileContent(fileName_, data).isEmpty())
         throw failure;
-
-    bool ok = writeAll(fd, data);
-    if (ok && hadOld)
-        ::fchmod(fd, old.st_mode & 07777); // keep the file's permissions
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(tmpPath.constData(), targetPath.constData()) == 0;
-    if (!ok) {
-        ::unlink(tmpPath.constData());
-        throw failure;
-    }
-    // Make the rename itself durable; failing here loses nothing, so it is not an error.
-    const QByteArray dir = QFile::encodeName(QFileInfo(target).absolutePath());
-    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
     modified_ = false;
     wasWindows1251_ = false;
 }

@@ -1,16 +1,20 @@
 // Settings files of the classic profile kind: [Section] headers and key=value lines.
 //
-// Section and key names match without regard to letter case, values are read with the blanks
-// around them removed and cut at 1023 characters, integers are decimal and truth values 1 and 0.
-// Sections and keys the program does not know are kept when the file is written back.
+// Section and key names match without regard to letter case, values are read whole with the
+// blanks around them removed, integers are decimal and truth values 1 and 0. Sections and keys
+// the program does not know are kept when the file is written back.
 //
-// Files are written as UTF-8. A file that is not valid UTF-8 was brought from a Windows system
-// and is read as Windows-1251, so its Cyrillic survives (and is written back as UTF-8).
+// Files are written as UTF-8. Reading decides line by line: a line that is not valid UTF-8 was
+// written on a Windows system and is read as Windows-1251, so its Cyrillic survives (and is
+// written back as UTF-8) while the UTF-8 lines around it keep theirs.
+//
+// Only a regular file is read, and reading never blocks: a FIFO, device or folder reads as a
+// file without keys, ReadError() says why, and such a file is never written over.
 //
 // Writes are collected in memory and go to disk in UpdateFile(), which never destroys the
 // previous file: the new content goes to a temporary file beside it, is synced, and is renamed
 // over the old one. A failed write throws EIniFileError("Unable to write to <path>") and leaves
-// the old file as it was, byte for byte.
+// the old file as it was, byte for byte; so does a file the user made read-only.
 #pragma once
 
 #include "Global.h"
@@ -30,7 +34,8 @@ public:
 class TIniFile
 {
 public:
-    // The longest value a read returns, in characters.
+    // The read limit of the old platform's profile functions. Reads are no longer cut (a cut
+    // value would be written back cut); kept for callers that bound what they store.
     static constexpr int MaxValueLength = 1023;
 
     // Reads the file if it exists; a missing file reads as one without keys.
@@ -40,8 +45,11 @@ public:
     TIniFile &operator=(const TIniFile &) = delete;
 
     QString FileName() const { return fileName_; }
-    // True when the file existed and held text that was not UTF-8 (read as Windows-1251).
+    // True when the file existed and held a line that was not UTF-8 (read as Windows-1251).
     bool WasWindows1251() const { return wasWindows1251_; }
+    // Why an existing file could not be read (for instance "\"<path>\" is not a regular
+    // file."); empty when it was read or does not exist.
+    QString ReadError() const { return readError_; }
 
     QString ReadString(const QString &section, const QString &key, const QString &def) const;
     // A value that is not a decimal integer (after trimming) gives def.
@@ -81,4 +89,5 @@ private:
     bool wasWindows1251_ = false;
     // The file exists but could not be read: writing it back would lose its content.
     bool unreadable_ = false;
+    QString readError_;
 };

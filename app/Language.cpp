@@ -1,5 +1,6 @@
 #include "Language.h"
 
+#include "AppHelp.h"
 #include "ComDialogs.h"
 
 #include <QFile>
@@ -106,9 +107,7 @@ QString AddFilesDialogTitle()
 
 QString LanguageHelpFile()
 {
-    return ProgramFolder()
-           + Format(QStringLiteral("%s%s.hlp"), QStringLiteral("Sendorix"),
-                    PickStr(IsRussian(), "R", "E"));
+    return HelpManualName(IsRussian());
 }
 
 QString ExceptionMessage(const std::exception &e)

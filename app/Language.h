@@ -46,7 +46,7 @@ QList<int> StringTableIds();
 QStringList PriorityNames();
 // Title of the add-files dialog in the current language.
 QString AddFilesDialogTitle();
-// The help file of the current language: ProgramFolder() + "SendorixR.hlp" or "...E.hlp".
+// The manual of the current language: "SendorixR.html" or "SendorixE.html" (AppHelp finds it).
 QString LanguageHelpFile();
 
 // The text an unexpected exception shows in the application's error box.

@@ -108,7 +108,7 @@ void TMainForm::ShowContextHelp()
 
 bool TMainForm::OpenHelp(int context)
 {
-    // A missing help file shows nothing.
+    // A missing manual says where it was looked for.
     return ShowHelpContext(context, HelpFile);
 }
 
@@ -158,6 +158,10 @@ void TMainForm::btnCloseClick()
 
 void TMainForm::btnCancelClick()
 {
+    // The first Cancel lets the message being transferred complete; a second one, or one while
+    // the job connects, encodes a file or waits for the server, stops at once.
+    if (SendJobRunning && (Cancelled || VokSMTP.Activity != saSending))
+        StopJob();
     Cancelled = true;
 }
 

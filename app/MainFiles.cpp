@@ -3,6 +3,8 @@
 #include "MainForm.h"
 
 #include "ComDialogs.h"
+#include "Desktop.h"
+#include "FileAccess.h"
 #include "Global.h"
 #include "Language.h"
 #include "MyStringGrid.h"
@@ -32,10 +34,23 @@ void TMainForm::UpdateFileListCommands()
 
 void TMainForm::AddFilesToList(const QStringList &paths)
 {
-    if (paths.isEmpty())
-        return;
-    gridFiles->SetRows(FileListEmpty() ? paths : gridFiles->Column(0) + paths);
-    UpdateFileListCommands();
+    // Only regular files can be sent: a FIFO or a device would block or never end when the
+    // job reads it. They are named and left out; the rest are added.
+    QStringList accepted, refused;
+    for (const QString &path : paths)
+        (NotRegularFileError(path).isEmpty() ? accepted : refused) << path;
+    if (!accepted.isEmpty()) {
+        gridFiles->SetRows(FileListEmpty() ? accepted : gridFiles->Column(0) + accepted);
+        UpdateFileListCommands();
+    }
+    if (!refused.isEmpty()) {
+        QStringList lines;
+        for (const QString &path : refused)
+            lines << Format(PickStr(IsRussian(), "\"%s\" не является обычным файлом и не добавлен.",
+                                    "\"%s\" is not a regular file and was not added."),
+                            path);
+        ComMessageDlg(lines.join(QLatin1Char('\n')), mtError, {mbOK}, 0);
+    }
 }
 
 void TMainForm::FilesToSend(QStringList &list)
@@ -50,7 +65,7 @@ void TMainForm::btnLoadClick()
         // A folder that is gone (or was never set) falls back to the program's folder.
         const QString dir = FileDialog->directory().path();
         if (dir.isEmpty() || !QFileInfo(dir).isDir())
-            FileDialog->setDirectory(ProgramFolder());
+            FileDialog->setDirectory(DocumentsStartFolder());
         const QStringList chosen = RunFileDialog(FileDialog);
         if (chosen.isEmpty()) {
             return;

@@ -2,7 +2,10 @@
 #include "MainForm.h"
 #include "MyStringGrid.h"
 
+#include "BrowseFolder.h"
+#include "Desktop.h"
 #include "Global.h"
+#include "Language.h"
 
 #include <QAction>
 #include <QApplication>
@@ -189,6 +192,7 @@ TMainForm::TMainForm(QWidget *parent)
     BuildLayout();
     FormCreate();
     SetUpMail();
+    SetUpDesktop();
     // Centred once the language has settled the window's final size.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -310,6 +314,7 @@ void TMainForm::BuildTopControls()
 
     lbProgressInfo = MakeLabel(this, "lbProgressInfo");
     lbProgressInfo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lbProgressInfo->setTextFormat(Qt::PlainText);   // server replies and file names
     Place(lbProgressInfo, 120, 255, 385, 13);
     lbProgressInfo->setFixedHeight(lbProgressInfo->sizeHint().height());
 
@@ -321,6 +326,7 @@ void TMainForm::BuildTopControls()
 
     lblNumOfMessage = MakeLabel(this, "lblNumOfMessage");
     lblNumOfMessage->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblNumOfMessage->setTextFormat(Qt::PlainText);
     {
         QFont f = lblNumOfMessage->font();
         f.setBold(true);
@@ -408,6 +414,7 @@ void TMainForm::BuildFilesPage()
         b->setEnabled(false);   // the list starts empty
 
     lblFilesCount = MakeLabel(p, "lblFilesCount");
+    lblFilesCount->setTextFormat(Qt::PlainText);
     Place(lblFilesCount, 3, 144, 134, 13);
     lblFilesCount->setFixedHeight(lblFilesCount->sizeHint().height());
     lblFilesCount->move(S(3), S(150));
@@ -441,6 +448,9 @@ void TMainForm::BuildProtocolPage()
     QWidget *p = TabSheet5;
     memoProtocol = MakeMemo(p, "memoProtocol");
     MakeReadOnlyPanelText(memoProtocol);
+    // Long lines (a server's reply, a socket error) wrap instead of running off the page.
+    memoProtocol->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    memoProtocol->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     Place(memoProtocol, 0, 0, 385, 137);
     btnSaveLog = Make<QPushButton>(p, "btnSaveLog");
     btnSaveLog->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
@@ -554,6 +564,10 @@ void TMainForm::BuildParametersPage()
     edTempDir = MakeHistoryBox(c, "edTempDir");
     Label19->setBuddy(edTempDir);
     btnSelectTempDir = MakeGlyphButton(c, "btnSelectTempDir", QStyle::SP_DirOpenIcon);
+    BrowseFolder = new TBrowseFolder(this);
+    BrowseFolder->Flags = bfFileSysDirsOnly | bfStatusText;
+    BrowseFolder->ShowPathInStatusArea = true;
+    BrowseFolder->SyncCustomButton = false;
 
     ScrollBox1->setWidget(ScrollContents);
     ScrollBox1->setWidgetResizable(true);
@@ -695,10 +709,11 @@ void TMainForm::ConnectHandlers()
 // Start-up, in the order the rest of the window relies on.
 void TMainForm::FormCreate()
 {
-    // 1-3: version texts, caption (with its trailing blank) and the application's title.
+    // 1-3: version texts, caption and the application's title (a caption ending in a blank
+    // shows as a stray gap in task bars and window lists, so it has none).
     MakeVersionTexts(FileVersionText(), VersionMajor, VersionMinor);
-    setWindowTitle(Format("%s %s.%s %s", "Sendorix", VersionMajor, VersionMinor, ""));
     ApplicationTitle = Format("%s %s.%s", "Sendorix", VersionMajor, VersionMinor);
+    setWindowTitle(ApplicationTitle);
     qApp->setProperty("applicationTitle", ApplicationTitle);
     // 4: the banner.
     CreateBanner();
@@ -713,14 +728,16 @@ void TMainForm::FormCreate()
     RussianProtocol.clear();
     EnglishProtocol.clear();
     BuildAboutText();
-    // 9: the settings file beside the program.
-    SettingsFile = ProgramFolder() + "Sendorix" + ".cfg";
+    // 9: the settings file: beside the program, or in the user's configuration folder when
+    // the program's folder cannot take it.
+    SettingsFile = SettingsFolder() + "Sendorix" + ".cfg";
     ReadSettings(SettingsFile);
     InstallHistoryHandlers();
     // 10: the temporary folder box.
     SetupTempDirBox();
     // 11: the last server profiles.
-    LoadSMTPProfile(SMTPConfigFile);
+    // A profile that cannot be read is reported and the fields keep the form's values.
+    RunGuarded(this, [this] { LoadSMTPProfile(SMTPConfigFile); });
     LoadNNTPProfile(NNTPConfigFile);
     // 12-15.
     SetLanguage();

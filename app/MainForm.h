@@ -11,7 +11,9 @@
 //   MainFiles.cpp        the file list
 //   MainProtocol.cpp     protocol, status line, progress, the mail component's events
 //   MainSend.cpp         the send job
-//   MainStubs.cpp        commands of parts of the program that are not built yet
+//   MainBanner.cpp       the banner and the temporary folder's browse button
+//   MainRecipients.cpp   the recipient fields' address book buttons
+//   MainDesktop.cpp      files dropped or handed over, the Tab chain, icon, dialog sizes
 #pragma once
 
 #include <QLabel>
@@ -37,7 +39,10 @@ class QPushButton;
 class QScrollArea;
 class QSpinBox;
 class QTabWidget;
+class QTimer;
 class QToolButton;
+class TAdImage;
+class TBrowseFolder;
 class TMyStringGrid;
 
 // Major and two-digit minor version texts, set when the window starts.
@@ -53,6 +58,10 @@ void MakeVersionTexts(const QString &fileVersion, QString &major, QString &minor
 // Turns a filter of "description|pattern|description|pattern" pairs into name filters for
 // QFileDialog. The pattern "*.*" becomes "*" so files without an extension are listed too.
 QStringList DialogNameFilters(const QString &pairs);
+
+// The text with control characters (C0, DEL, C1) shown as visible escapes such as "\x00", for
+// texts from outside (server replies, file names) on their way into the protocol and labels.
+QString VisibleText(const QString &text);
 
 // Help context numbers are kept on the widgets; 0 means "none, ask the parent".
 void SetHelpContext(QWidget *w, int context);
@@ -99,9 +108,9 @@ public:
     bool SettingsChanged = false;
     QStringList RussianProtocol, EnglishProtocol;
     QStringList RussianAbout, EnglishAbout;
-    QWidget *Banner = nullptr;
+    TAdImage *Banner = nullptr;
     QString SettingsFile;   // the settings file path used at start-up and at close
-    QString HelpFile;       // help file of the current language
+    QString HelpFile;       // the manual of the current language (a name, found when opened)
 
     // ---- top-level controls
     QToolButton *btnMail, *btnNews;
@@ -173,6 +182,7 @@ public:
     QSpinBox *spinOneMessSizeDef;
     QComboBox *edTempDir;
     QToolButton *btnSelectTempDir;
+    TBrowseFolder *BrowseFolder;   // chooses the temporary folder
 
     // ---- About page
     QWidget *TabSheet6;
@@ -211,7 +221,7 @@ public:
     void lblPopupMenuGetItemParams(QAction *item);
     void AdvertPopupMenuGetItemParams(QAction *item);
     void btnCloseClick();
-    void btnCancelClick();
+    void btnCancelClick();   // see MainSend.cpp for what a first and a second Cancel do
     void comboLanguageChange();
     void cbUseZipClick();
     void btnMailClick();
@@ -312,25 +322,57 @@ public:
 
     // ---- send job (MainSend.cpp)
     bool SendJobRunning = false;   // between EnterSendState and LeaveSendState
+    // A stop at once was asked for (second Cancel, Cancel while connecting, encoding or
+    // waiting, or closing the window): the message in progress is abandoned.
+    bool StopRequested = false;
+    bool CloseAfterJob = false;    // the window closes when the stopped job has ended
     QObject *CloseBlocker = nullptr;
+    void StopJob();
+    // Closing the window while a job runs: asks whether to stop it, and stops it on Yes.
+    void AskToStopForClose();
     void btnSendClick();
     bool CheckBeforeSend();
     void EnterSendState();
     void LeaveSendState();
     void RunSendJob();             // steps after the checks; the window is unlocked on every way out
     void SendSeries();
+    // A file of the message could not be read: says which and why in the protocol, then
+    // ends the job with that text in the interface language.
+    [[noreturn]] void ReportUnreadableFile(bool russian, const QString &libraryText);
     void CloseAfterFailure();      // a job ended by an exception leaves no connection open
     void ShowCounter(const QString &text);   // the message counter, kept whole however long
 
-    // ---- not built yet (MainStubs.cpp)
+    // ---- banner and temporary folder (MainBanner.cpp)
     void CreateBanner();
     void AdvertPopupMenuItemOpenClick();
+    void btnSelectTempDirClick();
+
+    // ---- recipient fields and address books (MainRecipients.cpp)
+    QString AddressBookFile() const;   // Sendorix.adr, kept where the settings file is
     void btnAddressBookToClick();
     void btnAddressBookCcClick();
     void btnAddressBookBccClick();
-    void btnSelectTempDirClick();
+    void PickRecipients(QComboBox *field);
+    void PickFromAddressBook(QComboBox *field);
+    void PickFromWindowsAddressBook();
+
+    // ---- the desktop (MainDesktop.cpp)
+    // Files from outside that arrived while a job ran or a dialog was open; they join the list
+    // as soon as the window is free again.
+    QStringList FilesFromOutside;
+    QTimer *FilesFromOutsideTimer = nullptr;
+    void SetUpDesktop();   // once, at the end of construction
+    // Files and folders dropped on the window, named on the command line or handed over by a
+    // second start: through the add path (a folder as the files directly in it), then the files
+    // page in front (unless they had to wait for a job). bringForward raises the window first.
+    void AcceptFilesFromOutside(const QStringList &paths, bool bringForward);
+    void AddFilesFromOutside();
+    // The controls Tab visits, in order: mode buttons, page buttons, the page in front, the
+    // commands and the language box, then anything else.
+    QList<QWidget *> TabChain() const;
 
 protected:
+    bool focusNextPrevChild(bool next) override;
     void closeEvent(QCloseEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
     bool eventFilter(QObject *watched, QEvent *e) override;

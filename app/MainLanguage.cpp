@@ -3,7 +3,9 @@
 #include "MainForm.h"
 #include "MyStringGrid.h"
 
+#include "AdImage.h"
 #include "AppHelp.h"
+#include "Desktop.h"
 #include "Global.h"
 #include "Language.h"
 
@@ -56,6 +58,8 @@ void TMainForm::SetLanguage()
 {
     // 1: the language offset.
     StringBase = comboLanguage->currentIndex() == 0 ? EnglishBase : RussianBase;
+    // Qt's own texts (file dialogs, the fields' context menus) follow.
+    UseQtRussian(IsRussian());
 
     // 2: captions.
     auto tab = [this](QWidget *page, int n) {
@@ -130,8 +134,8 @@ void TMainForm::SetLanguage()
     btnSelectTempDir->setToolTip(Msg(71));
     btnAddSign->setToolTip(Msg(83));
 
-    // 4: the help file of this language, beside the program.
-    HelpFile = ProgramFolder() + Format("%s%s.hlp", "Sendorix", PickStr(IsRussian(), "R", "E"));
+    // 4: the manual of this language, looked up beside the program when help is asked for.
+    HelpFile = LanguageHelpFile();
     SetApplicationHelpFile(HelpFile);
 
     // 5: the add-files dialog.
@@ -152,6 +156,10 @@ void TMainForm::SetLanguage()
 
     // 10.
     FillPriorityList();
+
+    // The banner's own texts follow the interface.
+    if (Banner)
+        Banner->SetLanguage(QString::fromLatin1(IsRussian() ? "ru" : "en"));
 }
 
 void TMainForm::FillPriorityList()

@@ -3,6 +3,7 @@
 #include "MainForm.h"
 
 #include "ComDialogs.h"
+#include "Desktop.h"
 #include "Global.h"
 #include "Language.h"
 #include "Profiles.h"
@@ -31,7 +32,7 @@ QString PortText(const QString &stored)
 static QString PrepareProfileDialog(TMainForm &f, QFileDialog *dialog, bool mail)
 {
     if (TMainForm::InitialDir(dialog).isEmpty())
-        TMainForm::SetInitialDir(dialog, ProgramFolder());
+        TMainForm::SetInitialDir(dialog, SettingsFolder());   // where profiles live by default
     const QString preset = mail ? f.SMTPConfigFile : f.NNTPConfigFile;
     dialog->setProperty("sendorixPresetFile", preset);
     dialog->selectFile(preset.isEmpty() ? QString() : QFileInfo(preset).fileName());

@@ -2,6 +2,7 @@
 // driven by the SMTP component's events, and saving the protocol.
 #include "MainForm.h"
 
+#include "Desktop.h"
 #include "Global.h"
 #include "Language.h"
 #include "vok_util.h"
@@ -13,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QTextCursor>
 
 void TMainForm::SetUpMail()
@@ -35,6 +37,20 @@ void TMainForm::SetUpMail()
 
 // ---- the two protocol copies and the memo that shows one of them --------------------------
 
+QString VisibleText(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0))
+            out += QStringLiteral("\\x") + QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 void TMainForm::ClearProtocol()
 {
     memoProtocol->clear();
@@ -44,9 +60,11 @@ void TMainForm::ClearProtocol()
 
 void TMainForm::AddProtocolLine(const QString &russian, const QString &english)
 {
-    RussianProtocol << russian;
-    EnglishProtocol << english;
-    memoProtocol->appendPlainText(IsRussian() ? russian : english);
+    // Server replies and field texts may carry control characters: a line break would split
+    // the line, and the rest has no business in a text file.
+    RussianProtocol << VisibleText(russian);
+    EnglishProtocol << VisibleText(english);
+    memoProtocol->appendPlainText(IsRussian() ? RussianProtocol.last() : EnglishProtocol.last());
 }
 
 void TMainForm::AddProtocolText(const QString &text)
@@ -58,8 +76,8 @@ void TMainForm::AppendToProtocolLine(const QString &russian, const QString &engl
 {
     if (RussianProtocol.isEmpty() || EnglishProtocol.isEmpty())
         return;   // the job always writes a line first; nothing to extend otherwise
-    RussianProtocol.last() += russian;
-    EnglishProtocol.last() += english;
+    RussianProtocol.last() += VisibleText(russian);
+    EnglishProtocol.last() += VisibleText(english);
     // The memo's last line is replaced in place, so its line count stays the same.
     QTextCursor c(memoProtocol->document());
     c.movePosition(QTextCursor::End);
@@ -72,7 +90,7 @@ void TMainForm::btnSaveLogClick()
     RunGuarded(this, [this] {
         const QString dir = SaveLogDialog->directory().path();
         if (dir.isEmpty() || !QFileInfo(dir).isDir())
-            SaveLogDialog->setDirectory(ProgramFolder());
+            SaveLogDialog->setDirectory(DocumentsStartFolder());
         SaveLogDialog->setNameFilters(DialogNameFilters(LoadMessage(82)));
         const QStringList chosen = RunFileDialog(SaveLogDialog);
         if (chosen.isEmpty()) {
@@ -87,13 +105,19 @@ void TMainForm::btnSaveLogClick()
     });
 }
 
-void TMainForm::ShowStatus(const QString &text)
+void TMainForm::ShowStatus(const QString &shown)
 {
+    // The status line is plain text (it shows server replies and file names); its tip is rich
+    // text by nature, so the full text goes there escaped.
+    const QString text = VisibleText(shown);
     const QFontMetrics fm(lbProgressInfo->font());
     const int room = lbProgressInfo->contentsRect().width();
     const bool fits = fm.horizontalAdvance(text) <= room;
     lbProgressInfo->setText(fits ? text : fm.elidedText(text, Qt::ElideMiddle, room));
-    lbProgressInfo->setToolTip(fits ? QString() : text);
+    lbProgressInfo->setProperty("fullText", text);
+    const QString tip = Qt::mightBeRichText(text) ? QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>")
+                                                  : text;
+    lbProgressInfo->setToolTip(fits ? QString() : tip);
 }
 
 // ---- the SMTP component's events ----------------------------------------------------------

@@ -2,6 +2,7 @@
 // one SMTP connection, written into the protocol as it goes.
 #include "MainForm.h"
 
+#include "ComDialogs.h"
 #include "Global.h"
 #include "Language.h"
 #include "MyStringGrid.h"
@@ -27,11 +28,12 @@ using namespace SendLogic;
 
 namespace {
 
-// While a job runs the window stays open: the job runs inside the window's own click
-// handler, so closing it would destroy what the job is working with.
+// While a job runs the window does not close at once: the job runs inside the window's own
+// click handler, so closing it would destroy what the job is working with. The user is asked
+// whether to stop the job; the window closes once the stopped job has ended.
 class TCloseBlocker : public QObject {
 public:
-    using QObject::QObject;
+    explicit TCloseBlocker(TMainForm *form) : QObject(form), Form(form) {}
 
 protected:
     bool eventFilter(QObject *, QEvent *e) override
@@ -39,8 +41,12 @@ protected:
         if (e->type() != QEvent::Close)
             return false;
         e->ignore();
+        Form->AskToStopForClose();
         return true;
     }
+
+private:
+    TMainForm *Form;
 };
 
 const QString Separator = QStringLiteral("================");
@@ -112,6 +118,36 @@ void TMainForm::btnSendClick()
         CheckBeforeSend();
         RunSendJob();
     });
+    if (CloseAfterJob) {
+        CloseAfterJob = false;
+        close();
+    }
+}
+
+void TMainForm::StopJob()
+{
+    // The component gives up whatever it waits for (connect, reply, room to write) and stops
+    // encoding; it closes the connection, and the message goes without its end-of-data mark.
+    StopRequested = true;
+    Cancelled = true;
+    VokSMTP.Aborted = true;
+}
+
+void TMainForm::AskToStopForClose()
+{
+    static bool asking = false;
+    if (!SendJobRunning || asking || StopRequested)
+        return;
+    asking = true;
+    const int answer = ComMessageDlg(PickStr(IsRussian(),
+                                             "Идёт передача. Прервать её и закрыть программу?",
+                                             "A transfer is in progress. Stop it and close the program?"),
+                                     mtConfirmation, {mbYes, mbNo}, 0);
+    asking = false;
+    if (answer != mrYes || !SendJobRunning)
+        return;
+    CloseAfterJob = true;
+    StopJob();
 }
 
 void TMainForm::RunSendJob()
@@ -136,8 +172,7 @@ void TMainForm::CloseAfterFailure()
         return;
     // A polite QUIT, but a broken connection must not hold the window for the full timeout;
     // the status line keeps what the job last showed.
-    const QString status = lbProgressInfo->toolTip().isEmpty() ? lbProgressInfo->text()
-                                                               : lbProgressInfo->toolTip();
+    const QString status = lbProgressInfo->property("fullText").toString();
     const int32_t timeout = VokSMTP.TimeOut;
     VokSMTP.TimeOut = std::min<int32_t>(timeout, 5000);
     try {
@@ -164,21 +199,54 @@ void TMainForm::ShowCounter(const QString &text)
     lblNumOfMessage->setText(text);
 }
 
+void TMainForm::ReportUnreadableFile(bool russian, const QString &libraryText)
+{
+    AppendToProtocolLine(QStringLiteral(" прервано по ошибке."), QStringLiteral(" cancelled by error."));
+    QString path;
+    int error = 0;
+    for (int i = 0; i < VokMsg.AttachedFiles.Count() && !error; ++i) {
+        path = QFile::decodeName(QByteArray::fromStdString(VokMsg.AttachedFiles[i].PathName));
+        error = FileReadError(VokMsg.AttachedFiles[i].PathName);
+    }
+    // A file that is readable again by now: the library's own text says what it saw.
+    const QString ru = error ? Format("Не удалось прочитать файл %s: %s", path, FileErrorReason(error, true))
+                             : Format("Ошибка чтения файла: %s", libraryText);
+    const QString en = error ? Format("Cannot read file %s: %s", path, FileErrorReason(error, false))
+                             : libraryText;
+    AddProtocolLine(ru, en);
+    throw Exception(PickStr(russian, ru, en));
+}
+
 void TMainForm::SendSeries()
 {
     Cancelled = false;
+    StopRequested = false;
+    VokSMTP.Aborted = false;
+    // The protocol's record of a stop at once: the closing steps then end with the user's stop.
+    auto stoppedDuring = [this](int number) {
+        AppendToProtocolLine(QStringLiteral(" прервано пользователем."), QStringLiteral(" stopped by user."));
+        AddProtocolLine(Format("Сообщение #%d не отправлено.", number), Format("Message #%d was not sent.", number));
+    };
 
     // The record, in the order the component expects nothing of but the protocol follows.
     const bool russian = comboLanguage->currentIndex() != 0;
-    auto wire = [russian](const QString &text) { return WireText(text, russian); };
+    // A message whose texts the mode's character set cannot carry goes out in UTF-8 instead
+    // of losing characters; each message decides for itself, as its subject differs.
+    bool utf8 = false;
+    auto wire = [russian, &utf8](const QString &text) { return WireText(text, russian, utf8); };
+    const QStringList senderTexts = {edtName->currentText(), edAccount->text(), edtCC->currentText(),
+                                     edBCC->currentText(), edtTo->currentText()};
+    auto fillSender = [&] {
+        VokMsg.CharSet = WireCharSet(russian, utf8);
+        VokMsg.UserName = wire(senderTexts[0]);
+        VokMsg.From = wire(senderTexts[1]);
+        VokMsg.CC = wire(senderTexts[2]);
+        VokMsg.BCC = wire(senderTexts[3]);
+        VokMsg.SendTo = wire(senderTexts[4]);
+    };
     const TTextEncoding encoding = comboEncoding->currentIndex() == 0 ? te8Bit : teBase64;
-    VokMsg.CharSet = WireCharSet(russian);
     VokMsg.TextEncoding = encoding;
-    VokMsg.UserName = wire(edtName->currentText());
-    VokMsg.From = wire(edAccount->text());
-    VokMsg.CC = wire(edtCC->currentText());
-    VokMsg.BCC = wire(edBCC->currentText());
-    VokMsg.SendTo = wire(edtTo->currentText());
+    fillSender();
     VokMsg.Priority = static_cast<TPriority>(std::clamp(comboPriority->currentIndex(), 0, 4));
 
     const QString server = edSMTPName->currentText();
@@ -206,6 +274,14 @@ void TMainForm::SendSeries()
                     Format("Connecting to server %s:%s...", server, port));
 
     VokSMTP.Connect();
+    if (StopRequested) {
+        // Stopped while connecting: no message was begun and nothing is left open.
+        VokSMTP.Aborted = true;
+        VokSMTP.Quit();
+        ShowStatus(LoadMessage(34));
+        AddProtocolLine(LoadStr(34), LoadStr(1034));
+        return;
+    }
     if (VokSMTP.Failed) {
         const QString reply = QString::fromStdString(VokSMTP.ReplyText);
         ShowStatus(LoadMessage(61));
@@ -242,9 +318,18 @@ void TMainForm::SendSeries()
             AddProtocolLine(Format("Файл %s", name), Format("File %s", name));
             VokMsg.AttachedFiles.AddFile(QFile::encodeName(files[index]).toStdString());
         }
-        VokMsg.Subject = wire(FullSubject(numbered, addFileName, names));   // recoded once
+        const QString fullSubject = FullSubject(numbered, addFileName, names);
+        const bool carriesText = !cbTextOnlyInFirst->isChecked() || number == 1;
+        QStringList texts = senderTexts;
+        texts << fullSubject;
+        if (carriesText)
+            texts += textLines;
+        utf8 = !std::all_of(texts.begin(), texts.end(),
+                            [russian](const QString &t) { return FitsWireCharSet(t, russian); });
+        fillSender();
+        VokMsg.Subject = wire(fullSubject);   // recoded once
 
-        if (!cbTextOnlyInFirst->isChecked() || number == 1)
+        if (carriesText)
             for (const QString &line : textLines)
                 VokMsg.Text.push_back(wire(line));
         // A line the server would refuse in 8 bits goes out intact in base64.
@@ -252,8 +337,17 @@ void TMainForm::SendSeries()
 
         ShowCounter(Format("%d <%d>", number, index));
         AddProtocolLine(QStringLiteral("Передача..."), QStringLiteral("Transfer..."));
-        VokSMTP.Send(VokMsg);
-        if (VokSMTP.Failed)
+        try {
+            VokSMTP.Send(VokMsg);
+        } catch (const EFOpenError &e) {
+            ReportUnreadableFile(russian, QString::fromLocal8Bit(e.what()));
+        }
+        if (StopRequested) {
+            stoppedDuring(number);
+            break;
+        }
+        // A message the server took counts as sent even when the step after it failed.
+        if (VokSMTP.Failed && !VokSMTP.Delivered)
             AppendToProtocolLine(QStringLiteral(" прервано по ошибке."), QStringLiteral(" cancelled by error."));
         else
             AppendToProtocolLine(QStringLiteral(" выполнено."), QStringLiteral(" done."));
@@ -268,6 +362,8 @@ void TMainForm::SendSeries()
     VokMsg.TextEncoding = encoding;
 
     AddProtocolLine(QStringLiteral("Отключение от сервера..."), QStringLiteral("Disconnecting..."));
+    if (StopRequested)
+        VokSMTP.Aborted = true;   // closes without waiting for the server
     VokSMTP.Quit();
     AppendToProtocolLine(QStringLiteral(" выполнено."), QStringLiteral(" done."));
     const QString finished = ProtocolDateTime(QDateTime::currentDateTime());

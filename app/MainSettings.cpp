@@ -4,6 +4,7 @@
 #include "MainForm.h"
 
 #include "ComDialogs.h"
+#include "Desktop.h"
 #include "Global.h"
 #include "Language.h"
 #include "Settings.h"
@@ -102,15 +103,20 @@ QString TMainForm::InitialDir(const QFileDialog *dialog)
 void TMainForm::SetInitialDir(QFileDialog *dialog, const QString &dir)
 {
     dialog->setProperty(InitialDirProperty, dir);
-    // Without a folder of its own the dialog opens in the program's folder; the setting stays
-    // empty unless the folder is moved.
-    dialog->setDirectory(dir.isEmpty() ? ProgramFolder() : dir);
+    // Without a folder of its own a dialog opens where its files belong (profiles beside the
+    // settings; the user's files in the program's folder for a portable copy, else at home);
+    // the setting stays empty unless the folder is moved.
+    const bool profiles = dialog->objectName().endsWith(QLatin1String("ConfigDialog"));
+    dialog->setDirectory(dir.isEmpty() ? (profiles ? SettingsFolder() : DocumentsStartFolder()) : dir);
     dialog->setProperty(DirWhenSetProperty, dialog->directory().absolutePath());
 }
 
 void TMainForm::ReadSettings(const QString &path)
 {
-    const TProgramSettings s = ::ReadSettings(SettingsIoPath(path));
+    QString error;
+    const TProgramSettings s = ::ReadSettings(SettingsIoPath(path), &error);
+    if (!error.isEmpty())
+        ShowApplicationError(this, error);   // the defaults apply; the file is left alone
     FileMajorVersion = s.MajorVersion;
     FileMinorVersion = s.MinorVersion;
     // The interface itself is re-captioned later, by SetLanguage. An index the box does not
@@ -204,10 +210,10 @@ void TMainForm::cbUseMAPIAddresBookClick()
     if (!cbUseMAPIAddresBook->isChecked())
         return;
     ComMessageDlg(PickStr(IsRussian(),
-                          "Если у Вас возникают проблемы с вызовом адресной книги Windows, "
+                          "Если у Вас возникают проблемы с вызовом системной адресной книги, "
                           "ознакомьтесь с дополнительной информацией, приведенной в справочной "
                           "системе программы Sendorix.",
-                          "If you have any problems with call the Windows Address Book, please see "
+                          "If you have any problems with call the system address book, please see "
                           "an additional information in the Sendorix's Help System."),
                   mtInformation, {mbOK, mbHelp}, 8);
 }

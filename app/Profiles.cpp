@@ -24,6 +24,8 @@ void SaveSMTPProfile(const QString &path, const TSMTPProfile &profile)
 TSMTPProfile LoadSMTPProfile(const QString &path)
 {
     const TIniFile ini(path);
+    if (!ini.ReadError().isEmpty())
+        throw EIniFileError(ini.ReadError());
     TSMTPProfile p;
     p.Server = ini.ReadString(Section, QStringLiteral("Server"), QString());
     p.Port = ini.ReadString(Section, QStringLiteral("Port"), QStringLiteral("25"));

@@ -30,6 +30,8 @@ void SaveSMTPProfile(const QString &path, const TSMTPProfile &profile);
 // Reads the profile at path; absent keys (or a missing file) give the defaults above, and the
 // path still becomes the current one. An "Encoding" other than 0 or 1 gives -1 (no selection).
 // An empty path means "no profile": the caller skips the call and its fields keep their values.
+// A file that exists but cannot be read (a FIFO, a device, a folder, no permission) throws
+// EIniFileError saying why, so the fields are not silently reset to the defaults.
 TSMTPProfile LoadSMTPProfile(const QString &path);
 
 // Reserved for news profiles: they store nothing yet.

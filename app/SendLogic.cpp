@@ -4,8 +4,15 @@
 
 #include <QLocale>
 #include <QSet>
+#include <QTextCodec>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace SendLogic {
 
@@ -61,14 +68,64 @@ QString TrimBlanks(const QString &text)
     return text.mid(begin, end - begin);
 }
 
-std::string WireText(const QString &text, bool russian)
+std::string WireText(const QString &text, bool russian, bool utf8)
 {
+    if (utf8)
+        return text.toStdString();
     return ToStdBytes(russian ? RecodeToKoi8(ToWin1251(text)) : ToLatin1(text));
 }
 
-std::string WireCharSet(bool russian)
+std::string WireCharSet(bool russian, bool utf8)
 {
+    if (utf8)
+        return "utf-8";
     return russian ? "koi8-r" : "iso-8859-1";
+}
+
+bool FitsWireCharSet(const QString &text, bool russian)
+{
+    if (!russian)
+        return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xFF; });
+    // Read back what the recoder made: a character Windows-1251 or the KOI8-R table lacks
+    // comes back as something else.
+    static QTextCodec *const koi8 = QTextCodec::codecForName("KOI8-R");
+    if (!koi8)
+        return true;
+    return koi8->toUnicode(RecodeToKoi8(ToWin1251(text))) == text;
+}
+
+int FileReadError(const std::string &path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return errno;
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    if (!S_ISREG(st.st_mode))
+        return EINVAL;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    return 0;
+}
+
+QString FileErrorReason(int error, bool russian)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return PickStr(russian, "файл не найден", "file not found");
+    case EACCES:
+    case EPERM:
+        return PickStr(russian, "нет доступа к файлу", "permission denied");
+    case EISDIR:
+        return PickStr(russian, "это папка, а не файл", "it is a folder, not a file");
+    case EINVAL:
+        return PickStr(russian, "это не обычный файл", "not a regular file");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
 }
 
 QStringList TextLines(const QString &text)

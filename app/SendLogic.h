@@ -42,10 +42,19 @@ QString NamePart(const QString &path);
 QString TrimBlanks(const QString &text);
 
 // A text as it goes on the wire: Russian mode Windows-1251 recoded once to KOI8-R, English
-// mode ISO-8859-1.
-std::string WireText(const QString &text, bool russian);
+// mode ISO-8859-1; with utf8 set, UTF-8 in either mode.
+std::string WireText(const QString &text, bool russian, bool utf8 = false);
 // The character set the message declares for that mode.
-std::string WireCharSet(bool russian);
+std::string WireCharSet(bool russian, bool utf8 = false);
+// True when the mode's own character set carries the text without losing a character. A
+// message with any text that does not fit goes out in UTF-8 instead.
+bool FitsWireCharSet(const QString &text, bool russian);
+
+// Why a file cannot be sent: 0 when it can be opened for reading, else an errno value
+// (EISDIR for a folder, EINVAL for anything else that is not a regular file).
+int FileReadError(const std::string &path);
+// That reason in words, Russian or English.
+QString FileErrorReason(int error, bool russian);
 
 // The lines of a memo's text ("" has none; a final line break does not start a new line).
 QStringList TextLines(const QString &text);

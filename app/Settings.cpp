@@ -38,9 +38,11 @@ QString SettingsFilePath(const QString &programFolder)
     return folder + QStringLiteral("Sendorix.cfg");
 }
 
-TProgramSettings ReadSettings(const QString &path)
+TProgramSettings ReadSettings(const QString &path, QString *error)
 {
     const TIniFile ini(path);
+    if (error)
+        *error = ini.ReadError();
     TProgramSettings s;
     s.MajorVersion = ini.ReadInteger(VersionSection, QStringLiteral("MajorVersion"), 1);
     s.MinorVersion = ini.ReadInteger(VersionSection, QStringLiteral("MinorVersion"), 1);

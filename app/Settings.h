@@ -61,8 +61,10 @@ class TIniFile;
 // folder + "Sendorix.cfg" (folder with or without its trailing separator).
 QString SettingsFilePath(const QString &programFolder);
 
-// A missing file (or key) gives the defaults above, which are the first-start state.
-TProgramSettings ReadSettings(const QString &path);
+// A missing file (or key) gives the defaults above, which are the first-start state. So does a
+// file that cannot be read (a FIFO, a device, no permission): then `error`, when given, says
+// why, and the file is never written over.
+TProgramSettings ReadSettings(const QString &path, QString *error = nullptr);
 
 // Writes every key, keeping keys and sections it does not know. "Version" gets
 // runningMajor/runningMinor (see RunningVersion). Throws EIniFileError

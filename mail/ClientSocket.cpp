@@ -22,12 +22,16 @@ namespace {
 
 constexpr int kIdleSliceMs = 10;   // lookup, connect and write waits: the caller idles between slices
 
+std::string SystemErrorText(const char* Message, int Code, const char* Api)
+{
+    char buf[1024];
+    std::snprintf(buf, sizeof buf, "Socket error: %s (%d), on API '%s'", Message, Code, Api);
+    return buf;
+}
+
 std::string SystemErrorText(int Code, const char* Api)
 {
-    char buf[512];
-    std::snprintf(buf, sizeof buf, "Windows socket error: %s (%d), on API '%s'",
-                  std::strerror(Code), Code, Api);
-    return buf;
+    return SystemErrorText(std::strerror(Code), Code, Api);
 }
 
 bool SameText(const std::string& a, const std::string& b)
@@ -256,15 +260,27 @@ void TClientSocket::Close()
 
 namespace {
 
-in_addr_t LookupName(const std::string& host)
+// The resolver's answer: an address, or its own words for why there is none.
+struct Lookup {
+    in_addr_t addr = 0;
+    std::string error;   // "<name>: <resolver's text>" when not resolved
+    int code = 0;        // getaddrinfo's code (negative on glibc)
+};
+
+Lookup LookupName(const std::string& host)
 {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* res = nullptr;
-    in_addr_t result = 0;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &res) == 0 && res)
-        result = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+    Lookup result;
+    const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &res);
+    if (rc == 0 && res) {
+        result.addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+    } else {
+        result.code = rc != 0 ? rc : EAI_NONAME;
+        result.error = host + ": " + (rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(result.code));
+    }
     if (res)
         freeaddrinfo(res);
     return result;
@@ -275,44 +291,56 @@ struct LookupState {
     std::mutex m;
     std::condition_variable cv;
     bool done = false;
-    in_addr_t addr = 0;
+    Lookup result;
 };
 
 }  // namespace
 
 unsigned long TClientSocket::ResolveAddress(int fd)
 {
+    FLookupError.clear();
+    FLookupCode = 0;
     in_addr a{};
     if (FHost.empty())
         return inet_aton(FAddress.c_str(), &a) ? a.s_addr : 0;
     if (inet_aton(FHost.c_str(), &a))
         return a.s_addr;
+    auto take = [this](const Lookup& found) {
+        FLookupError = found.error;
+        FLookupCode = found.code;
+        return found.addr;
+    };
     if (!OnIdle)
-        return LookupName(FHost);
+        return take(LookupName(FHost));
 
     // A name server that does not answer would hold the window for many seconds: look the
     // name up in a helper thread and idle in slices meanwhile.
     auto st = std::make_shared<LookupState>();
     try {
         std::thread([st, host = FHost] {
-            in_addr_t addr = LookupName(host);
+            Lookup found = LookupName(host);
             std::lock_guard<std::mutex> lock(st->m);
-            st->addr = addr;
+            st->result = std::move(found);
             st->done = true;
             st->cv.notify_all();
         }).detach();
     } catch (const std::system_error&) {
-        return LookupName(FHost);
+        return take(LookupName(FHost));
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectTimeoutMs);
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(st->m);
             if (st->cv.wait_for(lock, std::chrono::milliseconds(kIdleSliceMs), [&] { return st->done; }))
-                return st->addr;
+                return take(st->result);
         }
-        if (std::chrono::steady_clock::now() >= deadline)
-            return 0;   // given up: fails like a name that does not resolve
+        if (std::chrono::steady_clock::now() >= deadline) {
+            // Given up: the name server did not answer in time.
+            Lookup late;
+            late.code = EAI_AGAIN;
+            late.error = FHost + ": " + gai_strerror(EAI_AGAIN);
+            return take(late);
+        }
         OnIdle();
         if (FSocket.FSocket != fd)
             FSocket.RaiseSystemError(ECONNABORTED, "connect");
@@ -373,9 +401,13 @@ void TClientSocket::ConnectSocket(int fd)
     if (s.FSocket != fd)   // a handler closed it
         s.RaiseSystemError(ECONNABORTED, "connect");
 
-    // 0.0.0.0 means "not resolved" here; Linux would take it as this machine.
-    if (addr.sin_addr.s_addr == INADDR_ANY)
+    // 0.0.0.0 means "not resolved" here; Linux would take it as this machine. A name that did
+    // not resolve says so in the resolver's words, with the name.
+    if (addr.sin_addr.s_addr == INADDR_ANY) {
+        if (!FLookupError.empty())
+            throw ESocketError(SystemErrorText(FLookupError.c_str(), FLookupCode, "getaddrinfo"));
         s.RaiseSystemError(EADDRNOTAVAIL, "connect");
+    }
 
     // Connect without blocking so the caller's window keeps working while the peer is slow.
     if (!SetNonBlocking(fd, true))

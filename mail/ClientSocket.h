@@ -5,8 +5,11 @@
 // Socket().LocalHostName, Close (or SetActive(false)).
 //
 // Every failure is an ESocketError whose what() is one of these texts:
-//   "Windows socket error: %s (%d), on API '%s'"  a system call failed (strerror text, errno,
-//                                                   and "connect", "closesocket", "send", "recv")
+//   "Socket error: %s (%d), on API '%s'"          a system call failed (strerror text, errno,
+//                                                   and "connect", "closesocket", "send", "recv");
+//                                                   for a name that does not resolve, %s is
+//                                                   "<name>: <resolver's text>", %d getaddrinfo's
+//                                                   code and the API "getaddrinfo"
 //   "Socket already open"                          opening a socket object that is connected
 //   "Can't create new socket"                      socket() refused
 //   "No address specified"                         opening with neither host name nor address
@@ -31,9 +34,9 @@
 // - A host name is resolved with getaddrinfo (AF_INET), first address; a dotted address (in
 //   Host or Address) is used without a lookup. When OnIdle is set the lookup runs in a helper
 //   thread while Open idles in 10 ms slices, for at most ConnectTimeoutMs (then it counts as
-//   not resolved): a name server that does not answer cannot freeze the window. A name that does not resolve becomes 0.0.0.0,
-//   and 0.0.0.0 is never dialled (on Linux it would reach this machine): it fails as a connect
-//   error with EADDRNOTAVAIL.
+//   not resolved, "Temporary failure in name resolution"): a name server that does not answer
+//   cannot freeze the window. A name that does not resolve is never dialled (0.0.0.0 would
+//   reach this machine on Linux): Open fails with the resolver's error text and the name.
 // - ctNonBlocking is stored but behaves like ctBlocking: the asynchronous mode is not built.
 // - The disconnect notification is raised only when an established connection is closed;
 //   a failed Open closes its half-made socket silently. The destructor closes without any
@@ -157,6 +160,8 @@ private:
     friend class TCustomWinSocket;
     void CheckInactive(bool Changed);
     unsigned long ResolveAddress(int fd);   // IPv4 address in network order, 0 when not resolved
+    std::string FLookupError;   // why the last lookup found nothing: "<name>: <resolver's text>"
+    int FLookupCode = 0;
     int ResolvePort();
     void ConnectSocket(int fd);   // lookup .. connect on the fresh socket fd; throws on failure
 

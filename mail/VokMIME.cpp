@@ -5,6 +5,9 @@
 #include <ctime>
 #include <unordered_set>
 
+#include <sys/random.h>
+#include <unistd.h>
+
 #include "vok_util.h"
 
 namespace {
@@ -194,27 +197,55 @@ uint32_t RandomBelow(uint32_t n) {
   return static_cast<uint32_t>((static_cast<uint64_t>(g_seed) * n) >> 32);
 }
 
+namespace {
+// Letters drawn from the operating system's random source: ids and
+// boundaries must differ between processes started at the same moment,
+// which no clock-seeded generator guarantees.
+std::string RandomLetters(int count, uint32_t alphabet) {
+  uint32_t raw[32];
+  std::string letters;
+  size_t have = 0, got = 0;
+  while (letters.size() < static_cast<size_t>(count)) {
+    if (have == got) {
+      const size_t want = sizeof raw;
+      ssize_t n = ::getrandom(raw, want, 0);
+      if (n < static_cast<ssize_t>(sizeof(uint32_t))) {
+        // No kernel source (very old kernel, seccomp): the clock generator
+        // mixed with the process id is still better than nothing.
+        RandomizeFromClock();
+        SetRandomSeed(RandomSeed() ^ (static_cast<uint32_t>(::getpid()) * 2654435761u));
+        for (size_t i = 0; i < 32; ++i) raw[i] = RandomBelow(0xFFFFFFFFu);
+        n = sizeof raw;
+      }
+      got = static_cast<size_t>(n) / sizeof(uint32_t);
+      have = 0;
+    }
+    const uint32_t r = raw[have++];
+    // Rejection keeps every letter equally likely.
+    const uint32_t limit = 0xFFFFFFFFu - (0xFFFFFFFFu % alphabet + 1) % alphabet;
+    if (r > limit) continue;
+    letters += static_cast<char>('a' + r % alphabet);
+  }
+  return letters;
+}
+}  // namespace
+
 std::string MakeMessageId(const std::string& host) {
   // Servers drop a message whose id they have already seen, so an id is
-  // never issued twice in a run, even within one clock millisecond.
+  // never issued twice in a run.
   static std::unordered_set<std::string> issued;
-  RandomizeFromClock();
   std::time_t now = std::time(nullptr);
   std::tm tm{};
   localtime_r(&now, &tm);
   std::string date = vok::PadNumber(tm.tm_year + 1900, 4) + "." + vok::PadNumber(tm.tm_mon + 1, 2) +
                      "." + vok::PadNumber(tm.tm_mday, 2) + ".";
   for (;;) {
-    std::string letters;
-    for (int i = 0; i < 8; ++i) letters += static_cast<char>('a' + RandomBelow(20));
+    std::string letters = RandomLetters(8, 20);
     std::string id = "<VOK." + date + letters + "@" + host + ">";
     if (issued.insert(date + letters).second) return id;
   }
 }
 
 std::string MakeBoundary() {
-  RandomizeFromClock();
-  std::string b = "--_VOK_bound_";
-  for (int i = 0; i < 12; ++i) b += static_cast<char>('a' + RandomBelow(25));
-  return b;
+  return "--_VOK_bound_" + RandomLetters(12, 25);
 }

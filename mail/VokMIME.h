@@ -146,15 +146,16 @@ class TMessageLines {
   size_t count_ = 0;
 };
 
-// The runtime-style pseudo-random generator the id and boundary draw from.
+// The runtime-style pseudo-random generator (kept for callers that want a
+// repeatable sequence; ids and boundaries do not draw from it).
 void RandomizeFromClock();   // seed from the UTC time of day in ms
 void SetRandomSeed(uint32_t seed);
 uint32_t RandomSeed();
 uint32_t RandomBelow(uint32_t n);
 
-// "<VOK." yyyy.mm.dd. + 8 letters a..t + "@" + host + ">". Unique within a
-// run: a repeat of an id already issued (same clock millisecond) draws
-// again from the generator.
+// "<VOK." yyyy.mm.dd. + 8 letters a..t + "@" + host + ">". The letters come
+// from the operating system's random source, so ids differ across
+// processes; within a run an id is never issued twice.
 std::string MakeMessageId(const std::string& host);
-// "--_VOK_bound_" + 12 letters a..y.
+// "--_VOK_bound_" + 12 letters a..y, from the same source.
 std::string MakeBoundary();

@@ -3,11 +3,15 @@
 #include "VokSMTP.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <stdexcept>
 #include <unistd.h>
 
+#include "LocalName.h"
 #include "vok_util.h"
 
 namespace {
@@ -15,6 +19,17 @@ namespace {
 constexpr size_t kFlushAt = 64 * 1024;   // write in large pieces, not per line
 constexpr int kWaitSliceMs = 10;         // reply wait slice; the window runs between
 constexpr size_t kMaxPendingReply = 1 << 20;
+
+const char kClosedByServer[] = "Connection closed by the server.";
+const char kClosedInData[] = "Connection closed by the server during the message data.";
+const char kInvalidReply[] = "Invalid reply from the server.";
+
+// Every reply line starts with its three-digit code (RFC 5321, 4.2).
+bool StartsWithCode(const std::string& line) {
+  return line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+         std::isdigit(static_cast<unsigned char>(line[1])) &&
+         std::isdigit(static_cast<unsigned char>(line[2]));
+}
 
 
 // The text as a whole decimal number, or fallback.
@@ -50,10 +65,33 @@ TVokSMTP::TVokSMTP() : socket_(std::make_unique<TClientSocket>()) {
   };
   socket_->OnConnect = [this](void*, TCustomWinSocket*) { DoConnect(); };
   socket_->OnDisconnect = [this](void*, TCustomWinSocket*) { DoDisconnect(); };
-  socket_->OnError = [this](void* sender, TCustomWinSocket*, TErrorEvent, int&) {
+  socket_->OnError = [this](void* sender, TCustomWinSocket*, TErrorEvent kind, int& code) {
+    if (kind == eeSend && code == ETIMEDOUT) {
+      // The server stopped taking data: that is the error, not the reply
+      // it gave before.
+      ReplyCode.clear();
+      ReplyText = "The server took no data within " + std::to_string(socket_->SendTimeoutMs) +
+                  " ms.";
+    } else if (inData_) {
+      // The last reply was the 354 that opened the data: reporting it would
+      // hide why the message failed.
+      ReplyCode.clear();
+      ReplyText = code == EPIPE || code == ECONNRESET
+                      ? kClosedInData
+                      : "Connection lost during the message data: " + std::string(std::strerror(code));
+    }
     ReportError(sender);
   };
-  socket_->OnIdle = [] { vok::ProcessMessages(); };
+  socket_->OnIdle = [this] {
+    vok::ProcessMessages();
+    AbortIfAsked();
+  };
+}
+
+void TVokSMTP::AbortIfAsked() {
+  // A connect or a write waiting for room ends as soon as the owner asks:
+  // the socket layer sees its socket closed under it and gives up.
+  if (Aborted) CloseSocket();
 }
 
 TVokSMTP::~TVokSMTP() {
@@ -62,13 +100,8 @@ TVokSMTP::~TVokSMTP() {
 }
 
 std::string TVokSMTP::LocalHostName() const {
-  std::string name = socket_->Socket().LocalHostName();
-  if (name.empty()) {
-    // Composing without a connection (tools, tests) still names the machine.
-    char buf[256] = {};
-    if (gethostname(buf, sizeof buf - 1) == 0) name = buf;
-  }
-  return name;
+  const std::string qualified = HostNameSource ? HostNameSource() : vok::FullyQualifiedHostName();
+  return vok::AnnouncedName(qualified, socket_->Active() ? socket_->Socket().SocketHandle() : -1);
 }
 
 void TVokSMTP::DoConnect() {
@@ -133,6 +166,7 @@ void TVokSMTP::SendLine(std::string_view line) {
 }
 
 std::string TVokSMTP::ReadReply() {
+  ActivityScope activity(*this, saWaiting);
   replyFailed_ = false;
   Flush();
   using clock = std::chrono::steady_clock;
@@ -143,16 +177,22 @@ std::string TVokSMTP::ReadReply() {
   for (;;) {
     // Complete lines only: a line split across receives is assembled first.
     std::string last, received;
-    bool any = false;
+    bool any = false, invalid = false;
     size_t eol;
     while ((eol = pending_.find('\n')) != std::string::npos) {
       received = pending_.substr(0, eol + 1);  // as it came, line end included
       last = received.substr(0, eol);
       if (!last.empty() && last.back() == '\r') last.pop_back();
       pending_.erase(0, eol + 1);
+      // A line without a code is no reply: waiting on would only run into
+      // the timeout.
+      if (!StartsWithCode(last)) {
+        invalid = true;
+        break;
+      }
       any = true;
     }
-    if (any) {
+    if (!invalid && any) {
       ReplyCode = vok::TrimText(last.substr(0, 3));
       ReplyText = last.size() > 3 ? vok::TrimText(last.substr(3, 64)) : std::string();
       // "code SP text" ends a reply, and so does a bare code (RFC 5321);
@@ -164,8 +204,12 @@ std::string TVokSMTP::ReadReply() {
       }
     }
     std::string why;
-    if (!socket_->Active()) {
-      why = "Connection closed by the server.";
+    if (Aborted) {
+      why = "Stopped by the user.";
+    } else if (invalid) {
+      why = kInvalidReply;
+    } else if (!socket_->Active()) {
+      why = kClosedByServer;
     } else if (pending_.size() > kMaxPendingReply) {
       why = "Reply from the server too long.";
     } else {
@@ -175,11 +219,13 @@ std::string TVokSMTP::ReadReply() {
       } else {
         vok::PumpMessages();
         int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
-        if (socket_->Socket().WaitReadable(slice)) {
+        if (Aborted) {
+          why = "Stopped by the user.";  // asked for while the window ran
+        } else if (socket_->Socket().WaitReadable(slice)) {
           int n = socket_->Socket().ReceiveBytes(buf, sizeof buf);
           vok::PumpMessages();
           if (n <= 0) {
-            why = "Connection closed by the server.";
+            why = kClosedByServer;
           } else {
             pending_.append(buf, static_cast<size_t>(n));
           }
@@ -199,7 +245,9 @@ std::string TVokSMTP::ReadReply() {
 }
 
 void TVokSMTP::Connect() {
+  ActivityScope activity(*this, saConnecting);
   errorReported_ = false;
+  Aborted = false;  // a stop asked for during an earlier job is done with
   long port = ReadNumber(Port, 25);
   if (port <= 0 || port > 65535) port = 25;
   const bool dotted = vok::IsIPAddress(Host);
@@ -218,6 +266,7 @@ void TVokSMTP::Connect() {
   out_.clear();
   pending_.clear();
   socket_->ConnectTimeoutMs = TimeOut > 0 ? TimeOut : 60000;
+  socket_->SendTimeoutMs = socket_->ConnectTimeoutMs;
   try {
     socket_->Open();
   } catch (const ESocketError& e) {
@@ -249,21 +298,29 @@ void TVokSMTP::Connect() {
 int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::string>& list,
                               const TMessageLines& lines) {
   if (list.empty()) return 1;
-  auto command = [&](const std::string& text, const char* expected) {
+  auto command = [&](const std::string& text, const char* expected, const char* alternative) {
     SendText(text);
     ReadReply();
-    if (!replyFailed_) Failed = ReplyCode != expected;
+    if (!replyFailed_) Failed = ReplyCode != expected && ReplyCode != alternative;
     return !Failed;
   };
-  if (!command("MAIL FROM:<" + from + ">\r\n", "250")) return -1;
+  if (!command("MAIL FROM:<" + from + ">\r\n", "250", "250")) return -1;
+  // 251: not local, will be forwarded; the recipient is accepted all the same.
   for (const std::string& address : list)
-    if (!command("RCPT TO:<" + address + ">\r\n", "250")) return -2;
-  if (!command("DATA\r\n", "354")) return -3;
+    if (!command("RCPT TO:<" + address + ">\r\n", "250", "251")) return -2;
+  if (!command("DATA\r\n", "354", "354")) return -3;
 
   const size_t n = lines.Count();
   uint32_t threshold = SendProgressStep;
   size_t i = 0;
   bool aborted = false;
+  // From here to the reply to the end of data, a lost connection is
+  // reported as such, not with the 354 that came before.
+  struct DataPhase {
+    bool& flag;
+    explicit DataPhase(bool& f) : flag(f) { flag = true; }
+    ~DataPhase() { flag = false; }
+  } dataPhase(inData_);
   try {
     lines.ForEach([&](std::string_view line) {
       if (aborted) return;
@@ -284,41 +341,64 @@ int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::st
     }
     SendText("\r\n.\r\n");
     Flush();
+    ReadReply();
   } catch (const std::exception&) {
     Failed = true;
     return -6;
   }
-  ReadReply();
-  if (!replyFailed_) Failed = ReplyCode != "250";
+  if (replyFailed_ && ReplyText == kClosedByServer) ReplyText = kClosedInData;
+  // Any 2xx here means the server has taken the message.
+  if (!replyFailed_) Failed = ReplyCode.size() != 3 || ReplyCode[0] != '2';
   if (Failed) return -4;
-  if (!command("RSET\r\n", "250")) return -5;
+  if (!command("RSET\r\n", "250", "250")) return -5;
   if (OnSendProgress) OnSendProgress(this, 100);
   return 1;
 }
 
 bool TVokSMTP::Send(TVokMsg& msg) {
   errorReported_ = false;
+  Delivered = false;
   if (!Connected) throw std::runtime_error("Not connected.");
   if (msg.From.empty()) throw std::runtime_error("\"From\" field not specified.");
   if (msg.SendTo.empty() && msg.CC.empty() && msg.BCC.empty())
     throw std::runtime_error("\"SendTo\" field not specified.");
 
   const std::string sender = vok::ExtractAddress(msg.From, false);
-  const std::vector<std::string> lists[3] = {vok::SplitAddresses(msg.SendTo),
-                                             vok::SplitAddresses(msg.CC),
-                                             vok::SplitAddresses(msg.BCC)};
+  // Empty entries (a trailing or doubled comma) are no recipients: they
+  // would go out as "RCPT TO:<>".
+  auto recipients = [](const std::string& text) {
+    std::vector<std::string> list = vok::SplitAddresses(text);
+    list.erase(std::remove(list.begin(), list.end(), std::string()), list.end());
+    return list;
+  };
+  const std::vector<std::string> lists[3] = {recipients(msg.SendTo), recipients(msg.CC),
+                                             recipients(msg.BCC)};
+  if (lists[0].empty() && lists[1].empty() && lists[2].empty())
+    throw std::runtime_error("\"SendTo\" field not specified.");
   CheckEnvelopeAddress(sender);
   for (const auto& list : lists)
     for (const std::string& a : list) CheckEnvelopeAddress(a);
 
   msg.Date = vok::FormatMessageDate(std::time(nullptr));
-  std::optional<TMessageLines> lines = BuildMessage(msg);
+  std::optional<TMessageLines> lines;
+  {
+    ActivityScope activity(*this, saEncoding);
+    lines = BuildMessage(msg);
+  }
   if (Aborted || !lines) return false;
+  ActivityScope activity(*this, saSending);
   Raise(OnBeforeSend, this);
 
-  for (const auto& list : lists) {
-    int r = SendTransaction(sender, list, *lines);
+  // Delivered: every list's transaction got past its end of data. A failed
+  // RSET after the last one costs the connection, not the message.
+  size_t lastList = 0;
+  for (size_t k = 0; k < 3; ++k)
+    if (!lists[k].empty()) lastList = k;
+  Delivered = true;
+  for (size_t k = 0; k < 3; ++k) {
+    int r = SendTransaction(sender, lists[k], *lines);
     if (r <= 0) {
+      Delivered = r == -5 && k == lastList;
       ReportError(this);
       break;
     }
@@ -329,6 +409,7 @@ bool TVokSMTP::Send(TVokMsg& msg) {
 }
 
 void TVokSMTP::Quit() {
+  ActivityScope activity(*this, saSending);
   errorReported_ = false;
   if (!Connected) return;
   if (Aborted) {

@@ -39,6 +39,16 @@ using TOnSendProgressEvent = std::function<void(void* Sender, uint16_t Percent)>
 // TSocketNotifyEvent (Sender, TCustomWinSocket*) comes from ClientSocket.h.
 using TToFromSocketEvent = std::function<void(void* Sender, const std::string& s)>;
 
+// What the component is doing while it lets the window run: an owner that
+// wants to stop a job at once can tell a transfer in progress from a wait.
+enum TSmtpActivity {
+  saIdle,        // between calls
+  saConnecting,  // Connect: lookup, connect, greeting, HELO
+  saEncoding,    // Send: building the message, encoding its files
+  saWaiting,     // waiting for a reply
+  saSending      // writing commands or message lines
+};
+
 class TVokSMTP {
  public:
   TVokSMTP();
@@ -61,7 +71,19 @@ class TVokSMTP {
   std::string ReplyText;          // its text (<= 64 chars, trimmed), or the socket error
   uint16_t SendPercent = 0;
   uint16_t EncodePercent = 0;
-  bool Aborted = false;           // set by the owner to stop building/sending
+  // Set by the owner to stop at once: encoding ends, a reply or connect wait
+  // ends, a write waiting for room gives up and the connection is closed;
+  // the message in progress goes without its end-of-data mark. Cleared by
+  // Connect.
+  bool Aborted = false;
+  TSmtpActivity Activity = saIdle;
+  // The last Send's message was taken by the server (a 2xx after its end of
+  // data) for every recipient list. True also when Failed is set by a
+  // later step (RSET) that only cost the connection.
+  bool Delivered = false;
+  // The machine's fully qualified name, empty when it has none; tests
+  // replace it. Unset: the system resolver's answer (vok::FullyQualifiedHostName).
+  std::function<std::string()> HostNameSource;
 
   // ---- Events ----
   TNotifyEvent OnConnect;
@@ -87,7 +109,9 @@ class TVokSMTP {
   bool Send(TVokMsg& msg);
   void Quit();
 
-  // The local machine's name, as given in HELO and the Message-Id.
+  // The name given in HELO and in the Message-Id host: the fully qualified
+  // name when the machine has one, else the connection's local address as a
+  // literal ("[127.0.0.1]"; that form also when not connected).
   std::string LocalHostName() const;
   // The connection underneath (its settings show what Connect chose).
   const TClientSocket& ClientSocket() const { return *socket_; }
@@ -116,6 +140,15 @@ class TVokSMTP {
   void DoDisconnect();
   void CloseSocket();
   void Raise(const TNotifyEvent& ev, void* sender) { if (ev) ev(sender); }
+  void AbortIfAsked();
+
+  // Sets Activity for a scope and puts the previous one back.
+  struct ActivityScope {
+    ActivityScope(TVokSMTP& s, TSmtpActivity a) : smtp(s), saved(s.Activity) { s.Activity = a; }
+    ~ActivityScope() { smtp.Activity = saved; }
+    TVokSMTP& smtp;
+    TSmtpActivity saved;
+  };
 
   std::unique_ptr<TClientSocket> socket_;
   std::string out_;      // written bytes not yet flushed
@@ -123,4 +156,5 @@ class TVokSMTP {
   std::string lineText_; // the line passed to OnSendTextToSocket
   bool replyFailed_ = false;     // the last ReadReply got no complete reply
   bool errorReported_ = false;   // OnError already raised for this operation
+  bool inData_ = false;          // message lines being written or their reply awaited
 };

@@ -1,7 +1,13 @@
 // The message writer of TVokSMTP: header block, text part and base64 parts.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "HeaderWords.h"
 #include "VokSMTP.h"
 #include "vok_util.h"
 
@@ -28,15 +34,32 @@ std::string EncodedWords(const std::string& charset, const std::string& subject)
   return words;
 }
 
-// Header lines, each folded when it is longer than a server accepts.
-void AddHeaders(TMessageLines& result, std::vector<std::string>& headers) {
-  for (std::string& h : headers) {
-    if (h.size() <= vok::kMaxLineLength) {
-      result.Add(std::move(h));
-    } else {
-      for (std::string& piece : vok::FoldHeader(h)) result.Add(std::move(piece));
-    }
+// One header line and the width it is folded to: plain texts only when a
+// server would refuse them, lines with encoded words as RFC 2047 asks.
+struct Header {
+  std::string line;
+  size_t width = vok::kMaxLineLength;
+  Header(std::string l) : line(std::move(l)) {}  // NOLINT: plain lines convert
+  Header(const char* l) : line(l) {}             // NOLINT
+  Header(std::string l, size_t w) : line(std::move(l)), width(w) {}
+};
+
+void AddHeader(TMessageLines& result, Header& h) {
+  if (h.line.size() <= h.width) {
+    result.Add(std::move(h.line));
+  } else {
+    for (std::string& piece : vok::FoldHeaderAt(h.line, h.width)) result.Add(std::move(piece));
   }
+}
+
+void AddHeaders(TMessageLines& result, std::vector<Header>& headers) {
+  for (Header& h : headers) AddHeader(result, h);
+}
+
+// "Name: " + value, folded narrowly when the value had to be encoded.
+Header TextHeader(const std::string& name, const std::string& raw, const std::string& encoded) {
+  if (encoded == raw) return Header(name + HeaderSafe(raw));
+  return Header(name + encoded, vok::kEncodedLineWidth);
 }
 
 struct FileCloser {
@@ -69,13 +92,38 @@ std::vector<std::string> CopyBodyLines(const TStringList& text) {
 
 }  // namespace
 
+// Opens a file for reading only when it is a regular file. A FIFO would
+// block the open or the reads for ever and a device may never end, so the
+// open does not wait and the kind is checked before anything is read.
+FILE* OpenRegularFile(const std::string& path, struct stat& st) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) throw EFOpenError("Cannot open file " + path);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool regular = S_ISREG(st.st_mode);
+    ::close(fd);
+    throw EFOpenError("Cannot open file " + path + (regular ? "" : ": is not a regular file"));
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  FILE* f = fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    throw EFOpenError("Cannot open file " + path);
+  }
+  return f;
+}
+
 void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
-  std::unique_ptr<FILE, FileCloser> src(std::fopen(item.PathName.c_str(), "rb"));
   struct stat st {};
-  if (!src || fstat(fileno(src.get()), &st) != 0 || S_ISDIR(st.st_mode))
-    throw EFOpenError("Cannot open file " + item.PathName);
+  std::unique_ptr<FILE, FileCloser> src(OpenRegularFile(item.PathName, st));
   std::setvbuf(src.get(), nullptr, _IOFBF, 1 << 16);
+  // The file is sent as it was when encoding started: exactly this many
+  // bytes, and a file found shorter or longer fails the message.
   const uint64_t size = static_cast<uint64_t>(st.st_size);
+  const auto changed = [&] {
+    return EFOpenError("File " + item.PathName +
+                       " changed while it was read; it was not sent.");
+  };
 
   if (OnEncodeStart) OnEncodeStart(this, item.FileName, static_cast<int64_t>(size));
 
@@ -90,9 +138,12 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
   for (;;) {
     vok::PumpMessages();
     if (Aborted) return;
-    size_t got = std::fread(block, 1, sizeof block, src.get());
-    if (got < sizeof block && std::ferror(src.get()))
-      throw EFOpenError("Cannot open file " + item.PathName);
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(sizeof block, size - position));
+    size_t got = std::fread(block, 1, want, src.get());
+    if (got < want && std::ferror(src.get()))
+      throw EFOpenError("Cannot read file " + item.PathName + ": " + std::strerror(errno));
+    if (got < want) throw changed();  // shorter than when it was opened
     encoder.Write(block, got);
     position += got;
     uint16_t percent = vok::RoundPercent(position, size);
@@ -103,6 +154,8 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
     }
     if (got < sizeof block) break;
   }
+  char extra;
+  if (std::fread(&extra, 1, 1, src.get()) != 0) throw changed();  // it grew
   if (EncodePercent < 100 && OnEncodeProgress) OnEncodeProgress(this, 100);
   encoder.Finish();
   item.EncodedLines = TEncodedLines(std::move(target.Data()));
@@ -112,7 +165,10 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
 std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
   std::vector<std::string> body = CopyBodyLines(msg.Text);
   const std::string userName = msg.UserName;
-  std::vector<std::string> headers;
+  std::vector<Header> headers;
+  // Texts outside ASCII go as encoded words in the message's charset, so a
+  // reader never has to guess how to show them.
+  const std::string wordCharset = HeaderSafe(msg.CharSet);
 
   headers.push_back("Message-Id: " + MakeMessageId(HeaderSafe(LocalHostName())));
   if (!msg.InReplyTo.empty()) headers.push_back("In-Reply-To: " + HeaderSafe(msg.InReplyTo));
@@ -123,16 +179,29 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
   } else {
     std::string addr = msg.From;
     if (addr.find('@') == std::string::npos) addr += "@" + Host;
-    headers.push_back("From: \"" + HeaderSafe(vok::QuoteEscape(userName)) + "\" <" +
-                      HeaderSafe(addr) + ">");
+    if (vok::IsAscii(userName)) {
+      headers.push_back("From: \"" + HeaderSafe(vok::QuoteEscape(userName)) + "\" <" +
+                        HeaderSafe(addr) + ">");
+    } else {
+      const std::string from = "From: ";
+      headers.emplace_back(from +
+                               vok::EncodeWords(userName, wordCharset,
+                                                vok::kEncodedLineWidth - from.size()) +
+                               " <" + HeaderSafe(addr) + ">",
+                           vok::kEncodedLineWidth);
+    }
   }
   if (!msg.ReplyTo.empty()) headers.push_back("Reply-To: " + HeaderSafe(msg.ReplyTo));
   headers.push_back("X-Mailer: " + HeaderSafe(vok::ApplicationTitle()));
-  headers.push_back("To: " + HeaderSafe(msg.SendTo));
-  if (!msg.CC.empty()) headers.push_back("CC: " + HeaderSafe(msg.CC));
+  const std::string to = HeaderSafe(msg.SendTo), cc = HeaderSafe(msg.CC);
+  headers.push_back(TextHeader("To: ", to, vok::EncodeDisplayNames(to, wordCharset)));
+  if (!msg.CC.empty()) headers.push_back(TextHeader("CC: ", cc, vok::EncodeDisplayNames(cc, wordCharset)));
   headers.push_back("MIME-Version: 1.0");
 
-  const std::string charset = HeaderSafe(msg.CharSet);
+  const std::string& charset = wordCharset;
+  const std::string subjectName = "Subject: ";
+  const size_t subjectRoom = vok::kEncodedLineWidth - subjectName.size();
+  const bool plainSubject = vok::IsAscii(msg.Subject);
   std::string transfer;
   TMessageLines bodyLines;
   if (msg.TextEncoding == te8Bit) {
@@ -143,7 +212,8 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
     }
   } else {
     transfer = "base64";
-    msg.Subject = EncodedWords(msg.CharSet, msg.Subject);
+    msg.Subject = plainSubject ? EncodedWords(msg.CharSet, msg.Subject)
+                               : vok::EncodeWords(HeaderSafe(msg.Subject), charset, subjectRoom);
     std::string text;
     for (const std::string& l : body) {
       text += l;
@@ -151,7 +221,13 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
     }
     bodyLines.AddEncoded(TEncodedLines(Base64Encode(text)));
   }
-  headers.push_back("Subject: " + HeaderSafe(msg.Subject));
+  if (plainSubject)
+    headers.push_back(subjectName + HeaderSafe(msg.Subject));
+  else if (msg.TextEncoding == te8Bit)
+    headers.emplace_back(subjectName + vok::EncodeWords(HeaderSafe(msg.Subject), charset, subjectRoom),
+                         vok::kEncodedLineWidth);
+  else
+    headers.emplace_back(subjectName + msg.Subject, vok::kEncodedLineWidth);
 
   TMessageLines result;
   if (msg.AttachedFiles.Count() == 0) {
@@ -177,11 +253,30 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
   result.Append(bodyLines);
   for (int i = 0; i < msg.AttachedFiles.Count(); ++i) {
     TAttachedFile& item = msg.AttachedFiles[i];
-    const std::string name = HeaderSafe(vok::QuoteEscape(item.FileName));
     result.Add(delim);
-    result.Add("Content-Type: " + HeaderSafe(item.ContentType) + "; name=\"" + name + "\"");
-    result.Add("Content-Transfer-Encoding: base64");
-    result.Add("Content-Disposition: inline; FileName=\"" + name + "\"");
+    if (vok::IsAscii(item.FileName)) {
+      const std::string name = HeaderSafe(vok::QuoteEscape(item.FileName));
+      result.Add("Content-Type: " + HeaderSafe(item.ContentType) + "; name=\"" + name + "\"");
+      result.Add("Content-Transfer-Encoding: base64");
+      result.Add("Content-Disposition: inline; FileName=\"" + name + "\"");
+    } else {
+      // File names are the file system's bytes, UTF-8, whatever the text's
+      // charset: RFC 2231 for today's readers, an encoded word in name= for
+      // older ones.
+      const std::string name = HeaderSafe(item.FileName);
+      // Folded lines are ' name="' + a word, ' ' + a word, and a closing quote.
+      const size_t paramRoom = vok::kEncodedLineWidth - std::string(" name=\"").size();
+      Header type("Content-Type: " + HeaderSafe(item.ContentType) + "; name=\"" +
+                      vok::EncodeWords(name, "UTF-8", paramRoom, vok::kEncodedLineWidth - 2) + "\"",
+                  vok::kEncodedLineWidth);
+      AddHeader(result, type);
+      result.Add("Content-Transfer-Encoding: base64");
+      std::string disposition = "Content-Disposition: inline";
+      for (const std::string& piece : vok::ExtendedParameter("filename", name))
+        disposition += "; " + piece;
+      Header line(disposition, vok::kEncodedLineWidth);
+      AddHeader(result, line);
+    }
     result.Add("");
     EncodeAttachment(item);
     vok::ProcessMessages();

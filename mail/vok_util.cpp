@@ -1,5 +1,7 @@
 #include "vok_util.h"
 
+#include "HeaderWords.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -228,14 +230,21 @@ std::string QuoteEscape(const std::string& s) {
 }
 
 std::string ExtractAddress(const std::string& text, bool brackets) {
-  std::string s = text;
-  for (;;) {
-    size_t open = s.find('(');
-    size_t close = s.find(')');
+  // Comments "(...)" go, first "(" to first ")", in one pass over the text
+  // (what lies before a removed comment holds no parenthesis any more).
+  std::string s;
+  s.reserve(text.size());
+  for (size_t at = 0;;) {
+    size_t open = text.find('(', at);
+    size_t close = text.find(')', at);
     // A ")" before the first "(" ends comment removal: nothing sensible
-    // could be cut there, and looping on it would never end.
-    if (open == std::string::npos || close == std::string::npos || close < open) break;
-    s.erase(open, close - open + 1);
+    // could be cut there.
+    if (open == std::string::npos || close == std::string::npos || close < open) {
+      s.append(text, at, std::string::npos);
+      break;
+    }
+    s.append(text, at, open - at);
+    at = close + 1;
   }
   s = TrimText(s);
   size_t lt = s.find('<');
@@ -248,23 +257,36 @@ std::string ExtractAddress(const std::string& text, bool brackets) {
 
 std::vector<std::string> SplitAddresses(const std::string& text) {
   std::vector<std::string> list;
-  std::string s = TrimText(text);
-  if (s.empty()) return list;
-  for (;;) {
-    size_t q1 = s.find('"');
-    if (q1 == std::string::npos) break;
-    s.erase(q1, 1);
-    size_t q2 = s.find('"', q1);
-    if (q2 == std::string::npos) break;
-    s.erase(q1, q2 - q1 + 1);
+  const std::string trimmed = TrimText(text);
+  if (trimmed.empty()) return list;
+  // Quoted display names go whole; a quote without its pair goes alone.
+  // One pass each, so a long list costs time in proportion to its length.
+  std::string s;
+  s.reserve(trimmed.size());
+  for (size_t at = 0;;) {
+    size_t q1 = trimmed.find('"', at);
+    if (q1 == std::string::npos) {
+      s.append(trimmed, at, std::string::npos);
+      break;
+    }
+    s.append(trimmed, at, q1 - at);
+    size_t q2 = trimmed.find('"', q1 + 1);
+    if (q2 == std::string::npos) {
+      s.append(trimmed, q1 + 1, std::string::npos);
+      break;
+    }
+    at = q2 + 1;
   }
-  s = Lower(s);
-  size_t comma;
-  while ((comma = s.find(',')) != std::string::npos) {
-    list.push_back(ExtractAddress(s.substr(0, comma), false));
-    s.erase(0, comma + 1);
+  s = Lower(std::move(s));
+  for (size_t start = 0;;) {
+    size_t comma = s.find(',', start);
+    if (comma == std::string::npos) {
+      list.push_back(ExtractAddress(s.substr(start), false));
+      break;
+    }
+    list.push_back(ExtractAddress(s.substr(start, comma - start), false));
+    start = comma + 1;
   }
-  list.push_back(ExtractAddress(s, false));
   return list;
 }
 
@@ -277,26 +299,7 @@ uint16_t RoundPercent(uint64_t part, uint64_t whole) {
 }
 
 std::vector<std::string> FoldHeader(const std::string& line) {
-  std::vector<std::string> pieces;
-  size_t start = 0;
-  // The first line keeps the name, the colon and the value's first word.
-  const size_t colon = line.find(':');
-  size_t floor = colon == std::string::npos ? 0 : line.find_first_not_of(" \t", colon + 1);
-  while (floor != std::string::npos && line.size() - start > kMaxLineLength) {
-    // The last blank that still leaves this piece within the limit; a piece
-    // must keep at least one character besides its leading blank.
-    size_t fold = line.find_last_of(" \t", start + kMaxLineLength);
-    if (fold == std::string::npos || fold <= floor) {
-      // No blank in reach: fold at the next blank after the long run.
-      fold = line.find_first_of(" \t", std::max(floor, start + kMaxLineLength) + 1);
-      if (fold == std::string::npos) break;
-    }
-    pieces.push_back(line.substr(start, fold - start));
-    start = fold;
-    floor = start + 1;
-  }
-  pieces.push_back(line.substr(start));
-  return pieces;
+  return FoldHeaderAt(line, kMaxLineLength);
 }
 
 }  // namespace vok

@@ -4,7 +4,8 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config
       qt6-base-dev qt6-5compat-dev libsimpleini-dev libqt6sql6-sqlite
       libgtest-dev python3 python3-aiosmtpd media-types
-      xvfb xauth fonts-dejavu-core curl)
+      xvfb xauth fonts-dejavu-core curl
+      qt6-translations-l10n desktop-file-utils)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

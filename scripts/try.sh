@@ -81,7 +81,9 @@ echo
 if [ "$run_program" = 1 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "Starting Sendorix; the server stops when you close it."
   status=0
-  "$exe" || status=$?
+  # A window of its own even when Sendorix is already open elsewhere: the server lives as long
+  # as this one.
+  SENDORIX_INSTANCE="$work/instance" "$exe" || status=$?
   echo "Sendorix has closed; stopping the local server."
   exit "$status"
 fi

@@ -5,8 +5,9 @@ written to OUT/NNN.json (envelope, decoded subject, raw subject bytes, text part
 names) and each attachment's decoded bytes to OUT/NNN-K.bin. The server stops when its
 stdin closes or after --lifetime seconds, whichever comes first.
 
-usage: send_smtp_server.py OUT [--reject N] [--delay SECONDS]
+usage: send_smtp_server.py OUT [--reject N] [--reject-text TEXT] [--delay SECONDS]
   --reject N     answer the N-th DATA (1-based, across the session) with 550
+  --reject-text  the whole reply line for that DATA (Python escapes such as \x00 allowed)
   --delay S      wait S seconds before answering each DATA (a slow server)
 The chosen port is written to OUT/port once the server listens.
 """
@@ -67,8 +68,9 @@ def decoded_subject(raw):
 
 
 class Recorder:
-    def __init__(self, out, reject, delay):
+    def __init__(self, out, reject, delay, reject_text="550 Mailbox unavailable for this test"):
         self.out, self.reject, self.delay = out, reject, delay
+        self.reject_text = reject_text
         self.count = 0
 
     async def handle_DATA(self, server, session, envelope):
@@ -78,6 +80,9 @@ class Recorder:
             await asyncio.sleep(self.delay)
         content = envelope.content
         msg = email.message_from_bytes(content, policy=email.policy.compat32)
+        # The same bytes as a modern reader sees them (the default policy decodes
+        # encoded words and RFC 2231 names by itself).
+        modern = email.message_from_bytes(content, policy=email.policy.default)
         parts = msg.get_payload() if msg.is_multipart() else [msg]
         text = parts[0]
         raw_subject = raw_header(content, "Subject") or b""
@@ -85,6 +90,7 @@ class Recorder:
             "mail_from": envelope.mail_from,
             "rcpt_tos": list(envelope.rcpt_tos),
             "subject_raw_hex": raw_subject.hex(),
+            "to": (raw_header(content, "To") or b"").decode("latin-1"),
             "subject": decoded_subject(raw_subject),
             "multipart": msg.is_multipart(),
             "content_type": msg.get_content_type(),
@@ -96,6 +102,20 @@ class Recorder:
             "max_line": max(len(l) for l in content.split(b"\r\n")),
             "x_priority": msg.get("X-Priority", ""),
             "attachments": [],
+            "modern": {
+                "subject": str(modern["Subject"]),
+                "from": str(modern["From"]),
+                "to": str(modern["To"]),
+                "cc": str(modern["CC"] or ""),
+                "text_charset": (next(modern.iter_parts()) if modern.is_multipart()
+                                 else modern).get_content_charset(),
+                "names": [p.get_filename() or "" for p in list(modern.iter_parts())[1:]],
+            },
+            "compat32": {
+                "from": decoded_subject(raw_header(content, "From") or b""),
+                "to": decoded_subject(raw_header(content, "To") or b""),
+                "names": [p.get_filename() or "" for p in parts[1:]],
+            },
         }
         for k, part in enumerate(parts[1:], 1):
             name = part.get_filename() or ""
@@ -109,7 +129,7 @@ class Recorder:
             json.dump(record, f, ensure_ascii=False)
         os.replace(tmp, os.path.join(self.out, "%03d.json" % n))
         if n == self.reject:
-            return "550 Mailbox unavailable for this test"
+            return self.reject_text
         return "250 OK queued"
 
 
@@ -118,10 +138,12 @@ def main():
     ap.add_argument("out")
     ap.add_argument("--reject", type=int, default=0)
     ap.add_argument("--delay", type=float, default=0.0)
+    ap.add_argument("--reject-text", default="550 Mailbox unavailable for this test")
     ap.add_argument("--lifetime", type=float, default=120.0)
     args = ap.parse_args()
     port = free_port()
-    controller = Controller(Recorder(args.out, args.reject, args.delay), hostname="127.0.0.1",
+    controller = Controller(Recorder(args.out, args.reject, args.delay,
+                                     args.reject_text.encode("latin-1").decode("unicode_escape")), hostname="127.0.0.1",
                             port=port, decode_data=False, data_size_limit=64 * 1024 * 1024,
                             ready_timeout=10)
     controller.start()

@@ -262,7 +262,7 @@ TEST_F(ComDialogsTestCase, HelpOpensContextAndLeavesTheBoxOpen)
         calls.append({file, context});
         return true;
     });
-    SetApplicationHelpFile("/opt/SendorixE.hlp");
+    SetApplicationHelpFile("/opt/SendorixE.html");
     bool stillOpen = false;
     const int result = answerWith(
         [&](TMessageForm *f) {
@@ -274,25 +274,30 @@ TEST_F(ComDialogsTestCase, HelpOpensContextAndLeavesTheBoxOpen)
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(result, mrOk);
     ASSERT_EQ(calls.size(), 1);
-    EXPECT_EQ(calls[0].first, "/opt/SendorixE.hlp");
+    EXPECT_EQ(calls[0].first, "/opt/SendorixE.html");
     EXPECT_EQ(calls[0].second, 8);
 
     // A box given its own help file uses that one.
     answerWith([](TMessageForm *f) { f->Button(mbHelp)->click(); f->Button(mbOK)->click(); },
                [] {
                    return ComMessageDlgPosHelp("h", mtInformation, {mbOK, mbHelp}, 3, -1, -1,
-                                               "/x/other.hlp");
+                                               "/x/other.html");
                });
     ASSERT_EQ(calls.size(), 2);
-    EXPECT_EQ(calls[1], std::make_pair(QString("/x/other.hlp"), 3));
+    EXPECT_EQ(calls[1], std::make_pair(QString("/x/other.html"), 3));
     SetApplicationHelpFile(QString());
 }
 
-TEST_F(ComDialogsTestCase, MissingHelpFileShowsNothing)
+TEST_F(ComDialogsTestCase, MissingManualIsReportedOnceAndANamelessOneIsNot)
 {
-    EXPECT_FALSE(ShowHelpContext(8, "/no/such/SendorixE.hlp"));
+    ComDialogsTest::SetRefuseUnanswered(true);
+    EXPECT_FALSE(ShowHelpContext(8, "/no/such/SendorixE.html"));
+    const QList<TShownMessageDlg> boxes = ComDialogsTest::TakeLog();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0].Text, "The help file \"SendorixE.html\" was not found. Sendorix looked for it in:\n/no/such/");
     SetApplicationHelpFile(QString());
     EXPECT_FALSE(ShowHelpContext(8));
+    EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty());
 }
 
 TEST_F(ComDialogsTestCase, PositionOverridesTheCentre)

@@ -1,5 +1,6 @@
 // The shared routines: integer texts, word splitting, the formatter, text files and the
 // character-set conversions at the wire boundary.
+#include "FileAccess.h"
 #include "Global.h"
 
 #include <QBuffer>
@@ -13,6 +14,7 @@
 #include <climits>
 #include <iconv.h>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -247,9 +249,9 @@ TEST(GlobalProgram, DocumentUrlsForLinksAndFiles)
     EXPECT_EQ(DocumentUrl("mailto:support@example.com").scheme(), "mailto");
     EXPECT_EQ(DocumentUrl("mailto:support@example.com").path(), "support@example.com");
     EXPECT_EQ(DocumentUrl("www.example.com").toString(), "http://www.example.com");
-    const QUrl file = DocumentUrl("/tmp/Sendorix E.hlp");
+    const QUrl file = DocumentUrl("/tmp/Sendorix E.html");
     EXPECT_TRUE(file.isLocalFile());
-    EXPECT_EQ(file.toLocalFile(), "/tmp/Sendorix E.hlp");
+    EXPECT_EQ(file.toLocalFile(), "/tmp/Sendorix E.html");
     EXPECT_FALSE(OpenDocument("   "));
 }
 
@@ -304,6 +306,54 @@ TEST(GlobalFiles, ReadsUtf8OrFallsBackToWindows1251)
     // A multi-byte sequence cut short is not UTF-8 either.
     EXPECT_EQ(DecodeTextBytes("ab\xD0"), QStringLiteral("abР"));
     EXPECT_EQ(DecodeTextBytes(""), QString());
+}
+
+// A protocol save that fails (full disk, a protected file) keeps the old file whole and names
+// the system's reason; a later save goes through and leaves no temporary file.
+TEST(GlobalFiles, AFailedSaveKeepsTheOldFileAndSaysWhy)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("protocol.log");
+    const QStringList lines(5000, QStringLiteral("Transfer... done."));
+    SaveMemoLines(path, {"old"});
+    struct Reset {
+        ~Reset() { SetFileWriteHookForTests({}); }
+    } reset;
+    SetFileWriteHookForTests([](qint64 written) { return written < 20000; });
+    try {
+        SaveMemoLines(path, lines);
+        FAIL() << "a failed save was reported as done";
+    } catch (const EInOutError &e) {
+        EXPECT_EQ(e.Message(), "Cannot write \"" + path + "\": No space left on device");
+    }
+    EXPECT_EQ(readAll(path), QByteArray("old\r\n"));
+    SetFileWriteHookForTests({});
+
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0444), 0);
+    try {
+        SaveMemoLines(path, lines);
+        FAIL() << "a read-only file was replaced";
+    } catch (const EInOutError &e) {
+        EXPECT_EQ(e.Message(), "Cannot write \"" + path + "\": Permission denied");
+    }
+    EXPECT_EQ(readAll(path), QByteArray("old\r\n"));
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0644), 0);
+
+    SaveMemoLines(path, lines);
+    EXPECT_EQ(readAll(path).size(), 5000 * 19);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"protocol.log"});
+}
+
+TEST(GlobalFiles, TextIsDecodedLineByLine)
+{
+    const QByteArray mixed = QStringLiteral("Привет\r\n").toUtf8() + "\xCF\xF0\xE8\xE2\xE5\xF2\n" + "caf\xC3\xA9";
+    EXPECT_EQ(DecodeTextBytes(mixed), QStringLiteral("Привет\r\nПривет\ncafé"));
+    bool foreign = false;
+    EXPECT_EQ(DecodeTextLines("a\nb", &foreign), "a\nb");
+    EXPECT_FALSE(foreign);
+    DecodeTextLines("a\n\xE0", &foreign);
+    EXPECT_TRUE(foreign);
 }
 
 // ---- Character sets -----------------------------------------------------------------------

@@ -11,6 +11,9 @@
 #include <QTextCodec>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,20 +80,22 @@ TEST_F(IniFileTest, IntegersAndTruthValues)
     EXPECT_TRUE(text.contains("\nn=-12\n")) << text.constData();
 }
 
-TEST_F(IniFileTest, ReadsAreCutAt1023Characters)
+TEST_F(IniFileTest, ValuesAreReadWhole)
 {
-    const QString longCyrillic = QString(2000, QChar(0x0416)); // "Ж", two bytes in UTF-8
+    // The old platform cut reads at 1023 characters, and the cut value was written back.
+    const QString longCyrillic = QString(5000, QChar(0x0416)); // "Ж", two bytes in UTF-8
     {
         TIniFile ini(path());
         ini.WriteString("S", "long", longCyrillic);
-        ini.WriteString("S", "exact", QString(1023, QLatin1Char('a')));
         ini.UpdateFile();
     }
-    TIniFile ini(path());
-    EXPECT_EQ(ini.ReadString("S", "long", ""), QString(1023, QChar(0x0416)));
-    EXPECT_EQ(ini.ReadString("S", "exact", "").size(), 1023);
-    // The whole value is still in the file; only reads are cut.
-    EXPECT_TRUE(readBytes(path()).contains(longCyrillic.toUtf8()));
+    {
+        TIniFile ini(path());
+        EXPECT_EQ(ini.ReadString("S", "long", ""), longCyrillic);
+        ini.WriteString("S", "other", "x"); // a rewrite keeps it whole too
+        ini.UpdateFile();
+    }
+    EXPECT_EQ(TIniFile(path()).ReadString("S", "long", ""), longCyrillic);
 }
 
 TEST_F(IniFileTest, UnknownSectionsKeysAndCommentsSurviveARewrite)
@@ -296,6 +301,98 @@ TEST_F(IniFileTest, RewriteKeepsPermissionsAndFollowsLinks)
     struct stat st{};
     ASSERT_EQ(::stat(QFile::encodeName(path(QStringLiteral("real.ini"))).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// Lines are decoded one by one: a Windows-1251 line among UTF-8 lines spoils nothing else.
+TEST_F(IniFileTest, EachLineIsUtf8OrWindows1251OnItsOwn)
+{
+    QTextCodec *cp1251 = QTextCodec::codecForName("Windows-1251");
+    const QString utf8Name = QStringLiteral("Пётр Ёжиков");
+    const QString cp1251Subject = QStringLiteral("Отчёт за квартал");
+    writeBytes(path(), "[EditName]\n0=" + utf8Name.toUtf8() + "\n[EditSubject]\n0="
+                           + cp1251->fromUnicode(cp1251Subject) + "\n1=" + QByteArray("caf\xC3\xA9")
+                           + "\n[SMTP]\nName=" + utf8Name.toUtf8() + "\n");
+    {
+        TIniFile ini(path());
+        EXPECT_TRUE(ini.WasWindows1251());
+        EXPECT_EQ(ini.ReadString("EditName", "0", ""), utf8Name);
+        EXPECT_EQ(ini.ReadString("EditSubject", "0", ""), cp1251Subject);
+        EXPECT_EQ(ini.ReadString("EditSubject", "1", ""), QStringLiteral("café"));
+        EXPECT_EQ(ini.ReadString("SMTP", "Name", ""), utf8Name);
+        ini.WriteString("SMTP", "Port", "25");
+        ini.UpdateFile();
+    }
+    // Written back as UTF-8, every value as it was.
+    const QByteArray text = readBytes(path());
+    EXPECT_TRUE(text.contains(cp1251Subject.toUtf8()));
+    EXPECT_TRUE(text.contains(utf8Name.toUtf8()));
+    TIniFile ini(path());
+    EXPECT_FALSE(ini.WasWindows1251());
+    EXPECT_EQ(ini.ReadString("EditSubject", "0", ""), cp1251Subject);
+    EXPECT_EQ(ini.ReadString("EditName", "0", ""), utf8Name);
+}
+
+// The program checks the file's own mode (so the rule holds for the superuser as well): a file
+// without any write permission is the user's "do not touch".
+TEST_F(IniFileTest, AReadOnlyFileIsNotReplaced)
+{
+    const QByteArray old = "[S]\nk=old\n";
+    writeBytes(path(), old);
+    ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), 0444), 0);
+    TIniFile ini(path());
+    ini.WriteString("S", "k", "new");
+    try {
+        ini.UpdateFile();
+        FAIL() << "a read-only file was replaced";
+    } catch (const EIniFileError &e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + path());
+    }
+    EXPECT_EQ(readBytes(path()), old);
+    EXPECT_EQ(QFileInfo(path()).permissions() & QFileDevice::WriteOwner, 0);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"t.ini"});
+}
+
+TEST_F(IniFileTest, StaleTemporaryFilesAreRemovedByTheNextWrite)
+{
+    writeBytes(path(), "[S]\nk=1\n");
+    // What writers killed halfway leave behind: a process that is gone, and a name that is
+    // only alike (kept: it is not one of ours).
+    writeBytes(path(QStringLiteral("t.ini.tmp999999999-0")), "[S]\nk=");
+    writeBytes(path(QStringLiteral("t.ini.tmp%1-3").arg(::getpid())), "[S]\n");
+    writeBytes(path(QStringLiteral("t.ini.tmp-notes")), "mine");
+    TIniFile ini(path());
+    ini.WriteString("S", "k", "2");
+    ini.UpdateFile();
+    QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    left.sort();
+    EXPECT_EQ(left, (QStringList{"t.ini", "t.ini.tmp-notes"}));
+    EXPECT_EQ(TIniFile(path()).ReadString("S", "k", ""), "2");
+}
+
+// A FIFO would block the read for ever and a device never ends: neither is read or written.
+TEST_F(IniFileTest, OnlyRegularFilesAreReadAndNothingBlocks)
+{
+    const QString fifo = path(QStringLiteral("fifo.cfg"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString &p : {fifo, QStringLiteral("/dev/zero"), dir.path()}) {
+        SCOPED_TRACE(p.toStdString());
+        auto reading = std::async(std::launch::async, [&] {
+            TIniFile ini(p);
+            return std::make_pair(ini.ReadError(), ini.ReadString("S", "k", "def"));
+        });
+        if (reading.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << "reading blocked";
+            const int fd = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK);
+            ::close(fd);
+        }
+        const auto [error, value] = reading.get();
+        EXPECT_EQ(error, "\"" + p + "\" is not a regular file.");
+        EXPECT_EQ(value, "def");
+    }
+    TIniFile ini(fifo);
+    ini.WriteString("S", "k", "v");
+    EXPECT_THROW(ini.UpdateFile(), EIniFileError);
+    EXPECT_FALSE(QFileInfo(fifo).isFile()) << "the FIFO was replaced";
 }
 
 } // namespace

@@ -81,12 +81,12 @@ TEST_F(LanguageTest, TextsChosenInCodeFollowTheLanguage)
 {
     EXPECT_EQ(PriorityNames(), QStringList({"Highest", "High", "Normal", "Low", "Lowest"}));
     EXPECT_EQ(AddFilesDialogTitle(), "Select files for posting");
-    EXPECT_EQ(LanguageHelpFile(), ProgramFolder() + "SendorixE.hlp");
+    EXPECT_EQ(LanguageHelpFile(), "SendorixE.html");
     StringBase = RussianBase;
     EXPECT_EQ(PriorityNames(), QStringList({"Высший", "Высокий", "Обычный", "Низкий",
                                             "Самый низкий"}));
     EXPECT_EQ(AddFilesDialogTitle(), QStringLiteral("Выбор файлов для отправки"));
-    EXPECT_EQ(LanguageHelpFile(), ProgramFolder() + "SendorixR.hlp");
+    EXPECT_EQ(LanguageHelpFile(), "SendorixR.html");
 }
 
 TEST_F(LanguageTest, ShowErrorAndAbortShowsFocusesAndEndsTheCommandSilently)

@@ -28,6 +28,7 @@
 #include <QShortcut>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -119,7 +120,7 @@ void ExpectLanguage(TMainForm &f, int base)
     EXPECT_EQ(f.comboEncoding->itemText(0), QStringLiteral("8Bit"));
     EXPECT_EQ(f.comboLanguage->itemText(1), QStringLiteral("Russian"));
     // Help file and the add-files dialog.
-    EXPECT_EQ(f.HelpFile, ProgramFolder() + (base == RussianBase ? "SendorixR.hlp" : "SendorixE.hlp"));
+    EXPECT_EQ(f.HelpFile, base == RussianBase ? "SendorixR.html" : "SendorixE.html");
     EXPECT_EQ(ApplicationHelpFile(), f.HelpFile);
     EXPECT_EQ(f.FileDialog->nameFilters(), DialogNameFilters(LoadStr(57 + base)));
     EXPECT_EQ(f.FileDialog->windowTitle(),
@@ -391,7 +392,7 @@ TEST_F(MainFormTest, VersionTextsCaptionAndTitle)
     MakeVersionTexts(FileVersionText(), major, minor);
     EXPECT_EQ(VersionMajor, major);
     EXPECT_EQ(VersionMinor, minor);
-    EXPECT_EQ(form->windowTitle(), "Sendorix " + major + "." + minor + " ");
+    EXPECT_EQ(form->windowTitle(), "Sendorix " + major + "." + minor);   // no trailing blank
     EXPECT_EQ(ApplicationTitle, "Sendorix " + major + "." + minor);
     EXPECT_EQ(form->RussianAbout.value(0), "Sendorix version " + major + "." + minor + " ");
 }
@@ -587,16 +588,19 @@ TEST_F(MainFormTest, ContextHelpUsesTheNearestHelpContext)
     EXPECT_EQ(OwnHelpContext(f.PageControl), 6);
 }
 
-TEST_F(MainFormTest, HelpWithoutAHelpFileShowsNothing)
+TEST_F(MainFormTest, HelpWithoutAManualSaysWhereItLookedAndOpensNothing)
 {
-    SetHelpHandler({});   // the real opener
+    SetHelpHandler({});   // the real path
+    QTemporaryDir empty;
+    SetHelpFoldersForTests({empty.path()});
     TMainForm &f = *form;
-    ASSERT_FALSE(QFileInfo::exists(f.HelpFile)) << "a help file lies beside the test program";
     f.edtTo->setFocus();
-    EXPECT_FALSE(f.OpenHelp(1));
     f.ShowContextHelp();
     QApplication::processEvents();
-    EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty());
+    SetHelpFoldersForTests({});
+    const QList<TShownMessageDlg> boxes = ComDialogsTest::TakeLog();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].Text.contains(empty.path() + "/")) << boxes[0].Text.toStdString();
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_TRUE(opened.isEmpty());
 }

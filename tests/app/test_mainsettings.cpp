@@ -101,7 +101,7 @@ TEST_F(WindowSettingsTest, FirstStartWithoutFileAsksAboutTheAddressBookOnce)
     EXPECT_EQ(log[0].Text, AddressBookQuestion(false));
     EXPECT_EQ(log[0].DlgType, mtConfirmation);
     EXPECT_EQ(log[0].Buttons, (TMsgDlgButtons{mbYes, mbNo}));
-    EXPECT_TRUE(log[1].Text.startsWith("If you have any problems with call the Windows Address Book"));
+    EXPECT_TRUE(log[1].Text.startsWith("If you have any problems with call the system address book"));
     EXPECT_EQ(log[1].Buttons, (TMsgDlgButtons{mbOK, mbHelp}));
     EXPECT_EQ(log[1].HelpContext, 8);
     EXPECT_TRUE(f->cbUseMAPIAddresBook->isChecked());

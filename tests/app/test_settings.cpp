@@ -400,6 +400,13 @@ TEST(History, AllEightBoxesRoundTripThroughTheSettingsFile)
         EXPECT_EQ(back.Histories[b].size(), 20);
     }
     EXPECT_EQ(back.Histories[hbTempDir].first(), "EditTempDir-20");
+
+    // An entry far longer than the old platform's 1023-character reads survives whole.
+    TProgramSettings longOne;
+    longOne.Histories[hbTo] = {QString(5000, QLatin1Char('a')) + QStringLiteral("@пример.рф")};
+    WriteSettings(path, longOne, 1, 3);
+    WriteSettings(path, ReadSettings(path), 1, 3);   // a close without changes writes it back
+    EXPECT_EQ(ReadSettings(path).Histories[hbTo], longOne.Histories[hbTo]);
 }
 
 // ---- The "Try it" script writes files the program reads as meant ----

@@ -1,6 +1,9 @@
 """Messages composed by the mail library, parsed by Python's email package."""
 import os
+import re
+import subprocess
 import tempfile
+import time
 import unittest
 
 from mail_e2e_support import (MAIL_TOOL, check_attachments, make_sample_files, parse,
@@ -68,6 +71,34 @@ class ComposedMessages(unittest.TestCase):
         self.assertEqual(msg.get_content_type(), "text/plain")
         self.assertNotIn(b"_VOK_bound_", raw)
         self.assertEqual(msg.get_payload(decode=True), "Hello\r\n.dot line\r\nПривет\r\n".encode())
+
+
+class IdsAcrossProcesses(unittest.TestCase):
+    def test_processes_started_together_never_share_an_id(self):
+        """20 processes, released at the same wall-clock moment, build 10 messages each."""
+        with tempfile.TemporaryDirectory() as tmp:
+            sample = os.path.join(tmp, "a.bin")
+            with open(sample, "wb") as f:
+                f.write(b"x")
+            start_at = str(int(time.time() * 1000) + 2000)
+            procs = []
+            for n in range(20):
+                out = os.path.join(tmp, "out%02d.eml" % n)
+                procs.append((out, subprocess.Popen(
+                    [MAIL_TOOL, "build", out, "--from", "me@example.org", "--to", "you@example.org",
+                     "--subject", "s", "--count", "10", "--start-at", start_at, sample])))
+            ids, boundaries = [], []
+            for out, p in procs:
+                self.assertEqual(p.wait(timeout=120), 0)
+                with open(out, "rb") as f:
+                    raw = f.read()
+                ids += re.findall(rb"^Message-Id: (.*)\r$", raw, re.M)
+                boundaries += re.findall(rb'boundary="([^"]+)"', raw)
+            self.assertEqual(len(ids), 200)
+            self.assertEqual(len(set(ids)), 200)
+            self.assertEqual(len(set(boundaries)), 200)
+            for i in ids:
+                self.assertRegex(i, rb"^<VOK\.\d{4}\.\d\d\.\d\d\.[a-t]{8}@[^>]+>$")
 
 
 if __name__ == "__main__":

@@ -1,8 +1,15 @@
 // The message writer: exact header blocks and bodies, encode events, errors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "HeaderWords.h"
 #include "TempDir.h"
 #include "VokSMTP.h"
 #include "vok_util.h"
@@ -390,6 +397,235 @@ TEST_F(Writer, MissingFileRaisesCannotOpen) {
   TVokMsg m2;
   m2.AttachedFiles.AddFile(dir.path());  // a folder is not a readable file
   EXPECT_THROW(smtp.BuildMessage(m2), EFOpenError);
+}
+
+// ---- Texts outside ASCII ---------------------------------------------------
+
+// KOI8-R bytes of the Cyrillic texts below (the recoding is the application's business).
+const std::string kPrivet = "\xF0\xD2\xC9\xD7\xC5\xD4";                  // "Привет"
+const std::string kIvan = "\xE9\xD7\xC1\xCE \xF0\xC5\xD4\xD2\xCF\xD7";  // "Иван Петров"
+const std::string kPyotr = "\xF0\xA3\xD4\xD2";                          // "Пётр"
+
+// Every header text with a byte outside ASCII goes as encoded words in the message's
+// charset, whatever the text encoding; file names as RFC 2231 parameters plus an encoded
+// name= in UTF-8. ASCII texts next to them stay as they were.
+TEST_F(Writer, NonAsciiHeaderTextsAreEncodedExactly) {
+  const std::string report = dir.file("Отчёт.bin");
+  const std::string quoted = dir.file("Отчёт \"май\".bin");
+  testsupport::WriteFile(report, "abc");
+  testsupport::WriteFile(quoted, "abc");
+  msg.CharSet = "koi8-r";
+  msg.Subject = kPrivet;
+  msg.UserName = kIvan;
+  msg.SendTo = "\"" + kPyotr + "\" <p@example.org>, plain@example.org, \"Ann, Lee\" <a@example.org>";
+  msg.CC = kPyotr + " <q@example.org>";
+  msg.Text = {"Body"};
+  msg.AttachedFiles.AddFile(report);
+  msg.AttachedFiles.AddFile(quoted);
+  for (TTextEncoding enc : {te8Bit, teBase64}) {
+    SCOPED_TRACE(static_cast<int>(enc));
+    msg.TextEncoding = enc;
+    msg.Subject = kPrivet;
+    Lines l = Build();
+    const std::string d = "--" + BoundaryOf(l);
+    Lines head(l.begin() + 3, l.begin() + 9);
+    EXPECT_EQ(head, (Lines{
+                        "From: =?koi8-r?B?6dfBziDwxdTSz9c=?= <me@example.org>",
+                        "X-Mailer: Sendorix 1.3",
+                        "To: =?koi8-r?B?8KPU0g==?= <p@example.org>, plain@example.org, \"Ann, Lee\"",
+                        " <a@example.org>",
+                        "CC: =?koi8-r?B?8KPU0g==?= <q@example.org>",
+                        "MIME-Version: 1.0",
+                    }));
+    EXPECT_EQ(l[9], "Subject: =?koi8-r?B?8NLJ18XU?=");
+    auto part = std::find(l.begin(), l.end(), "YWJj");
+    ASSERT_NE(part, l.end());
+    Lines files(part - 7, l.end());
+    EXPECT_EQ(files, (Lines{
+                         d,
+                         "Content-Type: application/octet-stream;",
+                         " name=\"=?UTF-8?B?0J7RgtGH0ZHRgi5iaW4=?=\"",
+                         "Content-Transfer-Encoding: base64",
+                         "Content-Disposition: inline;",
+                         " filename*=UTF-8''%D0%9E%D1%82%D1%87%D1%91%D1%82.bin",
+                         "",
+                         "YWJj",
+                         d,
+                         "Content-Type: application/octet-stream;",
+                         " name=\"=?UTF-8?B?0J7RgtGH0ZHRgiAi0LzQsNC5Ii5iaW4=?=\"",
+                         "Content-Transfer-Encoding: base64",
+                         "Content-Disposition: inline;",
+                         " filename*0*=UTF-8''%D0%9E%D1%82%D1%87%D1%91%D1%82%20%22%D0%BC%D0%B0%D0%B9;",
+                         " filename*1*=%22.bin",
+                         "",
+                         "YWJj",
+                         "",
+                         d + "--",
+                         "",
+                     }));
+  }
+}
+
+// Long texts: words of at most 75 characters on lines of at most 76, each word whole UTF-8
+// characters that decode on their own; the file name's continuations numbered in order.
+TEST_F(Writer, LongNonAsciiTextsSplitIntoWholeWordsAndContinuations) {
+  std::string name;
+  for (int i = 0; i < 200; ++i) name += (i % 10 == 9) ? "_" : "ж";
+  name += ".bin";
+  const std::string path = dir.file("long.bin");
+  testsupport::WriteFile(path, "x");
+  msg.CharSet = "utf-8";
+  msg.AttachedFiles.AddFile(path).FileName = name;
+  const std::string subject = "Отчёт " + name;
+  for (TTextEncoding enc : {te8Bit, teBase64}) {
+    SCOPED_TRACE(static_cast<int>(enc));
+    msg.TextEncoding = enc;
+    msg.Subject = subject;
+    Lines l = Build();
+    // Unfold every header of the file part and of the top level.
+    auto unfold = [&](const std::string& start) {
+      auto it = std::find_if(l.begin(), l.end(), [&](const std::string& x) { return x.rfind(start, 0) == 0; });
+      EXPECT_NE(it, l.end()) << start;
+      std::string all;
+      for (; it != l.end() && (all.empty() || (!it->empty() && (*it)[0] == ' ')); ++it) {
+        EXPECT_LE(it->size(), vok::kEncodedLineWidth) << *it;
+        all += *it;
+      }
+      return all;
+    };
+    auto decodeWords = [](const std::string& text, const std::string& charset) {
+      std::regex word("=\\?" + charset + "\\?B\\?([A-Za-z0-9+/=]*)\\?=");
+      std::string out;
+      for (std::sregex_iterator it(text.begin(), text.end(), word), end; it != end; ++it) {
+        EXPECT_LE((*it)[0].length(), vok::kMaxEncodedWord);
+        std::string piece = DecodeBase64((*it)[1].str());
+        // A word never starts or ends inside a character.
+        size_t at = 0;
+        while (at < piece.size()) {
+          const unsigned char lead = static_cast<unsigned char>(piece[at]);
+          EXPECT_NE(lead & 0xC0, 0x80u) << "word starts inside a character";
+          at += lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        }
+        EXPECT_EQ(at, piece.size()) << "word ends inside a character";
+        out += piece;
+      }
+      return out;
+    };
+    EXPECT_EQ(decodeWords(unfold("Subject: "), "utf-8"), subject);
+    EXPECT_EQ(decodeWords(unfold("Content-Type: application"), "UTF-8"), name);
+    const std::string disposition = unfold("Content-Disposition: ");
+    std::regex param(R"re(; filename\*(\d+)\*=([^; ]*))re");
+    std::string joined;
+    int expectedIndex = 0;
+    for (std::sregex_iterator it(disposition.begin(), disposition.end(), param), end; it != end; ++it)
+      {
+        EXPECT_EQ(std::stoi((*it)[1].str()), expectedIndex++);
+        joined += (*it)[2].str();
+      }
+    EXPECT_GT(expectedIndex, 5);
+    ASSERT_EQ(joined.rfind("UTF-8''", 0), 0u);
+    std::string decoded;
+    for (size_t i = 7; i < joined.size(); ++i) {
+      if (joined[i] == '%') {
+        decoded += static_cast<char>(std::stoi(joined.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else {
+        decoded += joined[i];
+      }
+    }
+    EXPECT_EQ(decoded, name);
+  }
+}
+
+// Runs body on a helper thread; a body that blocks fails the test after 5 s instead of
+// hanging it (release() is then called to unblock it so the thread can be joined).
+template <class F, class R>
+void WithWatchdog(F body, R release) {
+  auto done = std::async(std::launch::async, body);
+  if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    ADD_FAILURE() << "blocked";
+    release();
+  }
+  done.get();
+}
+
+TEST_F(Writer, OnlyRegularFilesAreRead) {
+  const std::string fifo = dir.file("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero"), dir.path()}) {
+    SCOPED_TRACE(path);
+    TVokMsg m;
+    m.AttachedFiles.AddFile(path);
+    std::string error;
+    int starts = 0;
+    smtp.OnEncodeStart = [&](void*, const std::string&, int64_t) { ++starts; };
+    WithWatchdog(
+        [&] {
+          try {
+            smtp.BuildMessage(m);
+          } catch (const EFOpenError& e) {
+            error = e.what();
+          }
+        },
+        [&] {
+          // A reader stuck in open or read is let go by a writer that closes at once.
+          int fd = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+          if (fd >= 0) close(fd);
+        });
+    EXPECT_EQ(error, "Cannot open file " + path + ": is not a regular file");
+    EXPECT_EQ(starts, 0);
+  }
+}
+
+// A file that changes between two blocks of its encoding fails the message: nothing cut short
+// or stretched is passed on as the file.
+TEST_F(Writer, AFileThatChangesWhileItIsReadIsRefused) {
+  struct Case {
+    const char* name;
+    size_t size;
+    std::function<void(const std::string&)> change;
+  };
+  const Case cases[] = {
+      {"shrinks", 200000, [](const std::string& f) { ASSERT_EQ(truncate(f.c_str(), 150000), 0); }},
+      {"shrinks to nothing", 200000, [](const std::string& f) { ASSERT_EQ(truncate(f.c_str(), 0), 0); }},
+      {"grows", 200000,
+       [](const std::string& f) {
+         int fd = open(f.c_str(), O_WRONLY | O_APPEND);
+         ASSERT_GE(fd, 0);
+         ASSERT_EQ(write(fd, "more", 4), 4);
+         close(fd);
+       }},
+      {"grows past a whole block", 2048,
+       [](const std::string& f) {
+         int fd = open(f.c_str(), O_WRONLY | O_APPEND);
+         ASSERT_GE(fd, 0);
+         ASSERT_EQ(write(fd, "x", 1), 1);
+         close(fd);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string f = dir.file("changing");
+    testsupport::WriteFile(f, std::string(c.size, 'a'));
+    TVokMsg m;
+    m.AttachedFiles.AddFile(f);
+    bool changed = false;
+    int ends = 0;
+    smtp.OnEncodeProgress = [&](void*, uint16_t) {
+      if (!changed) c.change(f);
+      changed = true;
+    };
+    smtp.OnEncodeEnd = [&](void*) { ++ends; };
+    try {
+      smtp.BuildMessage(m);
+      ADD_FAILURE() << "sent although it changed";
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(std::string(e.what()), "File " + f + " changed while it was read; it was not sent.");
+    }
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(ends, 0);
+    EXPECT_TRUE(m.AttachedFiles[0].EncodedLines.Empty());
+  }
 }
 
 }  // namespace

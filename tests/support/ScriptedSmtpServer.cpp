@@ -55,7 +55,7 @@ std::string Printable(const std::string& bytes)
     return out;
 }
 
-ScriptedSmtpServer::ScriptedSmtpServer(std::vector<ScriptStep> script, int deadlineMs)
+ScriptedSmtpServer::ScriptedSmtpServer(std::vector<ScriptStep> script, int deadlineMs, int port)
     : script_(std::move(script)), deadlineNs_(NowNs() + deadlineMs * 1000000LL)
 {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -66,6 +66,7 @@ ScriptedSmtpServer::ScriptedSmtpServer(std::vector<ScriptStep> script, int deadl
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
     socklen_t len = sizeof a;
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listenFd_, 4) != 0 ||
         getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {

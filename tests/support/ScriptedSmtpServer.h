@@ -70,7 +70,8 @@ ScriptStep ReadData();
 
 class ScriptedSmtpServer {
 public:
-    explicit ScriptedSmtpServer(std::vector<ScriptStep> script, int deadlineMs = 10000);
+    // port 0: one the system chooses; another port that is taken throws std::runtime_error.
+    explicit ScriptedSmtpServer(std::vector<ScriptStep> script, int deadlineMs = 10000, int port = 0);
     ~ScriptedSmtpServer();
     ScriptedSmtpServer(const ScriptedSmtpServer&) = delete;
     ScriptedSmtpServer& operator=(const ScriptedSmtpServer&) = delete;

@@ -7,11 +7,16 @@
 // options: --host H --port P --from A --user NAME --to L --cc L --bcc L
 //          --subject S --text LINE (repeatable) --base64 --charset C
 //          --per N (files per message when sending; default all)
+//          --count N (build: N messages, one after another, into OUT)
+//          --start-at MS (wait until this wall-clock time, ms since the epoch,
+//                         so that several processes build at the same moment)
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "VokSMTP.h"
@@ -25,6 +30,8 @@ struct Options {
   std::vector<std::string> text, files;
   bool base64 = false;
   int per = 0;
+  int count = 1;
+  long long startAt = 0;
 };
 
 void Fill(TVokMsg& msg, const Options& o) {
@@ -41,15 +48,20 @@ void Fill(TVokMsg& msg, const Options& o) {
 int Build(const std::string& out, const Options& o) {
   TVokSMTP smtp;
   smtp.Host = o.host;
-  TVokMsg msg;
-  Fill(msg, o);
-  msg.Subject = o.subject;
-  msg.Date = vok::FormatMessageDate(std::time(nullptr));
-  for (const auto& f : o.files) msg.AttachedFiles.AddFile(f);
-  auto lines = smtp.BuildMessage(msg);
-  if (!lines) return 3;
+  if (o.startAt > 0)
+    std::this_thread::sleep_until(std::chrono::system_clock::time_point(
+        std::chrono::milliseconds(o.startAt)));
   std::ofstream file(out, std::ios::binary);
-  file << lines->Text();
+  for (int n = 0; n < o.count; ++n) {
+    TVokMsg msg;
+    Fill(msg, o);
+    msg.Subject = o.subject;
+    msg.Date = vok::FormatMessageDate(std::time(nullptr));
+    for (const auto& f : o.files) msg.AttachedFiles.AddFile(f);
+    auto lines = smtp.BuildMessage(msg);
+    if (!lines) return 3;
+    file << lines->Text();
+  }
   return file.good() ? 0 : 2;
 }
 
@@ -114,6 +126,8 @@ int main(int argc, char** argv) {
     else if (a == "--charset") o.charset = next();
     else if (a == "--base64") o.base64 = true;
     else if (a == "--per") o.per = std::atoi(next().c_str());
+    else if (a == "--count") o.count = std::atoi(next().c_str());
+    else if (a == "--start-at") o.startAt = std::atoll(next().c_str());
     else o.files.push_back(a);
   }
   try {

@@ -1,0 +1,69 @@
+// The three recipient fields and their address book buttons: the program's own book for one
+// field, or the system address book for all three at once.
+#include "MainForm.h"
+
+#include "AddrBook.h"
+#include "Language.h"
+#include "Recipients.h"
+#include "SMAPI.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+
+#include <memory>
+
+QString TMainForm::AddressBookFile() const
+{
+    return AddressBookFileBeside(SettingsIoPath(SettingsFile));
+}
+
+void TMainForm::btnAddressBookToClick()
+{
+    RunGuarded(this, [this] { PickRecipients(edtTo); });
+}
+
+void TMainForm::btnAddressBookCcClick()
+{
+    RunGuarded(this, [this] { PickRecipients(edtCC); });
+}
+
+void TMainForm::btnAddressBookBccClick()
+{
+    RunGuarded(this, [this] { PickRecipients(edBCC); });
+}
+
+void TMainForm::PickRecipients(QComboBox *field)
+{
+    // The system's dialog edits all three fields at once, whichever button was pressed.
+    if (cbUseMAPIAddresBook->isChecked())
+        PickFromWindowsAddressBook();
+    else
+        PickFromAddressBook(field);
+}
+
+void TMainForm::PickFromAddressBook(QComboBox *field)
+{
+    auto book = std::make_unique<TAddressBook>(this, AddressBookFile());
+    book->SetBookCaptions();
+    TRecipientList receivers;
+    ParseRecipients(field->currentText(), receivers);
+    book->SetReceivers(receivers);
+    if (book->exec() == QDialog::Accepted)
+        field->setEditText(FormatBookRecipients(book->Receivers()));
+    // The book is saved after Cancel too; a failed save reaches the error box once and the
+    // old file stays whole.
+    book->FormDestroy();
+}
+
+void TMainForm::PickFromWindowsAddressBook()
+{
+    TRecipientList to, cc, bcc;
+    ParseRecipients(edtTo->currentText(), to);
+    ParseRecipients(edtCC->currentText(), cc);
+    ParseRecipients(edBCC->currentText(), bcc);
+    if (!SmapiEditRecipients(this, to, cc, bcc))
+        return;
+    edtTo->setEditText(FormatRecipients(to));
+    edtCC->setEditText(FormatRecipients(cc));
+    edBCC->setEditText(FormatRecipients(bcc));
+}

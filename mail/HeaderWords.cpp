@@ -1,0 +1,197 @@
+#include "HeaderWords.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "VokMIME.h"
+
+namespace vok {
+
+namespace {
+
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The end of a cut at or before `at` that does not fall inside a UTF-8
+// character; a character longer than the room is taken whole.
+size_t CharacterCut(std::string_view text, size_t begin, size_t at) {
+  if (at >= text.size()) return text.size();
+  size_t end = at;
+  while (end > begin && IsContinuationByte(text[end])) --end;
+  if (end == begin) {
+    end = at;
+    while (end < text.size() && IsContinuationByte(text[end])) ++end;
+  }
+  return end;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The position of the "<" that opens the address of one recipient entry
+// (the last one outside a quoted name), or npos.
+size_t AddressStart(const std::string& entry) {
+  size_t found = std::string::npos;
+  bool quoted = false;
+  for (size_t i = 0; i < entry.size(); ++i) {
+    char c = entry[i];
+    if (quoted && c == '\\') {
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == '<' && !quoted) {
+      found = i;
+    }
+  }
+  return found;
+}
+
+std::string EncodeEntry(const std::string& entry, const std::string& charset) {
+  if (IsAscii(entry)) return entry;
+  const size_t lt = AddressStart(entry);
+  if (lt == std::string::npos) return entry;  // no display name: an address is never encoded
+  size_t begin = 0;
+  while (begin < lt && IsBlank(entry[begin])) ++begin;
+  size_t end = lt;
+  while (end > begin && IsBlank(entry[end - 1])) --end;
+  std::string name = entry.substr(begin, end - begin);
+  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+    std::string inner;
+    for (size_t i = 1; i + 1 < name.size(); ++i) {
+      if (name[i] == '\\' && i + 2 < name.size()) ++i;
+      inner += name[i];
+    }
+    name = inner;
+  }
+  if (name.empty() || IsAscii(name)) return entry;
+  return entry.substr(0, begin) + EncodeWords(name, charset) + " " + entry.substr(lt);
+}
+
+}  // namespace
+
+bool IsAscii(std::string_view s) {
+  return std::none_of(s.begin(), s.end(),
+                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+bool IsUtf8Charset(std::string_view charset) {
+  std::string s;
+  for (char c : charset)
+    if (c != '-' && c != '_') s += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s == "utf8";
+}
+
+std::string EncodeWords(std::string_view text, const std::string& charset, size_t firstMax,
+                        size_t maxWord) {
+  maxWord = std::min(maxWord, kMaxEncodedWord);
+  const std::string head = "=?" + charset + "?B?";
+  const size_t overhead = head.size() + 2;
+  const bool utf8 = IsUtf8Charset(charset);
+  // Whole 3-byte groups per word, so only a last group is ever padded.
+  auto room = [&](size_t maxLength) {
+    size_t chars = maxLength > overhead ? maxLength - overhead : 0;
+    return std::max<size_t>(chars / 4 * 3, 3);
+  };
+  std::string out;
+  size_t at = 0;
+  bool first = true;
+  do {
+    size_t end = at + room(first ? std::min(firstMax, maxWord) : maxWord);
+    end = utf8 ? CharacterCut(text, at, end) : std::min(end, text.size());
+    if (!out.empty()) out += ' ';
+    out += head;
+    out += Base64Encode(text.substr(at, end - at));
+    out += "?=";
+    at = end;
+    first = false;
+  } while (at < text.size());
+  return out;
+}
+
+std::string EncodeDisplayNames(const std::string& list, const std::string& charset) {
+  if (IsAscii(list)) return list;
+  std::string out, entry;
+  bool quoted = false;
+  for (size_t i = 0; i < list.size(); ++i) {
+    char c = list[i];
+    if (quoted && c == '\\' && i + 1 < list.size()) {
+      entry += c;
+      entry += list[++i];
+      continue;
+    }
+    if (c == '"') quoted = !quoted;
+    if (c == ',' && !quoted) {
+      out += EncodeEntry(entry, charset);
+      out += ',';
+      entry.clear();
+      continue;
+    }
+    entry += c;
+  }
+  out += EncodeEntry(entry, charset);
+  return out;
+}
+
+std::vector<std::string> FoldHeaderAt(const std::string& line, size_t width) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  // The first line keeps the name, the colon and the value's first word.
+  const size_t colon = line.find(':');
+  size_t floor = colon == std::string::npos ? 0 : line.find_first_not_of(" \t", colon + 1);
+  while (floor != std::string::npos && line.size() - start > width) {
+    // The last blank that still leaves this piece within the width; a piece
+    // must keep at least one character besides its leading blank.
+    size_t fold = line.find_last_of(" \t", start + width);
+    if (fold == std::string::npos || fold <= floor) {
+      // No blank in reach: fold at the next blank after the long run.
+      fold = line.find_first_of(" \t", std::max(floor, start + width) + 1);
+      if (fold == std::string::npos) break;
+    }
+    pieces.push_back(line.substr(start, fold - start));
+    start = fold;
+    floor = start + 1;
+  }
+  pieces.push_back(line.substr(start));
+  return pieces;
+}
+
+std::vector<std::string> ExtendedParameter(const std::string& name, std::string_view value) {
+  static const char kHex[] = "0123456789ABCDEF";
+  // Characters, each percent-encoded where RFC 2231 asks, one UTF-8
+  // sequence kept together so a continuation never splits it.
+  std::vector<std::string> chars;
+  for (char ch : value) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    std::string piece;
+    if (std::isalnum(c) || (c < 0x80 && std::strchr("!#$&+-.^_`|~", ch) && ch != '\0')) {
+      piece = ch;
+    } else {
+      piece = {'%', kHex[c >> 4], kHex[c & 15]};
+    }
+    if (IsContinuationByte(ch) && !chars.empty())
+      chars.back() += piece;
+    else
+      chars.push_back(piece);
+  }
+  const std::string marker = "UTF-8''";
+  std::string whole = marker;
+  for (const std::string& c : chars) whole += c;
+  // " name*=value;" must fit a folded line of its own.
+  if (1 + name.size() + 2 + whole.size() + 1 <= kEncodedLineWidth) return {name + "*=" + whole};
+
+  std::vector<std::string> pieces;
+  std::string chunk = marker;
+  bool fresh = true;
+  for (const std::string& c : chars) {
+    const std::string prefix = name + "*" + std::to_string(pieces.size()) + "*=";
+    if (!fresh && 1 + prefix.size() + chunk.size() + c.size() + 1 > kEncodedLineWidth) {
+      pieces.push_back(prefix + chunk);
+      chunk.clear();
+    }
+    chunk += c;
+    fresh = false;
+  }
+  pieces.push_back(name + "*" + std::to_string(pieces.size()) + "*=" + chunk);
+  return pieces;
+}
+
+}  // namespace vok

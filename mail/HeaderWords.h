@@ -1,0 +1,47 @@
+// Header texts that are not plain ASCII, in the forms every mail reader
+// decodes: encoded words (RFC 2047) for the subject and display names, and
+// extended parameters (RFC 2231) for attachment names. A text that is all
+// ASCII is never touched by any of these, so such headers stay as they were.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vok {
+
+// The width a header line holding encoded words is folded to.
+constexpr size_t kEncodedLineWidth = 76;
+// The longest encoded word allowed.
+constexpr size_t kMaxEncodedWord = 75;
+
+// True when every byte is below 0x80.
+bool IsAscii(std::string_view s);
+// True for a charset label naming UTF-8 (letter case and the dash ignored).
+bool IsUtf8Charset(std::string_view charset);
+
+// The text as "B" encoded words in charset, separated by one blank. No word
+// is longer than maxWord (at most kMaxEncodedWord), the first no longer
+// than firstMax; in UTF-8 a word never splits a character, so each decodes
+// on its own. An empty text gives one empty word.
+std::string EncodeWords(std::string_view text, const std::string& charset,
+                        size_t firstMax = kMaxEncodedWord, size_t maxWord = kMaxEncodedWord);
+
+// A recipient list ("Name" <a@b>, c@d, ...) with every display name that is
+// not ASCII written as encoded words; entries are found at commas outside
+// quotes, and ASCII entries, the addresses and the separators are kept byte
+// for byte. A list that is all ASCII comes back unchanged.
+std::string EncodeDisplayNames(const std::string& list, const std::string& charset);
+
+// A header line folded at blanks so that each piece fits width where a blank
+// allows it (the first piece keeps the name and the first word of the
+// value). Unfolding the pieces gives back the line.
+std::vector<std::string> FoldHeaderAt(const std::string& line, size_t width);
+
+// RFC 2231 value of a parameter: "name*=UTF-8''..." with percent-encoding,
+// or, when that would not fit a line, numbered continuations
+// "name*0*=UTF-8''...", "name*1*=...", each piece a separate text, never
+// splitting a UTF-8 character.
+std::vector<std::string> ExtendedParameter(const std::string& name, std::string_view value);
+
+}  // namespace vok

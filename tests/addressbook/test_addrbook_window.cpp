@@ -1,0 +1,125 @@
+// The recipient fields' address book buttons in the real window: the field goes into the
+// book's receivers and comes back as text on OK, Cancel keeps the field but saves the book,
+// a failed save is shown once, and receivers picked from the book get the mail.
+#include "addressbook_test_support.h"
+
+#include "Recipients.h"
+#include "../app/send_test_support.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+using namespace booktest;
+
+namespace {
+
+class BookWindowTest : public sendtest::WindowTest
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        TMainForm::SetSettingsFolderForTests(folder.path());
+        sendtest::WindowTest::SetUp();
+        form->cbUseMAPIAddresBook->setChecked(false);
+        ComDialogsTest::TakeLog();
+    }
+    void TearDown() override
+    {
+        sendtest::WindowTest::TearDown();
+        TMainForm::SetSettingsFolderForTests(QString());
+    }
+    QString BookPath() const { return folder.filePath("Sendorix.adr"); }
+
+    QTemporaryDir folder;
+};
+
+TEST_F(BookWindowTest, FieldTextGoesThroughTheDialogAndBackUnchanged)
+{
+    const TRecipientList entries{{"j@x.org", "Doe, John"}, {"s@x.org", "Say \"hi\", \\o/"},
+                                 {"plain@x.org", ""},      {"ann@x.org", "Ann Lee"}};
+    const QString text = FormatBookRecipients(entries);
+    EXPECT_EQ(text, "\"Doe, John\" <j@x.org>,\"Say \\\"hi\\\", \\\\o/\" <s@x.org>,plain@x.org,"
+                    "\"Ann Lee\" <ann@x.org>");
+    form->edtCC->setEditText(text);
+    QString shown;
+    WhenShown<TAddressBook>([&shown](TAddressBook *book) {
+        shown = Show(book->gridTarget);
+        book->OKBtn->click();
+    });
+    form->btnAddressBookCc->click();
+    EXPECT_EQ(shown, "[Doe, John|j@x.org][Say \"hi\", \\o/|s@x.org][|plain@x.org][Ann Lee|ann@x.org]");
+    EXPECT_EQ(form->edtCC->currentText(), text);
+    TRecipientList parsed;
+    ParseRecipients(form->edtCC->currentText(), parsed);
+    EXPECT_EQ(Show(parsed), Show(entries));
+    EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty());
+}
+
+TEST_F(BookWindowTest, CancelKeepsBookEditsButNotTheField)
+{
+    form->edBCC->setEditText("keep@x.org, \"K\" <k@x.org>");
+    QString shown;
+    WhenShown<TAddressBook>([&shown](TAddressBook *book) {
+        shown = Show(book->gridTarget);
+        WhenShown<TAddAddress>(Enter("New One", "new@x.org"));
+        book->btnNewAddr->click();
+        book->btnToTarget->click();
+        book->CancelBtn->click();
+    });
+    form->btnAddressBookBcc->click();
+    EXPECT_EQ(shown, "[|keep@x.org][K|k@x.org]");
+    EXPECT_EQ(form->edBCC->currentText(), "keep@x.org, \"K\" <k@x.org>");
+    EXPECT_EQ(Show(ReadAddressBook(BookPath())), "[New One|new@x.org]");
+}
+
+TEST_F(BookWindowTest, AFailedSaveIsShownOnceAndKeepsTheOldBook)
+{
+    WriteAddressBook(BookPath(), {{"a@x.org", "A"}});
+    const QByteArray before = ReadBytes(BookPath());
+    {
+        TFailingWrites failing;
+        WhenShown<TAddressBook>([](TAddressBook *book) {
+            book->btnToTarget->click();
+            book->OKBtn->click();
+        });
+        form->btnAddressBookTo->click();
+    }
+    EXPECT_EQ(form->edtTo->currentText(), "\"A\" <a@x.org>") << "the field was set before the save";
+    const QList<TShownMessageDlg> log = ComDialogsTest::TakeLog();
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_TRUE(log[0].ApplicationError);
+    EXPECT_EQ(log[0].Text, "Unable to write to " + BookPath());
+    EXPECT_EQ(ReadBytes(BookPath()), before);
+}
+
+TEST_F(BookWindowTest, ReceiversPickedFromTheBookGetTheMail)
+{
+    WriteAddressBook(BookPath(), {{"ann@example.org", "Ann Lee"}, {"bob@example.org", ""},
+                                  {"carl@example.org", "Carl"}});
+    sendtest::SmtpSink sink;
+    WhenShown<TAddressBook>([](TAddressBook *book) {
+        book->gridAdresses->setCurrentCell(0, 0);
+        book->gridAdresses->setRangeSelected(QTableWidgetSelectionRange(0, 0, 1, 1), true);
+        book->btnToTarget->click();
+        book->OKBtn->click();
+    });
+    form->btnAddressBookTo->click();
+    EXPECT_EQ(form->edtTo->currentText(), "\"Ann Lee\" <ann@example.org>,bob@example.org");
+
+    form->edSMTPName->setEditText("127.0.0.1");
+    form->edPort->setText(QString::number(sink.port));
+    form->edAccount->setText("me@example.org");
+    AddThroughDialog(MakeFiles({"one.bin"}));
+    form->btnSend->click();
+
+    ASSERT_EQ(sink.Count(), 1);
+    const QJsonObject m = sink.Message(1);
+    EXPECT_EQ(sendtest::Strings(m.value("rcpt_tos")), QStringList({"ann@example.org", "bob@example.org"}));
+    EXPECT_EQ(sendtest::Text(m, "to"), "\"Ann Lee\" <ann@example.org>,bob@example.org");
+}
+
+} // namespace
