@@ -2,7 +2,7 @@
 # Installs the Debian packages the program, its tests and its benchmark need. Safe to run again.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config
-      qt6-base-dev qt6-5compat-dev libsimpleini-dev
+      qt6-base-dev qt6-5compat-dev libsimpleini-dev libqt6sql6-sqlite
       libgtest-dev python3 python3-aiosmtpd media-types
       xvfb xauth fonts-dejavu-core curl
       qt6-translations-l10n desktop-file-utils
