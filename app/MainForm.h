@@ -44,6 +44,7 @@ class QToolButton;
 class TAdImage;
 class TBrowseFolder;
 class TMyStringGrid;
+class TStripPainter;
 
 // Major and two-digit minor version texts, set when the window starts.
 extern QString VersionMajor;
@@ -319,6 +320,13 @@ public:
     void VokSMTPError(void *Sender, int Error, const std::string &Msg);
     // The status line; a text too wide for it is shortened in the middle, in full as its tip.
     void ShowStatus(const QString &text);
+    // While a job runs, the progress bar, status line and counter take every value at once but
+    // paint at a steady pace (about every 16 ms) instead of on every event; off, as when idle,
+    // they paint as usual and show what they hold.
+    TStripPainter *StripPainter = nullptr;
+    void PaceStripPainting(bool on);
+    void StripChanged();
+    void PaintStripNow();   // before a step that may block for a while
 
     // ---- send job (MainSend.cpp)
     bool SendJobRunning = false;   // between EnterSendState and LeaveSendState
