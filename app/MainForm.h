@@ -22,6 +22,7 @@
 #include <QWidget>
 #include <functional>
 
+#include "FileDialogSlot.h"
 #include "VokMsg.h"
 #include "VokSMTP.h"
 
@@ -155,13 +156,13 @@ public:
     QLabel *lblFilesCount;
     QLabel *Label9, *Label16;
     QSpinBox *spinFilesInMessage, *spinOneMessageSize;
-    QFileDialog *FileDialog;
+    TFileDialogSlot FileDialog;
 
     // ---- protocol page
     QWidget *TabSheet5;
     QPlainTextEdit *memoProtocol;
     QPushButton *btnSaveLog;
-    QFileDialog *SaveLogDialog;
+    TFileDialogSlot SaveLogDialog;
 
     // ---- sender page
     QWidget *TabSheet4;
@@ -171,7 +172,7 @@ public:
     QLineEdit *edPort, *edAccount;
     QComboBox *comboEncoding;
     QPushButton *btnSaveConfig, *btnLoadConfig;
-    QFileDialog *SaveConfigDialog, *LoadConfigDialog;
+    TFileDialogSlot SaveConfigDialog, LoadConfigDialog;
 
     // ---- parameters page
     QWidget *TabSheet7;
@@ -250,6 +251,9 @@ public:
     // dialog starts in the program's folder when it is next used.
     static QString InitialDir(const QFileDialog *dialog);
     static void SetInitialDir(QFileDialog *dialog, const QString &dir);
+    // The same for a dialog that may not be made yet: its folder is kept until it is.
+    static QString InitialDir(const TFileDialogSlot &slot);
+    static void SetInitialDir(TFileDialogSlot &slot, const QString &dir);
     // Tests only: the settings file beside the program is read and written in this folder
     // instead (empty: the program's folder), so tests never touch the real one.
     static void SetSettingsFolderForTests(const QString &folder);
@@ -370,6 +374,10 @@ public:
     QStringList FilesFromOutside;
     QTimer *FilesFromOutsideTimer = nullptr;
     void SetUpDesktop();   // once, at the end of construction
+    // A file dialog being made: its remembered size, and columns that fit.
+    void SetUpFileDialog(QFileDialog *dialog);
+    // The add-files dialog's title and filters in the interface language.
+    void FileDialogTexts(QFileDialog *dialog);
     // Files and folders dropped on the window, named on the command line or handed over by a
     // second start: through the add path (a folder as the files directly in it), then the files
     // page in front (unless they had to wait for a job). bringForward raises the window first.
