@@ -155,10 +155,16 @@ void TMainForm::AskToStopForClose()
 void TMainForm::RunSendJob()
 {
     EnterSendState();
-    // Unlocks the window on every way out, before any error box is shown.
+    // Unlocks the window on every way out, before any error box is shown; the record lets go
+    // of the last message's files and their encoded data too, so nothing of a job stays in
+    // memory until the next one.
     struct Leave {
         TMainForm *Form;
-        ~Leave() { Form->LeaveSendState(); }
+        ~Leave()
+        {
+            Form->VokMsg.AttachedFiles.Clear();
+            Form->LeaveSendState();
+        }
     } leave{this};
     try {
         SendSeries();

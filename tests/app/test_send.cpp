@@ -492,7 +492,8 @@ TEST_F(SendJobTest, TheWindowCannotBeClosedWhileAJobRuns)
 
 namespace {
 
-// However a job ends, the strip shows where it ended and paints as usual again.
+// However a job ends, the strip shows where it ended, the strip paints as usual again, and the
+// record holds none of the job's files (nor their encoded data) until the next job.
 TEST_F(SendJobTest, EveryWayOutShowsTheLastValuesAndLetsGoOfTheFiles)
 {
     struct Case {
@@ -555,6 +556,7 @@ TEST_F(SendJobTest, EveryWayOutShowsTheLastValuesAndLetsGoOfTheFiles)
         if (!c.removeFile) {
             EXPECT_EQ(form->lbProgressInfo->text(), c.status);
         }
+        EXPECT_EQ(form->VokMsg.AttachedFiles.Count(), 0);
         for (QWidget *w : {static_cast<QWidget *>(form->ProgressBar), static_cast<QWidget *>(form->lbProgressInfo),
                            static_cast<QWidget *>(form->lblNumOfMessage)})
             EXPECT_TRUE(w->updatesEnabled()) << w->objectName().toStdString();
