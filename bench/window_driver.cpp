@@ -214,6 +214,9 @@ int main(int argc, char **argv)
     form.cbAddFileName->setChecked(true);
     form.memoText->setPlainText(QStringLiteral("Benchmark series."));
     form.edSMTPName->setEditText(QStringLiteral("127.0.0.1"));
+    // The field takes four digits as a user types them; the sink's port may have five.
+    form.edPort->setValidator(nullptr);
+    form.edPort->setMaxLength(5);
     form.edPort->setText(port);
     form.edAccount->setText(QStringLiteral("bench@sendorix.test"));
     form.spinFilesInMessage->setValue(perMessage);
@@ -233,7 +236,8 @@ int main(int argc, char **argv)
         form.btnSend->click();   // the job runs here, inside the event loop
         wall = Seconds(t);
         loop.Stop();
-        QCoreApplication::quit();
+        // Not quit(): that closes the window first, and its close may ask about the settings.
+        QCoreApplication::exit(0);
     });
     app.exec();
 
