@@ -344,7 +344,8 @@ def window_report(names, results, file_list):
 
     def m(name, program):
         rs = results.get((name, program), [])
-        return {"wall": med([r["wall"] for r in rs]), "hook": max([r["hook_ms"] for r in rs], default=float("nan"))}
+        return {"wall": med([r["wall"] for r in rs]), "hook": max([r.get("hook_ms", float("nan")) for r in rs],
+                                                                   default=float("nan"))}
 
     def target(label, value, limit):
         state = "n/a" if value != value else ("met" if value <= limit else "NOT met")
