@@ -76,7 +76,9 @@ void TMainForm::SetUpMail()
     VokSMTP.OnSendProgress = [this](void *s, uint16_t p) { VokSMTPSendProgress(s, p); };
     VokSMTP.OnAfterSend = [this](void *s) { VokSMTPAfterSend(s); };
     VokSMTP.OnError = [this](void *s, int error, const std::string &msg) { VokSMTPError(s, error, msg); };
-    StripPainter = new TStripPainter(this, {ProgressBar, lbProgressInfo, lblNumOfMessage});
+    // The protocol grows by a few lines per message; on its page in front it would repaint as
+    // often as the strip.
+    StripPainter = new TStripPainter(this, {ProgressBar, lbProgressInfo, lblNumOfMessage, memoProtocol});
 }
 
 void TMainForm::PaceStripPainting(bool on)
@@ -124,6 +126,7 @@ void TMainForm::AddProtocolLine(const QString &russian, const QString &english)
     RussianProtocol << VisibleText(russian);
     EnglishProtocol << VisibleText(english);
     memoProtocol->appendPlainText(IsRussian() ? RussianProtocol.last() : EnglishProtocol.last());
+    StripChanged();
 }
 
 void TMainForm::AddProtocolText(const QString &text)
@@ -142,6 +145,7 @@ void TMainForm::AppendToProtocolLine(const QString &russian, const QString &engl
     c.movePosition(QTextCursor::End);
     c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
     c.insertText(IsRussian() ? RussianProtocol.last() : EnglishProtocol.last());
+    StripChanged();
 }
 
 void TMainForm::btnSaveLogClick()
