@@ -2,7 +2,7 @@
 // the way a user does it: the files go in through the window's add path, Send is pressed, and
 // the job runs inside the window's event loop.
 //
-//   bench_window_driver --port N [--per-message K] (--list FILE | FILE...)
+//   bench_window_driver --port N [--per-message K] [--trace-gap-ms X] (--list FILE | FILE...)
 //   bench_window_driver --file-list ROWS [--batch B]
 //
 // The longest gap between two turns of the event loop is measured with a 1 ms timer: it can
@@ -53,6 +53,7 @@ public:
     {
         MaxMs = 0;
         Over25 = 0;
+        Since.start();
         Clock.start();
         Tick.start();
     }
@@ -63,6 +64,7 @@ public:
     }
     double MaxMs = 0;
     long long Over25 = 0;
+    double TraceMs = -1;   // print every gap longer than this (diagnosis)
 
 private:
     void Turn()
@@ -72,9 +74,11 @@ private:
         MaxMs = std::max(MaxMs, ms);
         if (ms > 25)
             ++Over25;
+        if (TraceMs >= 0 && ms > TraceMs)
+            std::fprintf(stderr, "loop gap %.3f ms ending at %.3f s\n", ms, Since.nsecsElapsed() / 1e9);
     }
     QTimer Tick;
-    QElapsedTimer Clock;
+    QElapsedTimer Clock, Since;
 };
 
 int Usage(const char *argv0)
@@ -158,6 +162,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
 
     QString port;
+    double traceMs = -1;
     int perMessage = 1, listRows = 0, batch = 1000;
     QStringList files;
     const QStringList args = QCoreApplication::arguments();
@@ -170,6 +175,8 @@ int main(int argc, char **argv)
             perMessage = value().toInt();
         else if (a == QLatin1String("--file-list"))
             listRows = value().toInt();
+        else if (a == QLatin1String("--trace-gap-ms"))
+            traceMs = value().toDouble();
         else if (a == QLatin1String("--batch"))
             batch = value().toInt();
         else if (a == QLatin1String("--list")) {
@@ -229,6 +236,7 @@ int main(int argc, char **argv)
     const double addSeconds = Seconds(t);
 
     TLoopClock loop;
+    loop.TraceMs = traceMs;
     double wall = 0;
     QTimer::singleShot(0, &form, [&] {
         loop.Start();
