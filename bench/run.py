@@ -360,12 +360,13 @@ def window_report(names, results, file_list):
         target("%s longest event-loop gap ms (worst run)" % name, w["hook"], 25)
     if file_list:
         L += ["", "File list with %d rows (longest single command):" % FILE_LIST_ROWS, ""]
-        for key, label, limit in (("add_batch_max_ms", "add 1000 files", 25),
+        for key, label, limit in (("add_batch_max_ms", "add 1000 files (after the first add)", 25),
                                   ("clear_ms", "clear", 25),
                                   ("delete_all_ms", "delete all rows selected", 100)):
             target("%s ms" % label, float(file_list.get(key, "nan")), limit)
-        L.append("- add all at once: %s ms; no duplicates over %d rows: %s ms%s" % (
-            file_list.get("add_all_ms", "n/a"), FILE_LIST_ROWS * 3 // 2, file_list.get("no_duplicates_ms", "n/a"),
+        L.append("- first add (also makes the file dialog): %s ms; add all at once: %s ms; "
+                 "no duplicates over %d rows: %s ms%s" % (
+            file_list.get("add_first_batch_ms", "n/a"), file_list.get("add_all_ms", "n/a"), FILE_LIST_ROWS * 3 // 2, file_list.get("no_duplicates_ms", "n/a"),
             "" if file_list["ok"] else " (FAILED: the rows were not what they should be)"))
     return "\n".join(L) + "\n"
 

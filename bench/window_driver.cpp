@@ -14,7 +14,8 @@
 //
 // --file-list measures the file list alone with ROWS made-up paths (they need not exist): adds
 // in batches of B (default 1000), deleting every row selected, adding them all at once, no
-// duplicates, clearing. Its RESULT line carries the longest single command of each kind.
+// duplicates, clearing. Its RESULT line carries the longest single command of each kind (the
+// first add apart: it also makes the file dialog).
 #include "ComDialogs.h"
 #include "Language.h"
 #include "MainForm.h"
@@ -112,12 +113,13 @@ int FileListRun(TMainForm &form, int rows, int batch)
     QApplication::processEvents();
 
     QElapsedTimer t;
-    double addMax = 0;
+    // The first add also makes the file dialog (once per run of the program): apart.
+    double addFirst = 0, addMax = 0;
     for (int first = 0; first < rows; first += batch) {
         t.start();
         AddThroughWindow(form, paths.mid(first, batch));
         QApplication::processEvents();   // and painted
-        addMax = std::max(addMax, Seconds(t));
+        (first == 0 ? addFirst : addMax) = std::max(first == 0 ? addFirst : addMax, Seconds(t));
     }
     const bool addedAll = form.gridFiles->rowCount() == rows;
 
@@ -146,10 +148,10 @@ int FileListRun(TMainForm &form, int rows, int batch)
     QApplication::processEvents();
     const double clear = Seconds(t);
     const bool ok = addedAll && deleted && unique && form.FileListEmpty();
-    std::printf("RESULT ok=%d rows=%d batch=%d add_batch_max_ms=%.1f delete_all_ms=%.1f add_all_ms=%.1f "
-                "no_duplicates_ms=%.1f clear_ms=%.1f\n",
-                ok ? 1 : 0, rows, batch, addMax * 1e3, deleteAll * 1e3, addOnce * 1e3, noDuplicates * 1e3,
-                clear * 1e3);
+    std::printf("RESULT ok=%d rows=%d batch=%d add_first_batch_ms=%.1f add_batch_max_ms=%.1f delete_all_ms=%.1f "
+                "add_all_ms=%.1f no_duplicates_ms=%.1f clear_ms=%.1f\n",
+                ok ? 1 : 0, rows, batch, addFirst * 1e3, addMax * 1e3, deleteAll * 1e3, addOnce * 1e3,
+                noDuplicates * 1e3, clear * 1e3);
     return ok ? 0 : 1;
 }
 
