@@ -203,30 +203,29 @@ void TMainForm::SetUpDesktop()
         memo->setTabChangesFocus(true);
     gridFiles->setTabKeyNavigation(false);
 
-    // The file dialogs open large enough for their columns; a size the user gives one stays
-    // with it for the rest of the run.
-    QSize screenSize(100000, 100000);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        screenSize = screen->availableGeometry().size() * 9 / 10;
-    const QSize size = QSize(S(760), S(460)).boundedTo(screenSize);
-    auto *fitter = new TFileDialogFitter(this);
-    const TIniFile ini(SettingsIoPath(SettingsFile));
-    for (QFileDialog *d : findChildren<QFileDialog *>(Qt::FindDirectChildrenOnly)) {
-        const QString kept = ini.ReadString(DialogSizesSection, d->objectName(), QString());
-        const QStringList wh = kept.split(QLatin1Char(','));
-        const QSize given = wh.size() == 2 ? QSize(wh[0].toInt(), wh[1].toInt()) : QSize();
-        if (given.width() >= 200 && given.height() >= 150) {
-            d->resize(given.boundedTo(screenSize));
-            d->setProperty("sendorixKeptSize", kept);
-        } else {
-            d->resize(size);
-        }
-        d->installEventFilter(fitter);
-    }
-
     FilesFromOutsideTimer = new QTimer(this);
     FilesFromOutsideTimer->setInterval(250);
     connect(FilesFromOutsideTimer, &QTimer::timeout, this, &TMainForm::AddFilesFromOutside);
+}
+
+void TMainForm::SetUpFileDialog(QFileDialog *d)
+{
+    // The file dialogs open large enough for their columns; a size the user gives one stays
+    // with it, also for the next run.
+    QSize screenSize(100000, 100000);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        screenSize = screen->availableGeometry().size() * 9 / 10;
+    const TIniFile ini(SettingsIoPath(SettingsFile));
+    const QString kept = ini.ReadString(DialogSizesSection, d->objectName(), QString());
+    const QStringList wh = kept.split(QLatin1Char(','));
+    const QSize given = wh.size() == 2 ? QSize(wh[0].toInt(), wh[1].toInt()) : QSize();
+    if (given.width() >= 200 && given.height() >= 150) {
+        d->resize(given.boundedTo(screenSize));
+        d->setProperty("sendorixKeptSize", kept);
+    } else {
+        d->resize(QSize(S(760), S(460)).boundedTo(screenSize));
+    }
+    d->installEventFilter(new TFileDialogFitter(this));
 }
 
 void TMainForm::AcceptFilesFromOutside(const QStringList &paths, bool bringForward)

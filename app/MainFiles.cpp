@@ -17,6 +17,9 @@
 #include <QLabel>
 #include <QToolButton>
 
+#include <algorithm>
+#include <utility>
+
 bool TMainForm::FileListEmpty() const
 {
     return gridFiles->rowCount() <= 1 && gridFiles->Cell(0).isEmpty();
@@ -40,7 +43,11 @@ void TMainForm::AddFilesToList(const QStringList &paths)
     for (const QString &path : paths)
         (NotRegularFileError(path).isEmpty() ? accepted : refused) << path;
     if (!accepted.isEmpty()) {
-        gridFiles->SetRows(FileListEmpty() ? accepted : gridFiles->Column(0) + accepted);
+        // Only the new rows are written: the rows already there stay as they are.
+        if (FileListEmpty())
+            gridFiles->SetRows(accepted);
+        else
+            gridFiles->AppendRows(accepted);
         UpdateFileListCommands();
     }
     if (!refused.isEmpty()) {
@@ -80,25 +87,33 @@ void TMainForm::btnDeleteClick()
     RunGuarded(this, [this] {
         if (FileListEmpty())
             return;
-        int first = gridFiles->currentRow(), last = first;
-        const QList<QTableWidgetSelectionRange> ranges = gridFiles->selectedRanges();
-        if (!ranges.isEmpty()) {
-            first = ranges.first().topRow();
-            last = ranges.first().bottomRow();
-            for (const QTableWidgetSelectionRange &r : ranges) {
-                first = std::min(first, r.topRow());
-                last = std::max(last, r.bottomRow());
-            }
-        }
-        if (first < 0)
+        // The selected rows as blocks, top to bottom. Only they go: rows between two blocks
+        // of a scattered selection were not chosen and stay.
+        QList<std::pair<int, int>> blocks;   // first row, last row
+        for (const QTableWidgetSelectionRange &r : gridFiles->selectedRanges())
+            blocks.append({r.topRow(), r.bottomRow()});
+        if (blocks.isEmpty() && gridFiles->currentRow() >= 0)
+            blocks.append({gridFiles->currentRow(), gridFiles->currentRow()});
+        if (blocks.isEmpty())
             return;   // nothing selected, nothing current
-        const int n = last - first + 1;
+        std::sort(blocks.begin(), blocks.end());
+        QList<std::pair<int, int>> merged;
+        for (const auto &b : blocks) {
+            if (!merged.isEmpty() && b.first <= merged.last().second + 1)
+                merged.last().second = std::max(merged.last().second, b.second);
+            else
+                merged.append(b);
+        }
+        int n = 0;
+        for (const auto &b : merged)
+            n += b.second - b.first + 1;
         if (ComMessageDlg(LoadFormatted(32 + StringBase, n), mtConfirmation, {mbYes, mbNo}, 0) != mrYes)
             return;
-        gridFiles->scrollToItem(gridFiles->item(first, 0), QAbstractItemView::PositionAtTop);
-        for (int row = last; row >= first; --row)
-            gridFiles->DeleteRow(row);
+        gridFiles->scrollToItem(gridFiles->item(merged.first().first, 0), QAbstractItemView::PositionAtTop);
+        // A selection the model no longer has to follow row by row as blocks go.
         gridFiles->clearSelection();
+        for (qsizetype i = merged.size() - 1; i >= 0; --i)
+            gridFiles->DeleteRows(merged[i].first, merged[i].second - merged[i].first + 1);
         const int top = std::max(0, gridFiles->rowAt(0));
         gridFiles->setCurrentCell(std::min(top, gridFiles->rowCount() - 1), 0);
         UpdateFileListCommands();

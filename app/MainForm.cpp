@@ -438,10 +438,13 @@ void TMainForm::BuildFilesPage()
     Label16->hide();
     spinOneMessageSize->hide();
 
-    FileDialog = new QFileDialog(this);
-    FileDialog->setObjectName(QStringLiteral("FileDialog"));
-    FileDialog->setFileMode(QFileDialog::ExistingFiles);
-    FileDialog->setAcceptMode(QFileDialog::AcceptOpen);
+    FileDialog.Define(this, QStringLiteral("FileDialog"), [this](QFileDialog *d, const QString &dir) {
+        d->setFileMode(QFileDialog::ExistingFiles);
+        d->setAcceptMode(QFileDialog::AcceptOpen);
+        FileDialogTexts(d);
+        SetInitialDir(d, dir);
+        SetUpFileDialog(d);
+    });
 }
 
 void TMainForm::BuildProtocolPage()
@@ -459,10 +462,12 @@ void TMainForm::BuildProtocolPage()
     btnSaveLog->setAutoDefault(true);
     Place(btnSaveLog, 0, 142, 130, 25);
 
-    SaveLogDialog = new QFileDialog(this);
-    SaveLogDialog->setObjectName(QStringLiteral("SaveLogDialog"));
-    SaveLogDialog->setAcceptMode(QFileDialog::AcceptSave);
-    SaveLogDialog->setDefaultSuffix(QStringLiteral("log"));
+    SaveLogDialog.Define(this, QStringLiteral("SaveLogDialog"), [this](QFileDialog *d, const QString &dir) {
+        d->setAcceptMode(QFileDialog::AcceptSave);
+        d->setDefaultSuffix(QStringLiteral("log"));
+        SetInitialDir(d, dir);
+        SetUpFileDialog(d);
+    });
 }
 
 void TMainForm::BuildSenderPage()
@@ -515,13 +520,17 @@ void TMainForm::BuildSenderPage()
     Label7->setBuddy(edtReplyTo);
     Label5->setBuddy(comboEncoding);
 
-    SaveConfigDialog = new QFileDialog(this);
-    SaveConfigDialog->setObjectName(QStringLiteral("SaveConfigDialog"));
-    SaveConfigDialog->setAcceptMode(QFileDialog::AcceptSave);
-    LoadConfigDialog = new QFileDialog(this);
-    LoadConfigDialog->setObjectName(QStringLiteral("LoadConfigDialog"));
-    LoadConfigDialog->setAcceptMode(QFileDialog::AcceptOpen);
-    LoadConfigDialog->setFileMode(QFileDialog::ExistingFile);
+    SaveConfigDialog.Define(this, QStringLiteral("SaveConfigDialog"), [this](QFileDialog *d, const QString &dir) {
+        d->setAcceptMode(QFileDialog::AcceptSave);
+        SetInitialDir(d, dir);
+        SetUpFileDialog(d);
+    });
+    LoadConfigDialog.Define(this, QStringLiteral("LoadConfigDialog"), [this](QFileDialog *d, const QString &dir) {
+        d->setAcceptMode(QFileDialog::AcceptOpen);
+        d->setFileMode(QFileDialog::ExistingFile);
+        SetInitialDir(d, dir);
+        SetUpFileDialog(d);
+    });
 }
 
 void TMainForm::BuildParametersPage()

@@ -22,6 +22,7 @@
 #include <QWidget>
 #include <functional>
 
+#include "FileDialogSlot.h"
 #include "VokMsg.h"
 #include "VokSMTP.h"
 #include "SecurityDialog.h"
@@ -48,6 +49,7 @@ class QToolButton;
 class TAdImage;
 class TBrowseFolder;
 class TMyStringGrid;
+class TStripPainter;
 
 // Major and two-digit minor version texts, set when the window starts.
 extern QString VersionMajor;
@@ -158,13 +160,13 @@ public:
     QLabel *lblFilesCount;
     QLabel *Label9, *Label16;
     QSpinBox *spinFilesInMessage, *spinOneMessageSize;
-    QFileDialog *FileDialog;
+    TFileDialogSlot FileDialog;
 
     // ---- protocol page
     QWidget *TabSheet5;
     QPlainTextEdit *memoProtocol;
     QPushButton *btnSaveLog;
-    QFileDialog *SaveLogDialog;
+    TFileDialogSlot SaveLogDialog;
 
     // ---- sender page
     QWidget *TabSheet4;
@@ -174,7 +176,7 @@ public:
     QLineEdit *edPort, *edAccount;
     QComboBox *comboEncoding;
     QPushButton *btnSaveConfig, *btnLoadConfig;
-    QFileDialog *SaveConfigDialog, *LoadConfigDialog;
+    TFileDialogSlot SaveConfigDialog, LoadConfigDialog;
 
     // ---- parameters page
     QWidget *TabSheet7;
@@ -253,6 +255,9 @@ public:
     // dialog starts in the program's folder when it is next used.
     static QString InitialDir(const QFileDialog *dialog);
     static void SetInitialDir(QFileDialog *dialog, const QString &dir);
+    // The same for a dialog that may not be made yet: its folder is kept until it is.
+    static QString InitialDir(const TFileDialogSlot &slot);
+    static void SetInitialDir(TFileDialogSlot &slot, const QString &dir);
     // Tests only: the settings file beside the program is read and written in this folder
     // instead (empty: the program's folder), so tests never touch the real one.
     static void SetSettingsFolderForTests(const QString &folder);
@@ -323,6 +328,13 @@ public:
     void VokSMTPError(void *Sender, int Error, const std::string &Msg);
     // The status line; a text too wide for it is shortened in the middle, in full as its tip.
     void ShowStatus(const QString &text);
+    // While a job runs, the progress bar, status line and counter take every value at once but
+    // paint at a steady pace (about every 16 ms) instead of on every event; off, as when idle,
+    // they paint as usual and show what they hold.
+    TStripPainter *StripPainter = nullptr;
+    void PaceStripPainting(bool on);
+    void StripChanged();
+    void PaintStripNow();   // before a step that may block for a while
 
     // ---- send job (MainSend.cpp)
     bool SendJobRunning = false;   // between EnterSendState and LeaveSendState
@@ -380,6 +392,10 @@ public:
     QStringList FilesFromOutside;
     QTimer *FilesFromOutsideTimer = nullptr;
     void SetUpDesktop();   // once, at the end of construction
+    // A file dialog being made: its remembered size, and columns that fit.
+    void SetUpFileDialog(QFileDialog *dialog);
+    // The add-files dialog's title and filters in the interface language.
+    void FileDialogTexts(QFileDialog *dialog);
     // Files and folders dropped on the window, named on the command line or handed over by a
     // second start: through the add path (a folder as the files directly in it), then the files
     // page in front (unless they had to wait for a job). bringForward raises the window first.

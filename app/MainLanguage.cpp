@@ -54,6 +54,12 @@ QString TMainForm::Msg(int n) const
     return LoadMessage(n);
 }
 
+void TMainForm::FileDialogTexts(QFileDialog *dialog)
+{
+    dialog->setNameFilters(DialogNameFilters(Msg(57)));
+    dialog->setWindowTitle(PickStr(IsRussian(), "Выбор файлов для отправки", "Select files for posting"));
+}
+
 void TMainForm::SetLanguage()
 {
     // 1: the language offset.
@@ -139,9 +145,9 @@ void TMainForm::SetLanguage()
     HelpFile = LanguageHelpFile();
     SetApplicationHelpFile(HelpFile);
 
-    // 5: the add-files dialog.
-    FileDialog->setNameFilters(DialogNameFilters(Msg(57)));
-    FileDialog->setWindowTitle(PickStr(IsRussian(), "Выбор файлов для отправки", "Select files for posting"));
+    // 5: the add-files dialog (one not made yet takes them when it is).
+    if (QFileDialog *d = FileDialog.Made())
+        FileDialogTexts(d);
 
     // 6: a non-empty files count follows the language; an empty one stays empty.
     if (!lblFilesCount->text().isEmpty())

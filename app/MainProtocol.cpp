@@ -16,6 +16,49 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextCursor>
+#include <QTimer>
+
+// Paints a few widgets that change on every event of a running job at most once per tick.
+// Their updates are held off between ticks (a progress bar would otherwise paint at once on
+// every new value); each tick paints the latest values, so the last one is always shown.
+class TStripPainter : public QObject {
+public:
+    TStripPainter(QObject *parent, QList<QWidget *> widgets) : QObject(parent), Widgets(std::move(widgets))
+    {
+        Tick.setSingleShot(true);
+        Tick.setInterval(16);
+        connect(&Tick, &QTimer::timeout, this, [this] { Paint(); });
+    }
+    void SetPaced(bool on)
+    {
+        if (on == Paced)
+            return;
+        Paced = on;
+        Tick.stop();
+        for (QWidget *w : Widgets)
+            w->setUpdatesEnabled(!on);   // enabling schedules a paint of what the widget holds
+    }
+    void Changed()
+    {
+        if (Paced && !Tick.isActive())
+            Tick.start();
+    }
+
+    void Paint()
+    {
+        Tick.stop();
+        for (QWidget *w : Widgets) {
+            w->setUpdatesEnabled(true);
+            w->repaint();
+            w->setUpdatesEnabled(!Paced);
+        }
+    }
+
+private:
+    QList<QWidget *> Widgets;
+    QTimer Tick;
+    bool Paced = false;
+};
 
 void TMainForm::SetUpMail()
 {
@@ -33,6 +76,24 @@ void TMainForm::SetUpMail()
     VokSMTP.OnSendProgress = [this](void *s, uint16_t p) { VokSMTPSendProgress(s, p); };
     VokSMTP.OnAfterSend = [this](void *s) { VokSMTPAfterSend(s); };
     VokSMTP.OnError = [this](void *s, int error, const std::string &msg) { VokSMTPError(s, error, msg); };
+    // The protocol grows by a few lines per message; on its page in front it would repaint as
+    // often as the strip.
+    StripPainter = new TStripPainter(this, {ProgressBar, lbProgressInfo, lblNumOfMessage, memoProtocol});
+}
+
+void TMainForm::PaceStripPainting(bool on)
+{
+    StripPainter->SetPaced(on);
+}
+
+void TMainForm::StripChanged()
+{
+    StripPainter->Changed();
+}
+
+void TMainForm::PaintStripNow()
+{
+    StripPainter->Paint();
 }
 
 // ---- the two protocol copies and the memo that shows one of them --------------------------
@@ -65,6 +126,7 @@ void TMainForm::AddProtocolLine(const QString &russian, const QString &english)
     RussianProtocol << VisibleText(russian);
     EnglishProtocol << VisibleText(english);
     memoProtocol->appendPlainText(IsRussian() ? RussianProtocol.last() : EnglishProtocol.last());
+    StripChanged();
 }
 
 void TMainForm::AddProtocolText(const QString &text)
@@ -83,6 +145,7 @@ void TMainForm::AppendToProtocolLine(const QString &russian, const QString &engl
     c.movePosition(QTextCursor::End);
     c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
     c.insertText(IsRussian() ? RussianProtocol.last() : EnglishProtocol.last());
+    StripChanged();
 }
 
 void TMainForm::btnSaveLogClick()
@@ -118,6 +181,7 @@ void TMainForm::ShowStatus(const QString &shown)
     const QString tip = Qt::mightBeRichText(text) ? QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>")
                                                   : text;
     lbProgressInfo->setToolTip(fits ? QString() : tip);
+    StripChanged();
 }
 
 // ---- the SMTP component's events ----------------------------------------------------------
@@ -132,6 +196,7 @@ void TMainForm::VokSMTPEncodeStart(void *, const std::string &FileName, int64_t 
 void TMainForm::VokSMTPEncodeProgress(void *, uint16_t Percent)
 {
     ProgressBar->setValue(Percent);
+    StripChanged();
 }
 
 void TMainForm::VokSMTPBeforeSend(void *)
@@ -143,6 +208,7 @@ void TMainForm::VokSMTPBeforeSend(void *)
 void TMainForm::VokSMTPSendProgress(void *, uint16_t Percent)
 {
     ProgressBar->setValue(Percent);
+    StripChanged();
 }
 
 void TMainForm::VokSMTPAfterSend(void *)

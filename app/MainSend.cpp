@@ -91,10 +91,12 @@ void TMainForm::EnterSendState()
     if (!CloseBlocker)
         CloseBlocker = new TCloseBlocker(this);
     installEventFilter(CloseBlocker);
+    PaceStripPainting(true);
 }
 
 void TMainForm::LeaveSendState()
 {
+    PaceStripPainting(false);   // the job's last values are painted now
     removeEventFilter(CloseBlocker);
     unsetCursor();
     ProgressBar->unsetCursor();
@@ -153,10 +155,16 @@ void TMainForm::AskToStopForClose()
 void TMainForm::RunSendJob()
 {
     EnterSendState();
-    // Unlocks the window on every way out, before any error box is shown.
+    // Unlocks the window on every way out, before any error box is shown; the record lets go
+    // of the last message's files and their encoded data too, so nothing of a job stays in
+    // memory until the next one.
     struct Leave {
         TMainForm *Form;
-        ~Leave() { Form->LeaveSendState(); }
+        ~Leave()
+        {
+            Form->VokMsg.AttachedFiles.Clear();
+            Form->LeaveSendState();
+        }
     } leave{this};
     try {
         SendSeries();
@@ -195,8 +203,10 @@ void TMainForm::ShowCounter(const QString &text)
     f.setPointSize(12);
     while (f.pointSize() > 7 && QFontMetrics(f).horizontalAdvance(text) > lblNumOfMessage->contentsRect().width())
         f.setPointSize(f.pointSize() - 1);
-    lblNumOfMessage->setFont(f);
+    if (f != lblNumOfMessage->font())
+        lblNumOfMessage->setFont(f);
     lblNumOfMessage->setText(text);
+    StripChanged();
 }
 
 void TMainForm::ReportUnreadableFile(bool russian, const QString &libraryText)
@@ -271,7 +281,7 @@ void TMainForm::SendSeries()
 
     // Shown before connecting: the attempt may take a while before the component pumps.
     ShowStatus(LoadFormatted(56 + StringBase, server));
-    lbProgressInfo->repaint();
+    PaintStripNow();
 
     ClearProtocol();
     AddProtocolText(Format("%s %s.%s", "Sendorix", VersionMajor, VersionMinor));

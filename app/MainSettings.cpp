@@ -111,6 +111,19 @@ void TMainForm::SetInitialDir(QFileDialog *dialog, const QString &dir)
     dialog->setProperty(DirWhenSetProperty, dialog->directory().absolutePath());
 }
 
+QString TMainForm::InitialDir(const TFileDialogSlot &slot)
+{
+    return slot.Made() ? InitialDir(slot.Made()) : slot.InitialDir;
+}
+
+void TMainForm::SetInitialDir(TFileDialogSlot &slot, const QString &dir)
+{
+    if (QFileDialog *dialog = slot.Made())
+        SetInitialDir(dialog, dir);
+    else
+        slot.InitialDir = dir;   // the dialog is pointed there when it is made
+}
+
 void TMainForm::ReadSettings(const QString &path)
 {
     QString error;

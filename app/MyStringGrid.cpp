@@ -39,9 +39,25 @@ void TMyStringGrid::DeleteRow(int row)
         removeRow(row);
 }
 
+void TMyStringGrid::DeleteRows(int first, int count)
+{
+    first = std::max(0, first);
+    count = std::min(count, rowCount() - first);
+    if (count <= 0)
+        return;
+    // One removal for the whole block: row by row, every removal would move all rows below.
+    if (count >= rowCount()) {
+        model()->removeRows(1, rowCount() - 1);
+        DeleteRow(0);
+        return;
+    }
+    model()->removeRows(first, count);
+}
+
 QStringList TMyStringGrid::Column(int column) const
 {
     QStringList texts;
+    texts.reserve(rowCount());
     for (int r = 0; r < rowCount(); ++r)
         texts << Cell(r, column);
     return texts;
@@ -49,8 +65,27 @@ QStringList TMyStringGrid::Column(int column) const
 
 void TMyStringGrid::SetRows(const QStringList &texts)
 {
-    clearContents();
-    setRowCount(std::max<int>(1, static_cast<int>(texts.size())));
-    for (int r = 0; r < texts.size(); ++r)
-        SetCell(r, 0, texts[r]);
+    const int wanted = std::max<int>(1, static_cast<int>(texts.size()));
+    if (rowCount() > wanted)
+        model()->removeRows(wanted, rowCount() - wanted);
+    const int kept = rowCount();
+    for (int r = 0; r < kept; ++r) {
+        const QString text = r < texts.size() ? texts[r] : QString();
+        if (Cell(r, 0) != text)
+            SetCell(r, 0, text);
+        for (int c = 1; c < columnCount(); ++c)
+            if (!Cell(r, c).isEmpty())
+                SetCell(r, c, QString());
+    }
+    AppendRows(texts.mid(kept));
+}
+
+void TMyStringGrid::AppendRows(const QStringList &texts)
+{
+    if (texts.isEmpty())
+        return;
+    const int first = rowCount();
+    model()->insertRows(first, static_cast<int>(texts.size()));
+    for (int i = 0; i < texts.size(); ++i)
+        setItem(first + i, 0, new QTableWidgetItem(texts[i]));
 }

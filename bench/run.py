@@ -45,6 +45,8 @@ def build(build_dir):
                            capture_output=True, text=True)
     if "bench_driver" in probe.stdout:
         targets.append("bench_driver")
+    if "bench_window_driver" in probe.stdout:
+        targets.append("bench_window_driver")
     subprocess.run(["cmake", "--build", build_dir, "-j", "2", "--target", *targets], check=True)
 
 
@@ -168,6 +170,11 @@ def one_run(program, tools, files, tmp, delay_ms=0, tls=None):
             args = [tools["driver"], "--port", str(port), "--per-message", "1", "--list", listing]
             if tls:
                 args += ["--starttls", "--cafile", tls["ca"]]
+        elif program == "window":
+            listing = os.path.join(tmp, "files.txt")
+            with open(listing, "w") as f:
+                f.write("\n".join(files) + "\n")
+            args = [tools["window"], "--port", str(port), "--per-message", "1", "--list", listing]
         else:
             cfg = os.path.join(tmp, "curl.cfg")
             curl_config(cfg, port, files, tls)
@@ -180,6 +187,11 @@ def one_run(program, tools, files, tmp, delay_ms=0, tls=None):
         res = parse_result(out)
         r["hook_ms"] = float(res.get("max_hook_interval_ms", "nan"))
         r["hook_over"] = int(res.get("hook_intervals_over_25ms", "-1"))
+        r["driver"] = res
+    if program == "window":
+        res = parse_result(out)
+        r["hook_ms"] = float(res.get("max_loop_gap_ms", "nan"))
+        r["hook_over"] = int(res.get("loop_gaps_over_25ms", "-1"))
         r["driver"] = res
     with open(out, errors="replace") as f:
         r["output"] = f.read()[-2000:]
@@ -211,6 +223,7 @@ def main():
         build(opts.build_dir)
     tools = {"sink": os.path.join(opts.build_dir, "bench", "bench_sink"),
              "driver": os.path.join(opts.build_dir, "bench", "bench_driver"),
+             "window": os.path.join(opts.build_dir, "bench", "bench_window_driver"),
              "curl": shutil.which("curl")}
     if not os.path.exists(tools["sink"]):
         sys.exit("bench_sink not built in " + opts.build_dir)
@@ -219,6 +232,8 @@ def main():
         programs.append("ours")
     else:
         print("bench_driver not built (needs the SMTP client): measuring curl alone", file=sys.stderr)
+    if os.path.exists(tools["window"]):
+        programs.append("window")
     if tools["curl"]:
         programs.append("curl")
     if not programs:
@@ -239,13 +254,14 @@ def main():
                     results.setdefault((name, program), []).append(r)
                     line = "%s %-4s run %d: wall %.3f s, cpu %.3f s, rss %.1f MiB (sink cpu %.3f s)" % (
                         name, program, i + 1, r["wall"], r["cpu"], r["rss_kib"] / 1024, r["counts"]["cpu"])
-                    if program == "ours":
+                    if program in ("ours", "window"):
                         line += ", hook max %s ms (%d intervals over 25 ms)" % (fmt(r["hook_ms"], 1), r["hook_over"])
                     if not r["ok"]:
                         line += "  FAILED (exit %d, sink %s): %s" % (r["status"], r["counts"], r["output"].strip()[-300:])
                         failures.append((name, program, i + 1))
                     print(line, flush=True)
             shutil.rmtree(os.path.join(tmp, name))
+        file_list = run_file_list(tools) if "window" in programs and not opts.no_slow else None
         slow = None
         if "ours" in programs and not opts.no_slow:
             wdir = os.path.join(tmp, "slow")
@@ -258,7 +274,7 @@ def main():
                 slow["wall"], fmt(slow["hook_ms"], 1), slow["hook_over"], "" if slow["ok"] else "  FAILED"),
                 flush=True)
 
-    md = report(names, programs, results, slow, failures, opts.runs)
+    md = report(names, programs, results, slow, failures, opts.runs) + window_report(names, results, file_list)
     print()
     print(md)
     with open(opts.out, "w") as f:
@@ -283,13 +299,14 @@ def report(names, programs, results, slow, failures, runs):
             m = {k: med([r[k] for r in rs]) for k in ("wall", "cpu", "mibs")}
             m["rss"] = med([r["rss_kib"] / 1024 for r in rs])
             m["sink"] = med([r["counts"].get("cpu", float("nan")) for r in rs])
-            m["hook"] = med([r["hook_ms"] for r in rs]) if program == "ours" else float("nan")
-            m["hook_max"] = max([r["hook_ms"] for r in rs], default=float("nan")) if program == "ours" else float("nan")
+            m["hook"] = med([r["hook_ms"] for r in rs]) if program in ("ours", "window") else float("nan")
+            m["hook_max"] = (max([r["hook_ms"] for r in rs], default=float("nan"))
+                             if program in ("ours", "window") else float("nan"))
             m["encoded"] = med([r["counts"].get("bytes", 0) / max(1, r["counts"].get("messages", 1)) / MIB for r in rs])
             med_of[(name, program)] = m
             L.append("| %s | %s | %s | %s | %s | %s | %s | %s | %d/%d |" % (
                 name, program, fmt(m["wall"], 3), fmt(m["cpu"], 3), fmt(m["rss"], 1), fmt(m["mibs"], 1),
-                "" if program != "ours" else "%s (max %s)" % (fmt(m["hook"], 1), fmt(m["hook_max"], 1)),
+                "" if program not in ("ours", "window") else "%s (max %s)" % (fmt(m["hook"], 1), fmt(m["hook_max"], 1)),
                 fmt(m["sink"], 3), sum(r["ok"] for r in rs), len(rs)))
     if "ours" in programs and "curl" in programs:
         L += ["", "| workload | wall ours/curl | CPU ours/curl | RSS ours/curl |", "|---|---:|---:|---:|"]
@@ -326,6 +343,58 @@ def report(names, programs, results, slow, failures, runs):
         L += ["", "Failed runs: " + ", ".join("%s %s #%d" % f for f in failures)]
     L.append("")
     L.append("Workloads: " + "; ".join("%s %s" % (n, WORKLOADS[n][2]) for n in names) + ".")
+    return "\n".join(L) + "\n"
+
+
+FILE_LIST_ROWS = 50000
+
+
+def run_file_list(tools):
+    """The window's file list alone: batches of adds up to 50,000 rows, delete all, clear."""
+    out = os.path.join(tempfile.gettempdir(), "sendorix-bench-file-list.out")
+    status, wall, _, _ = run_child([tools["window"], "--file-list", str(FILE_LIST_ROWS)], out)
+    res = parse_result(out)
+    res["ok"] = status == 0 and res.get("ok") == "1"
+    print("file list (%d rows): %s" % (FILE_LIST_ROWS, " ".join(
+        "%s=%s" % kv for kv in res.items() if kv[0] != "ok")) + ("" if res["ok"] else "  FAILED"), flush=True)
+    os.unlink(out)
+    return res
+
+
+def window_report(names, results, file_list):
+    """The window against the library driver and curl: the window's own targets."""
+    progs = {p for (_, p) in results}
+    if "window" not in progs:
+        return ""
+    L = ["", "Through the window (the main window offscreen; longest interval = longest gap between two "
+         "event-loop turns):", ""]
+
+    def m(name, program):
+        rs = results.get((name, program), [])
+        return {"wall": med([r["wall"] for r in rs]), "hook": max([r.get("hook_ms", float("nan")) for r in rs],
+                                                                   default=float("nan"))}
+
+    def target(label, value, limit):
+        state = "n/a" if value != value else ("met" if value <= limit else "NOT met")
+        L.append("- %s: %s (limit %s): %s" % (label, fmt(value), limit, state))
+    for name in names:
+        w, o, c = m(name, "window"), m(name, "ours"), m(name, "curl")
+        if name == "W2":
+            target("W2 wall window/curl", w["wall"] / c["wall"], 1.0)
+            target("W2 wall window/library driver", w["wall"] / o["wall"], 1.5)
+        elif name in ("W1", "W3"):
+            target("%s wall window/library driver" % name, w["wall"] / o["wall"], 1.2)
+        target("%s longest event-loop gap ms (worst run)" % name, w["hook"], 25)
+    if file_list:
+        L += ["", "File list with %d rows (longest single command):" % FILE_LIST_ROWS, ""]
+        for key, label, limit in (("add_batch_max_ms", "add 1000 files (after the first add)", 25),
+                                  ("clear_ms", "clear", 25),
+                                  ("delete_all_ms", "delete all rows selected", 100)):
+            target("%s ms" % label, float(file_list.get(key, "nan")), limit)
+        L.append("- first add (also makes the file dialog): %s ms; add all at once: %s ms; "
+                 "no duplicates over %d rows: %s ms%s" % (
+            file_list.get("add_first_batch_ms", "n/a"), file_list.get("add_all_ms", "n/a"), FILE_LIST_ROWS * 3 // 2, file_list.get("no_duplicates_ms", "n/a"),
+            "" if file_list["ok"] else " (FAILED: the rows were not what they should be)"))
     return "\n".join(L) + "\n"
 
 

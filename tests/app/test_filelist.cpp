@@ -114,6 +114,64 @@ TEST_F(FileListTest, DeleteAsksWithTheSelectedCountAndMovesRowsUp)
     ExpectCommandsEnabled(false);
 }
 
+TEST_F(FileListTest, BatchesScatteredDeletesAndDuplicatesKeepTheRowsInOrder)
+{
+    QStringList names;
+    for (int i = 0; i < 30; ++i)
+        names << QString("f%1.bin").arg(i, 2, 10, QChar('0'));
+    const QStringList paths = MakeFiles(names);
+
+    // Three batches: each lands after the rows already there.
+    for (int b = 0; b < 3; ++b) {
+        AddThroughDialog(paths.mid(b * 10, 10));
+        EXPECT_EQ(Rows(), paths.mid(0, (b + 1) * 10));
+        EXPECT_EQ(form->lblFilesCount->text(), QString("Total: %1").arg((b + 1) * 10));
+    }
+
+    // A scattered selection (blocks out of order, one overlapping another): exactly the
+    // selected rows go, the rows between the blocks stay.
+    form->PageControl->setCurrentWidget(form->TabSheet3);
+    QApplication::processEvents();
+    form->gridFiles->clearSelection();
+    for (auto [first, last] : {std::pair{20, 27}, {2, 4}, {10, 10}, {3, 5}})
+        form->gridFiles->setRangeSelected(QTableWidgetSelectionRange(first, 0, last, 0), true);
+    ComDialogsTest::QueueAnswer(mrYes);
+    form->btnDelete->click();
+    const QList<TShownMessageDlg> log = ComDialogsTest::TakeLog();
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_EQ(log[0].Text, "Are you sure to delete 13 file(s)?");
+    QStringList expected;
+    for (int i = 0; i < 30; ++i)
+        if (!((i >= 2 && i <= 5) || i == 10 || (i >= 20 && i <= 27)))
+            expected << paths[i];
+    EXPECT_EQ(Rows(), expected);
+    EXPECT_EQ(form->lblFilesCount->text(), "Total: 17");
+    // The first deleted row's place is at the top, and the row now there is the current one.
+    EXPECT_EQ(form->gridFiles->rowAt(0), 2);
+    EXPECT_EQ(form->gridFiles->currentRow(), 2);
+    EXPECT_EQ(form->gridFiles->selectedRanges().size(), 1);
+
+    // Duplicates in any case go after their first occurrence, which keeps its place.
+    const QStringList again = {QFileInfo(paths[0]).path() + "/F00.BIN", paths[29], paths[6], paths[0]};
+    AddThroughDialog(again);
+    EXPECT_EQ(Rows(), expected + again);
+    EXPECT_EQ(form->lblFilesCount->text(), "Total: 21");
+    form->btnNoDuplicaties->click();
+    EXPECT_EQ(Rows(), expected);
+    EXPECT_EQ(form->lblFilesCount->text(), "Total: 17");
+    ExpectCommandsEnabled(true);
+
+    // Every row selected: the single empty row is left.
+    form->gridFiles->clearSelection();
+    form->gridFiles->setRangeSelected(QTableWidgetSelectionRange(0, 0, 16, 0), true);
+    ComDialogsTest::QueueAnswer(mrYes);
+    form->btnDelete->click();
+    EXPECT_TRUE(form->FileListEmpty());
+    EXPECT_EQ(form->gridFiles->rowCount(), 1);
+    EXPECT_EQ(form->lblFilesCount->text(), "");
+    ExpectCommandsEnabled(false);
+}
+
 TEST_F(FileListTest, ClearAsksFirst)
 {
     AddThroughDialog(MakeFiles({"a", "b"}));
@@ -165,6 +223,23 @@ TEST(MyStringGridTest, DeleteRowEmptiesTheOnlyRowInEveryColumn)
     grid.SetRows({});
     EXPECT_EQ(grid.rowCount(), 1);
     EXPECT_EQ(grid.Cell(0), "");
+
+    // Blocks of rows at once follow the same rule; rewriting keeps no stale second column.
+    grid.SetRows({"a", "b", "c", "d"});
+    grid.SetCell(3, 1, "note");
+    grid.DeleteRows(1, 2);
+    EXPECT_EQ(grid.Column(0), QStringList({"a", "d"}));
+    EXPECT_EQ(grid.Column(1), QStringList({"", "note"}));
+    grid.SetRows({"x", "d", "y"});
+    EXPECT_EQ(grid.Column(0), QStringList({"x", "d", "y"}));
+    EXPECT_EQ(grid.Column(1), QStringList({"", "", ""}));
+    grid.AppendRows({"z"});
+    EXPECT_EQ(grid.Column(0), QStringList({"x", "d", "y", "z"}));
+    grid.SetCell(0, 1, "n");
+    grid.DeleteRows(0, 4);
+    EXPECT_EQ(grid.rowCount(), 1);
+    EXPECT_EQ(grid.Column(0), QStringList({""}));
+    EXPECT_EQ(grid.Column(1), QStringList({""}));
 }
 
 }  // namespace

@@ -88,7 +88,8 @@ TEST_F(WindowSettingsTest, FirstStartWithoutFileAsksAboutTheAddressBookOnce)
     EXPECT_FALSE(f->SettingsChanged);
     // No dialog folders yet: each dialog opens in the program's folder, and the settings keep
     // them empty until one is moved.
-    for (QFileDialog *d : {f->FileDialog, f->LoadConfigDialog, f->SaveConfigDialog, f->SaveLogDialog}) {
+    for (TFileDialogSlot *slot : {&f->FileDialog, &f->LoadConfigDialog, &f->SaveConfigDialog, &f->SaveLogDialog}) {
+        QFileDialog *d = *slot;
         EXPECT_EQ(QDir(d->directory()), QDir(ProgramFolder())) << d->objectName().toStdString();
         EXPECT_TRUE(TMainForm::InitialDir(d).isEmpty());
     }
@@ -199,6 +200,23 @@ TEST_F(WindowSettingsTest, EveryKeySurvivesARestart)
     EXPECT_EQ(TMainForm::InitialDir(f->LoadConfigDialog), Dir() + "/load");
     EXPECT_EQ(TMainForm::InitialDir(f->SaveConfigDialog), Dir() + "/save");
     EXPECT_EQ(TMainForm::InitialDir(f->SaveLogDialog), Dir() + "/логи");
+    // The folders are kept, but no dialog reads one before the user opens it: only then is
+    // the dialog made, in its folder, and only that one.
+    EXPECT_TRUE(f->findChildren<QFileDialog *>().isEmpty());
+    ASSERT_TRUE(QDir().mkpath(Dir() + "/files"));
+    TMainForm::FileDialogsTest::Reset();
+    TMainForm::FileDialogsTest::QueueCancel();
+    f->PageControl->setCurrentWidget(f->TabSheet3);
+    f->btnLoad->click();
+    const QList<TMainForm::FileDialogsTest::TShown> shown = TMainForm::FileDialogsTest::TakeLog();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].Folder, Dir() + "/files");
+    const QList<QFileDialog *> made = f->findChildren<QFileDialog *>();
+    ASSERT_EQ(made.size(), 1);
+    EXPECT_EQ(made[0]->objectName(), "FileDialog");
+    EXPECT_EQ(made[0]->windowTitle(), "Выбор файлов для отправки");
+    EXPECT_EQ(TMainForm::InitialDir(f->FileDialog), Dir() + "/files");
+    EXPECT_EQ(f->SaveLogDialog.Made(), nullptr);
     EXPECT_FALSE(f->cbJumpToProtocol->isChecked());
     EXPECT_TRUE(f->cbUseMAPIAddresBook->isChecked());
     EXPECT_FALSE(f->SettingsChanged);

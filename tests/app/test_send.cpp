@@ -489,3 +489,79 @@ TEST_F(SendJobTest, TheWindowCannotBeClosedWhileAJobRuns)
 }
 
 }  // namespace
+
+namespace {
+
+// However a job ends, the strip shows where it ended, the strip paints as usual again, and the
+// record holds none of the job's files (nor their encoded data) until the next job.
+TEST_F(SendJobTest, EveryWayOutShowsTheLastValuesAndLetsGoOfTheFiles)
+{
+    struct Case {
+        const char *name;
+        QStringList sinkArgs;
+        bool cancel, removeFile;
+        QString status;
+    };
+    const std::vector<Case> cases = {
+        {"sent", {}, false, false, "All done"},
+        {"refused", {"--reject", "2"}, false, false, "Error 550: Mailbox unavailable for this test"},
+        {"cancelled", {}, true, false, "Process terminated by user"},
+        {"unreadable file", {}, false, true, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpSink sink(c.sinkArgs);
+        const QStringList paths = MakeFiles({"a", "b", "c", "d"});
+        form->gridFiles->SetRows({});
+        Fill(sink.port, paths);
+        form->spinFilesInMessage->setValue(2);
+        if (c.removeFile)
+            QFile::remove(paths[2]);
+
+        // Each message's last values, as the component's events leave them, in order.
+        QStringList afterMessage;
+        QList<int> encodeValues;
+        auto afterSend = form->VokSMTP.OnAfterSend;
+        auto encodeProgress = form->VokSMTP.OnEncodeProgress;
+        auto sendProgress = form->VokSMTP.OnSendProgress;
+        form->VokSMTP.OnSendProgress = [&](void *s, uint16_t p) {
+            sendProgress(s, p);
+            if (c.cancel && !form->Cancelled)
+                form->btnCancel->click();   // during the transfer: the message goes on to its end
+        };
+        bool paced = false;
+        form->VokSMTP.OnEncodeProgress = [&](void *s, uint16_t p) {
+            encodeProgress(s, p);
+            encodeValues << form->ProgressBar->value();
+            paced = paced || !form->ProgressBar->updatesEnabled();
+        };
+        form->VokSMTP.OnAfterSend = [&](void *s) {
+            afterSend(s);
+            afterMessage << QString("%1|%2|%3").arg(form->ProgressBar->value())
+                                .arg(form->lbProgressInfo->text(), form->lblNumOfMessage->text());
+        };
+        if (c.removeFile)
+            ComDialogsTest::QueueAnswer(mrOk);
+        Send();
+        form->VokSMTP.OnAfterSend = afterSend;
+        form->VokSMTP.OnEncodeProgress = encodeProgress;
+        form->VokSMTP.OnSendProgress = sendProgress;
+
+        EXPECT_EQ(afterMessage.value(0), "0||1 <2>");
+        if (!c.cancel && !c.removeFile && c.sinkArgs.isEmpty()) {
+            EXPECT_EQ(afterMessage, QStringList({"0||1 <2>", "0||2 <4>"}));
+        }
+        EXPECT_TRUE(paced);
+        EXPECT_TRUE(encodeValues.contains(100));
+        if (!c.removeFile) {
+            EXPECT_EQ(form->lbProgressInfo->text(), c.status);
+        }
+        EXPECT_EQ(form->VokMsg.AttachedFiles.Count(), 0);
+        for (QWidget *w : {static_cast<QWidget *>(form->ProgressBar), static_cast<QWidget *>(form->lbProgressInfo),
+                           static_cast<QWidget *>(form->lblNumOfMessage)})
+            EXPECT_TRUE(w->updatesEnabled()) << w->objectName().toStdString();
+        ExpectUnlocked();
+    }
+}
+
+}  // namespace
