@@ -1,7 +1,12 @@
 #include "VokMIME.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <system_error>
+#include <unistd.h>
 #include <ctime>
 #include <unordered_set>
 
@@ -116,10 +121,87 @@ std::string Base64Encode(std::string_view data) {
 TEncodedLines::TEncodedLines(std::string chars)
     : data_(chars.empty() ? nullptr : std::make_shared<const std::string>(std::move(chars))) {}
 
+TEncodedLines::TEncodedLines(std::shared_ptr<TEncodedSpool> spool, uint64_t offset, uint64_t length)
+    : spool_(length ? std::move(spool) : nullptr), offset_(offset), length_(spool_ ? length : 0) {}
+
 std::string_view TEncodedLines::operator[](size_t i) const {
-  size_t start = i * kLineLength;
-  if (!data_ || start >= data_->size()) return {};
-  return std::string_view(*data_).substr(start, kLineLength);
+  const uint64_t start = static_cast<uint64_t>(i) * kLineLength;
+  if (start >= size()) return {};
+  if (!spool_) return std::string_view(*data_).substr(start, kLineLength);
+  read_.resize(static_cast<size_t>(std::min<uint64_t>(kLineLength, length_ - start)));
+  spool_->ReadAt(offset_ + start, read_.data(), read_.size());
+  return read_;
+}
+
+std::string_view TEncodedLines::Chars() const {
+  if (!spool_) return data_ ? std::string_view(*data_) : std::string_view();
+  read_.resize(static_cast<size_t>(length_));
+  spool_->ReadAt(offset_, read_.data(), read_.size());
+  return read_;
+}
+
+// ---- Spool ----------------------------------------------------------------
+
+std::shared_ptr<TEncodedSpool> TEncodedSpool::Create() {
+  const char* env = std::getenv("TMPDIR");
+  std::string folder = env && *env ? env : "/tmp";
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::string name = folder + "/vokXXXXXX";
+  // mkstemp creates the file for its owner only (0600).
+  const int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0)
+    throw EFCreateError("Cannot create a temporary file in " + folder + ": " +
+                        std::strerror(errno));
+  ::unlink(name.c_str());
+  return std::shared_ptr<TEncodedSpool>(new TEncodedSpool(fd, folder));
+}
+
+TEncodedSpool::~TEncodedSpool() { ::close(fd_); }
+
+bool TEncodedSpool::Append(const char* data, size_t count) {
+  while (count > 0) {
+    const ssize_t n = ::pwrite(fd_, data, count, static_cast<off_t>(size_));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    count -= static_cast<size_t>(n);
+    size_ += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+void TEncodedSpool::ReadAt(uint64_t offset, char* buffer, size_t count) const {
+  while (count > 0) {
+    const ssize_t n = ::pread(fd_, buffer, count, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      throw EStreamError(std::string("Cannot read the temporary file in ") + folder_ + ": " +
+                         (n < 0 ? std::strerror(errno) : "it is shorter than written"));
+    buffer += n;
+    count -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+}
+
+TSpoolStream::TSpoolStream(std::shared_ptr<TEncodedSpool> spool)
+    : spool_(std::move(spool)), offset_(spool_->Size()) {
+  buffer_.reserve(kBufferSize);
+}
+
+size_t TSpoolStream::Write(const void* buffer, size_t count) {
+  buffer_.append(static_cast<const char*>(buffer), count);
+  length_ += count;
+  if (buffer_.size() >= kBufferSize) Flush();
+  return count;
+}
+
+void TSpoolStream::Flush() {
+  if (buffer_.empty()) return;
+  if (!spool_->Append(buffer_.data(), buffer_.size()))
+    throw std::system_error(errno, std::generic_category());
+  buffer_.clear();
 }
 
 void TMessageLines::Add(std::string line) {

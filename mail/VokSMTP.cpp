@@ -345,6 +345,16 @@ bool TVokSMTP::Send(TVokMsg& msg) {
     for (const std::string& a : list) CheckEnvelopeAddress(a);
 
   msg.Date = vok::FormatMessageDate(std::time(nullptr));
+  // The encoded files are not kept after the message: a large file's space
+  // in the temporary folder is given back on every way out of Send.
+  struct ReleaseEncoded {
+    TVokSMTP& smtp;
+    TVokMsg& msg;
+    ~ReleaseEncoded() {
+      for (int i = 0; i < msg.AttachedFiles.Count(); ++i) msg.AttachedFiles[i].EncodedLines.Clear();
+      smtp.spool_.reset();
+    }
+  } release{*this, msg};
   std::optional<TMessageLines> lines;
   {
     ActivityScope activity(*this, saEncoding);

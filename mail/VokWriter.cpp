@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 #include "VokSMTP.h"
@@ -109,10 +110,25 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
 
   if (OnEncodeStart) OnEncodeStart(this, item.FileName, static_cast<int64_t>(size));
 
-  // The encoded lines are built in memory as one run of characters; the
-  // store cuts it into 76-character lines, so no temporary file is needed.
-  TMemoryStream target;
-  target.Data().reserve((size + 2) / 3 * 4);
+  // The encoded lines are one run of characters; the store cuts it into
+  // 76-character lines. Small files keep it in memory, large ones in the
+  // message's spool, read back while the message is written.
+  const uint64_t encodedSize = (size + 2) / 3 * 4;
+  const bool inMemory = encodedSize <= memoryLeft_;
+  TMemoryStream memory;
+  std::unique_ptr<TSpoolStream> spooled;
+  if (inMemory) {
+    memory.Data().reserve(static_cast<size_t>(encodedSize));
+  } else {
+    if (!spool_) spool_ = TEncodedSpool::Create();
+    spooled = std::make_unique<TSpoolStream>(spool_);
+  }
+  const auto diskFull = [&](const std::system_error& e) {
+    return EFCreateError("Cannot encode file " + item.PathName + ": the temporary folder " +
+                         spool_->Folder() + " has no room (" +
+                         std::strerror(e.code().value()) + ")");
+  };
+  TStream& target = inMemory ? static_cast<TStream&>(memory) : *spooled;
   TBase64EncodingStream encoder(target, false);
   uint32_t threshold = EncodeProgressStep;
   uint64_t position = 0;
@@ -126,7 +142,11 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
     if (got < want && std::ferror(src.get()))
       throw EFOpenError("Cannot read file " + item.PathName + ": " + std::strerror(errno));
     if (got < want) throw changed();  // shorter than when it was opened
-    encoder.Write(block, got);
+    try {
+      encoder.Write(block, got);
+    } catch (const std::system_error& e) {
+      throw diskFull(e);
+    }
     position += got;
     uint16_t percent = vok::RoundPercent(position, size);
     EncodePercent = percent;
@@ -139,12 +159,26 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
   char extra;
   if (std::fread(&extra, 1, 1, src.get()) != 0) throw changed();  // it grew
   if (EncodePercent < 100 && OnEncodeProgress) OnEncodeProgress(this, 100);
-  encoder.Finish();
-  item.EncodedLines = TEncodedLines(std::move(target.Data()));
+  try {
+    encoder.Finish();
+    if (spooled) spooled->Flush();
+  } catch (const std::system_error& e) {
+    throw diskFull(e);
+  }
+  if (inMemory) {
+    memoryLeft_ -= encodedSize;
+    item.EncodedLines = TEncodedLines(std::move(memory.Data()));
+  } else {
+    item.EncodedLines = TEncodedLines(spool_, spooled->Offset(), spooled->Length());
+  }
   Raise(OnEncodeEnd, this);
 }
 
 std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
+  // Each message starts with the whole memory budget and a spool of its own
+  // (the previous one goes when the last of its runs is dropped).
+  memoryLeft_ = kEncodedMemoryBudget;
+  spool_.reset();
   std::vector<std::string> body = CopyBodyLines(msg.Text);
   const std::string userName = msg.UserName;
   std::vector<std::string> headers;
