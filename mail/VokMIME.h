@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -89,107 +90,65 @@ class TBase64EncodingStream : public TStream {
 // Encodes bytes to base64 in one go (no line breaks).
 std::string Base64Encode(std::string_view data);
 
-// A temporary file that holds encoded runs too large to keep in memory. It
-// is created in the temporary folder ($TMPDIR or /tmp) under a "vok" name,
-// readable by its owner only, and removed from the folder at once: only the
-// open descriptor keeps it, so it is gone on every way out, a crash or a
-// kill included, and its space is given back when the last run that uses
-// it is dropped.
-class TEncodedSpool {
- public:
-  // Raises EFCreateError naming the folder when the file cannot be made.
-  static std::shared_ptr<TEncodedSpool> Create();
-  ~TEncodedSpool();
-  TEncodedSpool(const TEncodedSpool&) = delete;
-  TEncodedSpool& operator=(const TEncodedSpool&) = delete;
-
-  const std::string& Folder() const { return folder_; }
-  uint64_t Size() const { return size_; }
-  // Appends; false with errno set when the disk refuses (nothing is cut:
-  // the caller gives up the run).
-  bool Append(const char* data, size_t count);
-  // Reads count bytes at offset into buffer; raises EStreamError on failure.
-  void ReadAt(uint64_t offset, char* buffer, size_t count) const;
-
- private:
-  TEncodedSpool(int fd, std::string folder) : fd_(fd), folder_(std::move(folder)) {}
-  int fd_;
-  std::string folder_;
-  uint64_t size_ = 0;
+// A file whose base64 form is produced while the message is written rather
+// than kept: the file as it was when it was encoded (size and the marks a
+// write leaves: modification and change times, device and inode).
+struct TFileSource {
+  std::string PathName;
+  uint64_t Size = 0;
+  uint64_t Device = 0, Inode = 0;
+  int64_t ModifiedNs = 0, ChangedNs = 0;
 };
-
-// A buffered writer of one run into a spool: what the encoding stream of a
-// large file writes into. Flush() must be called before the run is used.
-class TSpoolStream : public TStream {
- public:
-  explicit TSpoolStream(std::shared_ptr<TEncodedSpool> spool);
-  size_t Write(const void* buffer, size_t count) override;
-  // Writes what is buffered; raises std::system_error with the disk's errno.
-  void Flush();
-  uint64_t Offset() const { return offset_; }
-  uint64_t Length() const { return length_; }
-  const std::shared_ptr<TEncodedSpool>& Spool() const { return spool_; }
-
- private:
-  static constexpr size_t kBufferSize = 256 * 1024;
-  std::shared_ptr<TEncodedSpool> spool_;
-  uint64_t offset_;
-  uint64_t length_ = 0;
-  std::string buffer_;
-};
+// The source as the file's status describes it, and whether a later status
+// still describes the same, unchanged file.
+TFileSource FileSourceOf(const std::string& path, const struct stat& st);
+bool IsSameFile(const TFileSource& source, const struct stat& st);
 
 // A file's base64 lines, held as one contiguous run of characters: every
 // line but the last is exactly 76 characters long. The run is kept in
-// memory, or in a spool for large files (read back in blocks while the
-// message is written, so memory does not grow with the file). Copies share
-// the data.
+// memory, or, for a large file, made from the file again while the lines
+// are walked (in blocks, so memory does not grow with the file); a file
+// found changed since it was encoded then raises EFOpenError instead of
+// giving other bytes. Copies share the data.
 class TEncodedLines {
  public:
   static constexpr size_t kLineLength = 76;
   TEncodedLines() = default;
   // chars: base64 text without line breaks.
   explicit TEncodedLines(std::string chars);
-  // A run of length characters at offset in spool.
-  TEncodedLines(std::shared_ptr<TEncodedSpool> spool, uint64_t offset, uint64_t length);
+  explicit TEncodedLines(TFileSource source);
   size_t Count() const { return static_cast<size_t>((size() + kLineLength - 1) / kLineLength); }
   bool Empty() const { return size() == 0; }
-  bool Spooled() const { return spool_ != nullptr; }
-  // Line i; for a spooled run it is read from the disk and valid until the
-  // next call on this object.
+  // True when the lines are made from the file on demand.
+  bool FromFile() const { return source_ != nullptr; }
+  // Line i; for a run made from the file it is valid until the next call on
+  // this object.
   std::string_view operator[](size_t i) const;
-  // All characters, without line breaks (a spooled run is read whole into
-  // memory: for tests and small runs).
+  // All characters, without line breaks (a run made from the file is made
+  // whole in memory: for tests and small runs).
   std::string_view Chars() const;
-  // Calls fn(line) for every line in order, reading a spooled run in blocks.
+  // Calls fn(line) for every line in order.
   template <class Fn>
   void ForEachLine(Fn&& fn) const {
-    if (!spool_) {
-      for (size_t i = 0, n = Count(); i < n; ++i) fn((*this)[i]);
+    if (source_) {
+      ForEachFileLine([&fn](std::string_view line) { fn(line); });
       return;
     }
-    constexpr size_t kBlock = kLineLength * 1724;  // about 128 KiB of whole lines
-    std::string block;
-    for (uint64_t at = 0; at < length_;) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, length_ - at));
-      block.resize(n);
-      spool_->ReadAt(offset_ + at, block.data(), n);
-      for (size_t i = 0; i < n; i += kLineLength)
-        fn(std::string_view(block).substr(i, kLineLength));
-      at += n;
-    }
+    for (size_t i = 0, n = Count(); i < n; ++i) fn((*this)[i]);
   }
   void Clear() {
     data_.reset();
-    spool_.reset();
-    offset_ = length_ = 0;
+    source_.reset();
   }
 
  private:
-  uint64_t size() const { return spool_ ? length_ : (data_ ? data_->size() : 0); }
+  void ForEachFileLine(const std::function<void(std::string_view)>& fn) const;
+  uint64_t size() const {
+    return source_ ? (source_->Size + 2) / 3 * 4 : (data_ ? data_->size() : 0);
+  }
   std::shared_ptr<const std::string> data_;
-  std::shared_ptr<TEncodedSpool> spool_;
-  uint64_t offset_ = 0, length_ = 0;
-  mutable std::string read_;  // the last line or run read from a spool
+  std::shared_ptr<const TFileSource> source_;
+  mutable std::string made_;  // the last line or run made from the file
 };
 
 // The lines of a composed message, without line ends. Ordinary lines are

@@ -309,6 +309,13 @@ int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::st
     }
     SendText("\r\n.\r\n");
     Flush();
+  } catch (const EStreamError&) {
+    // A file that cannot be read again, or changed since it was encoded:
+    // the message must not be completed with other bytes, so it goes
+    // without its end-of-data mark and the error passes to the caller.
+    Failed = true;
+    CloseSocket();
+    throw;
   } catch (const std::exception&) {
     Failed = true;
     return -6;
@@ -345,16 +352,6 @@ bool TVokSMTP::Send(TVokMsg& msg) {
     for (const std::string& a : list) CheckEnvelopeAddress(a);
 
   msg.Date = vok::FormatMessageDate(std::time(nullptr));
-  // The encoded files are not kept after the message: a large file's space
-  // in the temporary folder is given back on every way out of Send.
-  struct ReleaseEncoded {
-    TVokSMTP& smtp;
-    TVokMsg& msg;
-    ~ReleaseEncoded() {
-      for (int i = 0; i < msg.AttachedFiles.Count(); ++i) msg.AttachedFiles[i].EncodedLines.Clear();
-      smtp.spool_.reset();
-    }
-  } release{*this, msg};
   std::optional<TMessageLines> lines;
   {
     ActivityScope activity(*this, saEncoding);

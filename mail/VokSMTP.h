@@ -142,11 +142,11 @@ class TVokSMTP {
   };
 
   // The encoded files of one message are kept in memory up to this many
-  // characters in all; larger ones go to a spool (one per message), so the
-  // memory a send needs does not grow with its files.
+  // characters in all; the lines of larger ones are made from the file
+  // again while the message is written, so the memory a send needs does
+  // not grow with its files.
   static constexpr uint64_t kEncodedMemoryBudget = 4u << 20;
   uint64_t memoryLeft_ = kEncodedMemoryBudget;
-  std::shared_ptr<TEncodedSpool> spool_;
 
   std::unique_ptr<TClientSocket> socket_;
   std::string out_;      // written bytes not yet flushed

@@ -111,25 +111,14 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
   if (OnEncodeStart) OnEncodeStart(this, item.FileName, static_cast<int64_t>(size));
 
   // The encoded lines are one run of characters; the store cuts it into
-  // 76-character lines. Small files keep it in memory, large ones in the
-  // message's spool, read back while the message is written.
+  // 76-character lines. Small files keep it in memory; for a large file
+  // this pass only reads it (for the events and the checks) and its lines
+  // are made from the file again while the message is written.
   const uint64_t encodedSize = (size + 2) / 3 * 4;
   const bool inMemory = encodedSize <= memoryLeft_;
   TMemoryStream memory;
-  std::unique_ptr<TSpoolStream> spooled;
-  if (inMemory) {
-    memory.Data().reserve(static_cast<size_t>(encodedSize));
-  } else {
-    if (!spool_) spool_ = TEncodedSpool::Create();
-    spooled = std::make_unique<TSpoolStream>(spool_);
-  }
-  const auto diskFull = [&](const std::system_error& e) {
-    return EFCreateError("Cannot encode file " + item.PathName + ": the temporary folder " +
-                         spool_->Folder() + " has no room (" +
-                         std::strerror(e.code().value()) + ")");
-  };
-  TStream& target = inMemory ? static_cast<TStream&>(memory) : *spooled;
-  TBase64EncodingStream encoder(target, false);
+  if (inMemory) memory.Data().reserve(static_cast<size_t>(encodedSize));
+  TBase64EncodingStream encoder(memory, false);
   uint32_t threshold = EncodeProgressStep;
   uint64_t position = 0;
   char block[1024];
@@ -142,11 +131,7 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
     if (got < want && std::ferror(src.get()))
       throw EFOpenError("Cannot read file " + item.PathName + ": " + std::strerror(errno));
     if (got < want) throw changed();  // shorter than when it was opened
-    try {
-      encoder.Write(block, got);
-    } catch (const std::system_error& e) {
-      throw diskFull(e);
-    }
+    if (inMemory) encoder.Write(block, got);
     position += got;
     uint16_t percent = vok::RoundPercent(position, size);
     EncodePercent = percent;
@@ -159,26 +144,23 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
   char extra;
   if (std::fread(&extra, 1, 1, src.get()) != 0) throw changed();  // it grew
   if (EncodePercent < 100 && OnEncodeProgress) OnEncodeProgress(this, 100);
-  try {
-    encoder.Finish();
-    if (spooled) spooled->Flush();
-  } catch (const std::system_error& e) {
-    throw diskFull(e);
-  }
+  encoder.Finish();
   if (inMemory) {
     memoryLeft_ -= encodedSize;
     item.EncodedLines = TEncodedLines(std::move(memory.Data()));
   } else {
-    item.EncodedLines = TEncodedLines(spool_, spooled->Offset(), spooled->Length());
+    // Changed in place during this pass (same size): the marks tell.
+    struct stat now {};
+    if (fstat(fileno(src.get()), &now) != 0 || !IsSameFile(FileSourceOf(item.PathName, st), now))
+      throw changed();
+    item.EncodedLines = TEncodedLines(FileSourceOf(item.PathName, st));
   }
   Raise(OnEncodeEnd, this);
 }
 
 std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
-  // Each message starts with the whole memory budget and a spool of its own
-  // (the previous one goes when the last of its runs is dropped).
+  // Each message starts with the whole memory budget.
   memoryLeft_ = kEncodedMemoryBudget;
-  spool_.reset();
   std::vector<std::string> body = CopyBodyLines(msg.Text);
   const std::string userName = msg.UserName;
   std::vector<std::string> headers;

@@ -4,7 +4,7 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config
       qt6-base-dev qt6-5compat-dev libsimpleini-dev
       libgtest-dev python3 python3-aiosmtpd media-types
-      xvfb xauth fonts-dejavu-core curl)
+      xvfb xauth fonts-dejavu-core curl time)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
