@@ -289,20 +289,27 @@ int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::st
   uint32_t threshold = SendProgressStep;
   size_t i = 0;
   bool aborted = false;
+  // Leaves the walk at once: the rest of a large file is not even read.
+  struct StopWalk {};
   try {
-    lines.ForEach([&](std::string_view line) {
-      if (aborted) return;
-      SendLine(line);
-      uint16_t percent = vok::RoundPercent(i + 1, n);
-      ++i;
-      SendPercent = percent;
-      if (percent >= threshold) {
-        if (OnSendProgress) OnSendProgress(this, percent);
-        threshold += SendProgressStep;
-      }
-      vok::PumpMessages();
-      if (Aborted) aborted = true;
-    });
+    try {
+      lines.ForEach([&](std::string_view line) {
+        SendLine(line);
+        uint16_t percent = vok::RoundPercent(i + 1, n);
+        ++i;
+        SendPercent = percent;
+        if (percent >= threshold) {
+          if (OnSendProgress) OnSendProgress(this, percent);
+          threshold += SendProgressStep;
+        }
+        vok::PumpMessages();
+        if (Aborted) {
+          aborted = true;
+          throw StopWalk{};
+        }
+      });
+    } catch (const StopWalk&) {
+    }
     if (aborted) {
       out_.clear();
       return 0;
