@@ -97,7 +97,9 @@ class TVokSMTP {
   void Connect();
   // Raises std::runtime_error for "Not connected.", a missing From or no
   // recipients, and std::invalid_argument for an envelope address holding
-  // CR, LF, "<" or ">"; EFOpenError for an unreadable file. Returns false
+  // CR, LF, "<" or ">"; EFOpenError for an unreadable file or one that
+  // changed since it was encoded (the message then goes without its
+  // end-of-data mark and the connection is closed). Returns false
   // only when Aborted stopped the building; otherwise true (see Failed).
   bool Send(TVokMsg& msg);
   void Quit();
