@@ -1,7 +1,12 @@
 #include "VokMIME.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <ctime>
 #include <unordered_set>
 
@@ -119,10 +124,91 @@ std::string Base64Encode(std::string_view data) {
 TEncodedLines::TEncodedLines(std::string chars)
     : data_(chars.empty() ? nullptr : std::make_shared<const std::string>(std::move(chars))) {}
 
+TEncodedLines::TEncodedLines(TFileSource source)
+    : source_(source.Size ? std::make_shared<const TFileSource>(std::move(source)) : nullptr) {}
+
 std::string_view TEncodedLines::operator[](size_t i) const {
-  size_t start = i * kLineLength;
-  if (!data_ || start >= data_->size()) return {};
-  return std::string_view(*data_).substr(start, kLineLength);
+  const uint64_t start = static_cast<uint64_t>(i) * kLineLength;
+  if (start >= size()) return {};
+  if (!source_) return std::string_view(*data_).substr(start, kLineLength);
+  size_t n = 0;
+  ForEachFileLine([&](std::string_view line) {
+    if (n++ == i) made_.assign(line);
+  });
+  return made_;
+}
+
+std::string_view TEncodedLines::Chars() const {
+  if (!source_) return data_ ? std::string_view(*data_) : std::string_view();
+  std::string all;
+  ForEachFileLine([&](std::string_view line) { all.append(line); });
+  made_ = std::move(all);
+  return made_;
+}
+
+namespace {
+
+int64_t Nanoseconds(const timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+bool SameFile(const TFileSource& s, const struct stat& st) {
+  return S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) == s.Size &&
+         static_cast<uint64_t>(st.st_dev) == s.Device && static_cast<uint64_t>(st.st_ino) == s.Inode &&
+         Nanoseconds(st.st_mtim) == s.ModifiedNs && Nanoseconds(st.st_ctim) == s.ChangedNs;
+}
+
+}  // namespace
+
+TFileSource FileSourceOf(const std::string& path, const struct stat& st) {
+  TFileSource s;
+  s.PathName = path;
+  s.Size = static_cast<uint64_t>(st.st_size);
+  s.Device = static_cast<uint64_t>(st.st_dev);
+  s.Inode = static_cast<uint64_t>(st.st_ino);
+  s.ModifiedNs = Nanoseconds(st.st_mtim);
+  s.ChangedNs = Nanoseconds(st.st_ctim);
+  return s;
+}
+
+bool IsSameFile(const TFileSource& source, const struct stat& st) { return SameFile(source, st); }
+
+void TEncodedLines::ForEachFileLine(const std::function<void(std::string_view)>& fn) const {
+  const TFileSource& src = *source_;
+  const auto changed = [&] {
+    return EFOpenError("File " + src.PathName + " changed while it was read; it was not sent.");
+  };
+  const int fd = ::open(src.PathName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) throw EFOpenError("Cannot open file " + src.PathName);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !SameFile(src, st)) throw changed();
+  // Whole groups of three bytes that make whole lines: 57 bytes a line.
+  constexpr size_t kLinesPerBlock = 2048;
+  constexpr size_t kBlock = 57 * kLinesPerBlock;
+  std::string in(kBlock, '\0');
+  std::string out;
+  uint64_t done = 0;
+  while (done < src.Size) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kBlock, src.Size - done));
+    size_t got = 0;
+    while (got < want) {
+      const ssize_t n = ::read(fd, in.data() + got, want - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw EFOpenError("Cannot read file " + src.PathName + ": " + std::strerror(errno));
+      if (n == 0) throw changed();  // shorter than when it was encoded
+      got += static_cast<size_t>(n);
+    }
+    out = Base64Encode(std::string_view(in.data(), got));
+    for (size_t i = 0; i < out.size(); i += kLineLength)
+      fn(std::string_view(out).substr(i, kLineLength));
+    done += got;
+  }
+  char extra;
+  if (::read(fd, &extra, 1) > 0 || fstat(fd, &st) != 0 || !SameFile(src, st)) throw changed();
 }
 
 void TMessageLines::Add(std::string line) {

@@ -3,8 +3,10 @@
 // stream and file errors of the mail components.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -88,24 +90,65 @@ class TBase64EncodingStream : public TStream {
 // Encodes bytes to base64 in one go (no line breaks).
 std::string Base64Encode(std::string_view data);
 
+// A file whose base64 form is produced while the message is written rather
+// than kept: the file as it was when it was encoded (size and the marks a
+// write leaves: modification and change times, device and inode).
+struct TFileSource {
+  std::string PathName;
+  uint64_t Size = 0;
+  uint64_t Device = 0, Inode = 0;
+  int64_t ModifiedNs = 0, ChangedNs = 0;
+};
+// The source as the file's status describes it, and whether a later status
+// still describes the same, unchanged file.
+TFileSource FileSourceOf(const std::string& path, const struct stat& st);
+bool IsSameFile(const TFileSource& source, const struct stat& st);
+
 // A file's base64 lines, held as one contiguous run of characters: every
-// line but the last is exactly 76 characters long. Copies share the data.
+// line but the last is exactly 76 characters long. The run is kept in
+// memory, or, for a large file, made from the file again while the lines
+// are walked (in blocks, so memory does not grow with the file); a file
+// found changed since it was encoded then raises EFOpenError instead of
+// giving other bytes. Copies share the data.
 class TEncodedLines {
  public:
   static constexpr size_t kLineLength = 76;
   TEncodedLines() = default;
   // chars: base64 text without line breaks.
   explicit TEncodedLines(std::string chars);
-  size_t Count() const { return (size() + kLineLength - 1) / kLineLength; }
+  explicit TEncodedLines(TFileSource source);
+  size_t Count() const { return static_cast<size_t>((size() + kLineLength - 1) / kLineLength); }
   bool Empty() const { return size() == 0; }
+  // True when the lines are made from the file on demand.
+  bool FromFile() const { return source_ != nullptr; }
+  // Line i; for a run made from the file it is valid until the next call on
+  // this object.
   std::string_view operator[](size_t i) const;
-  // All characters, without line breaks.
-  std::string_view Chars() const { return data_ ? std::string_view(*data_) : std::string_view(); }
-  void Clear() { data_.reset(); }
+  // All characters, without line breaks (a run made from the file is made
+  // whole in memory: for tests and small runs).
+  std::string_view Chars() const;
+  // Calls fn(line) for every line in order.
+  template <class Fn>
+  void ForEachLine(Fn&& fn) const {
+    if (source_) {
+      ForEachFileLine([&fn](std::string_view line) { fn(line); });
+      return;
+    }
+    for (size_t i = 0, n = Count(); i < n; ++i) fn((*this)[i]);
+  }
+  void Clear() {
+    data_.reset();
+    source_.reset();
+  }
 
  private:
-  size_t size() const { return data_ ? data_->size() : 0; }
+  void ForEachFileLine(const std::function<void(std::string_view)>& fn) const;
+  uint64_t size() const {
+    return source_ ? (source_->Size + 2) / 3 * 4 : (data_ ? data_->size() : 0);
+  }
   std::shared_ptr<const std::string> data_;
+  std::shared_ptr<const TFileSource> source_;
+  mutable std::string made_;  // the last line or run made from the file
 };
 
 // The lines of a composed message, without line ends. Ordinary lines are
@@ -124,7 +167,7 @@ class TMessageLines {
   void ForEach(Fn&& fn) const {
     for (const Segment& s : segments_) {
       if (s.encoded) {
-        for (size_t i = 0, n = s.enc.Count(); i < n; ++i) fn(s.enc[i]);
+        s.enc.ForEachLine(fn);
       } else {
         for (const std::string& l : s.lines) fn(std::string_view(l));
       }

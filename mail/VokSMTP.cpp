@@ -529,20 +529,27 @@ int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::st
     explicit DataPhase(bool& f) : flag(f) { flag = true; }
     ~DataPhase() { flag = false; }
   } dataPhase(inData_);
+  // Leaves the walk at once: the rest of a large file is not even read.
+  struct StopWalk {};
   try {
-    lines.ForEach([&](std::string_view line) {
-      if (aborted) return;
-      SendLine(line);
-      uint16_t percent = vok::RoundPercent(i + 1, n);
-      ++i;
-      SendPercent = percent;
-      if (percent >= threshold) {
-        if (OnSendProgress) OnSendProgress(this, percent);
-        threshold += SendProgressStep;
-      }
-      vok::PumpMessages();
-      if (Aborted) aborted = true;
-    });
+    try {
+      lines.ForEach([&](std::string_view line) {
+        SendLine(line);
+        uint16_t percent = vok::RoundPercent(i + 1, n);
+        ++i;
+        SendPercent = percent;
+        if (percent >= threshold) {
+          if (OnSendProgress) OnSendProgress(this, percent);
+          threshold += SendProgressStep;
+        }
+        vok::PumpMessages();
+        if (Aborted) {
+          aborted = true;
+          throw StopWalk{};
+        }
+      });
+    } catch (const StopWalk&) {
+    }
     if (aborted) {
       out_.clear();
       return 0;
@@ -550,6 +557,13 @@ int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::st
     SendText("\r\n.\r\n");
     Flush();
     ReadReply();
+  } catch (const EStreamError&) {
+    // A file that cannot be read again, or changed since it was encoded:
+    // the message must not be completed with other bytes, so it goes
+    // without its end-of-data mark and the error passes to the caller.
+    Failed = true;
+    CloseSocket();
+    throw;
   } catch (const std::exception&) {
     Failed = true;
     return -6;

@@ -130,7 +130,9 @@ class TVokSMTP {
   void Connect();
   // Raises std::runtime_error for "Not connected.", a missing From or no
   // recipients, and std::invalid_argument for an envelope address holding
-  // CR, LF, "<" or ">"; EFOpenError for an unreadable file. Returns false
+  // CR, LF, "<" or ">"; EFOpenError for an unreadable file or one that
+  // changed since it was encoded (the message then goes without its
+  // end-of-data mark and the connection is closed). Returns false
   // only when Aborted stopped the building; otherwise true (see Failed).
   bool Send(TVokMsg& msg);
   void Quit();
@@ -190,6 +192,13 @@ class TVokSMTP {
     TVokSMTP& smtp;
     TSmtpActivity saved;
   };
+
+  // The encoded files of one message are kept in memory up to this many
+  // characters in all; the lines of larger ones are made from the file
+  // again while the message is written, so the memory a send needs does
+  // not grow with its files.
+  static constexpr uint64_t kEncodedMemoryBudget = 4u << 20;
+  uint64_t memoryLeft_ = kEncodedMemoryBudget;
 
   std::unique_ptr<TClientSocket> socket_;
   std::string out_;      // written bytes not yet flushed

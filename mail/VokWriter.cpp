@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 #include "HeaderWords.h"
@@ -127,11 +128,15 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
 
   if (OnEncodeStart) OnEncodeStart(this, item.FileName, static_cast<int64_t>(size));
 
-  // The encoded lines are built in memory as one run of characters; the
-  // store cuts it into 76-character lines, so no temporary file is needed.
-  TMemoryStream target;
-  target.Data().reserve((size + 2) / 3 * 4);
-  TBase64EncodingStream encoder(target, false);
+  // The encoded lines are one run of characters; the store cuts it into
+  // 76-character lines. Small files keep it in memory; for a large file
+  // this pass only reads it (for the events and the checks) and its lines
+  // are made from the file again while the message is written.
+  const uint64_t encodedSize = (size + 2) / 3 * 4;
+  const bool inMemory = encodedSize <= memoryLeft_;
+  TMemoryStream memory;
+  if (inMemory) memory.Data().reserve(static_cast<size_t>(encodedSize));
+  TBase64EncodingStream encoder(memory, false);
   uint32_t threshold = EncodeProgressStep;
   uint64_t position = 0;
   char block[1024];
@@ -144,7 +149,7 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
     if (got < want && std::ferror(src.get()))
       throw EFOpenError("Cannot read file " + item.PathName + ": " + std::strerror(errno));
     if (got < want) throw changed();  // shorter than when it was opened
-    encoder.Write(block, got);
+    if (inMemory) encoder.Write(block, got);
     position += got;
     uint16_t percent = vok::RoundPercent(position, size);
     EncodePercent = percent;
@@ -158,11 +163,22 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
   if (std::fread(&extra, 1, 1, src.get()) != 0) throw changed();  // it grew
   if (EncodePercent < 100 && OnEncodeProgress) OnEncodeProgress(this, 100);
   encoder.Finish();
-  item.EncodedLines = TEncodedLines(std::move(target.Data()));
+  if (inMemory) {
+    memoryLeft_ -= encodedSize;
+    item.EncodedLines = TEncodedLines(std::move(memory.Data()));
+  } else {
+    // Changed in place during this pass (same size): the marks tell.
+    struct stat now {};
+    if (fstat(fileno(src.get()), &now) != 0 || !IsSameFile(FileSourceOf(item.PathName, st), now))
+      throw changed();
+    item.EncodedLines = TEncodedLines(FileSourceOf(item.PathName, st));
+  }
   Raise(OnEncodeEnd, this);
 }
 
 std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
+  // Each message starts with the whole memory budget.
+  memoryLeft_ = kEncodedMemoryBudget;
   std::vector<std::string> body = CopyBodyLines(msg.Text);
   const std::string userName = msg.UserName;
   std::vector<Header> headers;

@@ -6,7 +6,7 @@ pkgs=(cmake ninja-build g++ pkg-config
       libgtest-dev python3 python3-aiosmtpd media-types
       xvfb xauth fonts-dejavu-core curl
       qt6-translations-l10n desktop-file-utils
-      libssl-dev openssl qtkeychain-qt6-dev gnome-keyring dbus libsecret-tools)
+      libssl-dev openssl qtkeychain-qt6-dev gnome-keyring dbus libsecret-tools time)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,13 +1,13 @@
 // Large attachments: the wire bytes and events of a message whose files are far larger than
-// what is kept in memory are exactly those the writer has always produced, whatever the store
-// behind the encoded lines; the temporary store leaves nothing behind on any way out.
+// what is kept in memory are exactly those the writer has always produced, and a file that
+// changes between its encoding and its sending is never sent as other bytes.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 
@@ -87,7 +87,12 @@ class Large : public ::testing::Test {
     };
     smtp.OnEncodeProgress = [this](void*, uint16_t p) { events += "e" + std::to_string(p) + ";"; };
     smtp.OnEncodeEnd = [this](void*) { events += "end;"; };
-    smtp.OnBeforeSend = [this](void*) { events += "before;"; };
+    smtp.OnBeforeSend = [this](void*) {
+      events += "before;";
+      fromFileWhenSent = msg.AttachedFiles[0].EncodedLines.FromFile() &&
+                         msg.AttachedFiles[2].EncodedLines.FromFile() &&
+                         !msg.AttachedFiles[4].EncodedLines.FromFile();
+    };
     smtp.OnSendProgress = [this](void*, uint16_t p) { events += "s" + std::to_string(p) + ";"; };
     smtp.OnAfterSend = [this](void*) { events += "after;"; };
   }
@@ -96,6 +101,7 @@ class Large : public ::testing::Test {
   TVokSMTP smtp;
   TVokMsg msg;
   std::string events;
+  bool fromFileWhenSent = false;
 };
 
 // Digests of the message and its events as the writer produced them when every encoded file
@@ -133,10 +139,86 @@ TEST_F(Large, WireBytesAndEventsAreThoseOfTheInMemoryWriter) {
     smtp.Quit();
     ASSERT_TRUE(srv.Wait(30000)) << srv.Failure();
     ASSERT_EQ(srv.Data().size(), 1u);
+    EXPECT_TRUE(fromFileWhenSent) << "the large files are made from the file while sent";
     const std::string wire = WithoutClock(srv.Data()[0]);
     EXPECT_EQ(wire.size(), mode.wireSize);
     EXPECT_EQ(Digest(wire), mode.wire);
     EXPECT_EQ(Digest(events), mode.eventDigest) << events.substr(0, 400);
+  }
+}
+
+// A large file's lines are made again while the message is written: a file found changed by
+// then (or while it is being sent) fails the message with the error, and the message goes
+// without its end-of-data mark, so the server never takes other bytes for the file.
+TEST_F(Large, AFileChangedBeforeOrWhileItIsSentIsNotSent) {
+  const std::string big = msg.AttachedFiles[0].PathName;
+  const std::string original = ReadFile(big);
+  struct Case {
+    const char* name;
+    bool whileSending;
+    std::function<void()> change;
+  };
+  const std::string other = dir.file("other");
+  const Case cases[] = {
+      {"shrunk", false, [&] { ASSERT_EQ(truncate(big.c_str(), 1000), 0); }},
+      {"grown", false, [&] { WriteFile(big, original + "x"); }},
+      {"same size, other bytes", false,
+       [&] {
+         std::string changed = original;
+         changed[12345] ^= 1;
+         WriteFile(big, changed);
+       }},
+      {"replaced by another file", false,
+       [&] {
+         WriteFile(other, original);
+         ASSERT_EQ(rename(other.c_str(), big.c_str()), 0);
+       }},
+      {"changed while sent", true,
+       [&] {
+         std::string changed = original;
+         changed[original.size() - 2] ^= 1;
+         WriteFile(big, changed);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(big, original);
+    ScriptedSmtpServer srv({Send("220 ready\r\n"), Expect("HELO " + smtp.LocalHostName() + "\r\n"),
+                            Send("250 hi\r\n"), Expect("MAIL FROM:<me@example.org>\r\n"),
+                            Send("250 ok\r\n"), Expect("RCPT TO:<you@example.org>\r\n"),
+                            Send("250 ok\r\n"), Expect("DATA\r\n"), Send("354 go\r\n")},
+                           30000);
+    smtp.Host = "127.0.0.1";
+    smtp.Port = std::to_string(srv.Port());
+    smtp.Connect();
+    ASSERT_FALSE(smtp.Failed) << smtp.ReplyText;
+    bool changed = false;
+    smtp.OnBeforeSend = [&](void*) {
+      if (!c.whileSending) {
+        c.change();
+        changed = true;
+      }
+    };
+    smtp.OnSendProgress = [&](void*, uint16_t p) {
+      if (c.whileSending && !changed && p >= 10) {
+        c.change();
+        changed = true;
+      }
+    };
+    try {
+      smtp.Send(msg);
+      ADD_FAILURE() << "sent";
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(std::string(e.what()), "File " + big + " changed while it was read; it was not sent.");
+    }
+    EXPECT_TRUE(changed);
+    EXPECT_TRUE(smtp.Failed);
+    EXPECT_FALSE(smtp.Connected);
+    EXPECT_TRUE(srv.Wait(30000)) << srv.Failure();
+    const std::string received = srv.Received();
+    const size_t data = received.find("DATA\r\n");
+    ASSERT_NE(data, std::string::npos);
+    EXPECT_EQ(received.find("\r\n.\r\n", data), std::string::npos) << "the message was completed";
   }
 }
 
