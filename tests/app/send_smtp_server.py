@@ -9,6 +9,8 @@ usage: send_smtp_server.py OUT [--reject N] [--reject-text TEXT] [--delay SECOND
   --reject N     answer the N-th DATA (1-based, across the session) with 550
   --reject-text  the whole reply line for that DATA (Python escapes such as \x00 allowed)
   --delay S      wait S seconds before answering each DATA (a slow server)
+  --drop-after N close the connection right after accepting the N-th message
+  --close-mail N answer the N-th MAIL FROM (across the session) with 421 and close
 The chosen port is written to OUT/port once the server listens.
 """
 import argparse
@@ -72,6 +74,18 @@ class Recorder:
         self.out, self.reject, self.delay = out, reject, delay
         self.reject_text = reject_text
         self.count = 0
+        self.drop_after = 0
+        self.close_mail = 0
+        self.mails = 0
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        self.mails += 1
+        if self.mails == self.close_mail:
+            asyncio.get_running_loop().call_soon(server.transport.close)
+            return "421 Service not available, closing transmission channel"
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
@@ -101,6 +115,7 @@ class Recorder:
             "text_koi8": (text.get_payload(decode=True) or b"").decode("koi8-r"),
             "max_line": max(len(l) for l in content.split(b"\r\n")),
             "x_priority": msg.get("X-Priority", ""),
+            "message_id": msg.get("Message-Id", ""),
             "attachments": [],
             "modern": {
                 "subject": str(modern["Subject"]),
@@ -130,6 +145,9 @@ class Recorder:
         os.replace(tmp, os.path.join(self.out, "%03d.json" % n))
         if n == self.reject:
             return self.reject_text
+        if n == self.drop_after:
+            # The reply goes out first: the connection drops after the message was taken.
+            asyncio.get_running_loop().call_soon(server.transport.close)
         return "250 OK queued"
 
 
@@ -140,10 +158,14 @@ def main():
     ap.add_argument("--delay", type=float, default=0.0)
     ap.add_argument("--reject-text", default="550 Mailbox unavailable for this test")
     ap.add_argument("--lifetime", type=float, default=120.0)
+    ap.add_argument("--drop-after", type=int, default=0)
+    ap.add_argument("--close-mail", type=int, default=0)
     args = ap.parse_args()
     port = free_port()
-    controller = Controller(Recorder(args.out, args.reject, args.delay,
-                                     args.reject_text.encode("latin-1").decode("unicode_escape")), hostname="127.0.0.1",
+    recorder = Recorder(args.out, args.reject, args.delay,
+                        args.reject_text.encode("latin-1").decode("unicode_escape"))
+    recorder.drop_after, recorder.close_mail = args.drop_after, args.close_mail
+    controller = Controller(recorder, hostname="127.0.0.1",
                             port=port, decode_data=False, data_size_limit=64 * 1024 * 1024,
                             ready_timeout=10)
     controller.start()
