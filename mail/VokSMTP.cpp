@@ -275,6 +275,8 @@ void TVokSMTP::Connect() {
   try {
     socket_->Open();
   } catch (const ESocketError& e) {
+    // The code of an earlier reply does not belong to this error.
+    ReplyCode.clear();
     ReplyText = e.what();
     Failed = true;
     return;
