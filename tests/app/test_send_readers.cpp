@@ -116,6 +116,7 @@ TEST_F(SendReadersTest, RepliesTheSeriesMeets)
 {
     using namespace testsupport;
     form->VokSMTP.HostNameSource = [] { return std::string("client.example.net"); };
+    form->ReconnectAttempts = 0;   // how the job reads each reply, without connecting again
     const auto message = [](const char *rcptReply, std::vector<ScriptStep> afterData) {
         std::vector<ScriptStep> s = {Expect("MAIL FROM:<me@example.org>\r\n"), testsupport::Send("250 ok\r\n"),
                                      Expect("RCPT TO:<to@example.org>\r\n"), Send(rcptReply),
