@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QString>
 #include <QStringList>
+#include <QMap>
 #include <QWidget>
 #include <functional>
 
@@ -357,6 +358,26 @@ public:
     [[noreturn]] void ReportUnreadableFile(bool russian, const QString &libraryText);
     void CloseAfterFailure();      // a job ended by an exception leaves no connection open
     void ShowCounter(const QString &text);   // the message counter, kept whole however long
+    // Connecting again after the connection dropped or the server closed it (421): attempts
+    // per job (from the settings file) and the first wait, which doubles with each attempt
+    // up to 30 s (tests shorten it).
+    int ReconnectAttempts = 5;
+    int ReconnectDelayMs = 2000;
+    // Waits (Cancel ends the wait) and connects again, up to the attempts left; true when
+    // connected. Each attempt is written into the protocol.
+    bool Reconnect(int &attemptsUsed);
+
+    // ---- the journal of the series (MainJournal.cpp)
+    static QString JournalFile();   // beside the settings file
+    QString JobIdentity();          // a digest of the files, recipients, subject and grouping
+    // Before a job: when the journal tells of this very series cut short, asks whether to go
+    // on with the first message not yet delivered; sets ResumeDelivered on Yes.
+    void OfferResume();
+    void WriteJournal(int total);
+    void EndJournal(int total);     // a series all delivered removes its journal
+    QString JournalIdentity;
+    QMap<int, QString> JournalDelivered;   // message number -> Message-Id, this series
+    QMap<int, QString> ResumeDelivered;    // messages this job skips: delivered before
 
     // ---- secure delivery (MainSecurity.cpp)
     TSecureSettings Secure;            // the sender's TLS and login settings (kept in profiles)

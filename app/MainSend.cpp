@@ -12,7 +12,9 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QEvent>
+#include <QThread>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -154,6 +156,7 @@ void TMainForm::AskToStopForClose()
 
 void TMainForm::RunSendJob()
 {
+    OfferResume();
     EnterSendState();
     // Unlocks the window on every way out, before any error box is shown; the record lets go
     // of the last message's files and their encoded data too, so nothing of a job stays in
@@ -331,7 +334,25 @@ void TMainForm::SendSeries()
 
     int number = 1;
     int index = 0;
+    int attemptsUsed = 0;   // reconnects of this job
+    WriteJournal(total);
+    if (!ResumeDelivered.isEmpty()) {
+        int first = 1;
+        while (ResumeDelivered.contains(first))
+            ++first;
+        AddProtocolLine(Format("Продолжение прерванной серии с сообщения #%d", first),
+                        Format("Continuing the interrupted series with message #%d", first));
+    }
     while (index < files.size()) {
+        if (ResumeDelivered.contains(number)) {
+            // Delivered by the job that was cut short: its files are passed over, its number kept.
+            const QString id = ResumeDelivered.value(number);
+            AddProtocolLine(Format("Сообщение #%d доставлено ранее (%s), пропущено", number, id),
+                            Format("Message #%d was delivered before (%s); skipped", number, id));
+            index = static_cast<int>(std::min<qsizetype>(files.size(), index + group));
+            ++number;
+            continue;
+        }
         VokMsg.AttachedFiles.Clear();
         VokMsg.Text.clear();
 
@@ -362,30 +383,67 @@ void TMainForm::SendSeries()
         VokMsg.TextEncoding = encoding == te8Bit && HasOverlongLine(VokMsg.Text) ? teBase64 : encoding;
 
         ShowCounter(Format("%d <%d>", number, index));
-        AddProtocolLine(QStringLiteral("Передача..."), QStringLiteral("Transfer..."));
-        try {
-            VokSMTP.Send(VokMsg);
-        } catch (const EFOpenError &e) {
-            ReportUnreadableFile(russian, QString::fromLocal8Bit(e.what()));
+        // Sent again after a lost connection, to the lists that have not taken it yet and
+        // under the same Message-Id; a message whose end of data was accepted never goes twice.
+        VokMsg.MessageId.clear();
+        unsigned listsDone = 0;
+        bool endSeries = false;
+        for (bool again = false;; again = true) {
+            if (again)
+                AddProtocolLine(Format("Сообщение #%d отправляется повторно", number),
+                                Format("Message #%d is sent again", number));
+            AddProtocolLine(QStringLiteral("Передача..."), QStringLiteral("Transfer..."));
+            bool dropped = false;
+            VokSMTP.SkipLists = listsDone;
+            try {
+                VokSMTP.Send(VokMsg);
+            } catch (const EFOpenError &e) {
+                ReportUnreadableFile(russian, QString::fromLocal8Bit(e.what()));
+            } catch (const ESocketError &) {
+                // The connection broke under a command; the component has closed it.
+                if (StopRequested || ReconnectAttempts <= attemptsUsed)
+                    throw;
+                dropped = true;
+            }
+            listsDone |= VokSMTP.ListsDelivered;
+            VokMsg.MessageId = VokSMTP.LastMessageId;
+            if (VokSMTP.Delivered) {
+                JournalDelivered.insert(number, QString::fromStdString(VokMsg.MessageId));
+                WriteJournal(total);
+            }
+            if (StopRequested) {
+                stoppedDuring(number);
+                endSeries = true;
+                break;
+            }
+            const bool delivered = VokSMTP.Delivered || (!dropped && !VokSMTP.Failed);
+            // A message the server took counts as sent even when the step after it failed.
+            if (delivered)
+                AppendToProtocolLine(QStringLiteral(" выполнено."), QStringLiteral(" done."));
+            else
+                AppendToProtocolLine(QStringLiteral(" прервано по ошибке."), QStringLiteral(" cancelled by error."));
+            const bool lost = dropped || (VokSMTP.Failed && !VokSMTP.Connected
+                                          && (VokSMTP.ConnectionLost || VokSMTP.ReplyCode == "421"));
+            if (delivered) {
+                // The next message needs a connection again; the last one does not.
+                if (lost && !Cancelled && index < files.size() && !Reconnect(attemptsUsed))
+                    endSeries = true;
+                break;
+            }
+            if (!lost || Cancelled || !Reconnect(attemptsUsed)) {
+                // A refused message has cost the connection (the component closes it on
+                // failure): the rest cannot go, and the closing steps below report the
+                // server's reason instead of the next message failing on "Not connected.".
+                endSeries = Cancelled || (VokSMTP.Failed && !VokSMTP.Connected);
+                break;
+            }
         }
-        if (StopRequested) {
-            stoppedDuring(number);
-            break;
-        }
-        // A message the server took counts as sent even when the step after it failed.
-        if (VokSMTP.Failed && !VokSMTP.Delivered)
-            AppendToProtocolLine(QStringLiteral(" прервано по ошибке."), QStringLiteral(" cancelled by error."));
-        else
-            AppendToProtocolLine(QStringLiteral(" выполнено."), QStringLiteral(" done."));
         if (VokSMTP.TooLarge) {
             const QString size = QString::number(VokSMTP.MessageSize), limit = QString::number(VokSMTP.SizeLimit);
             AddProtocolLine(QStringLiteral("Сообщение занимает %1 байт, сервер принимает не больше %2 байт").arg(size, limit),
                             QStringLiteral("The message has %1 bytes; the server accepts at most %2 bytes").arg(size, limit));
         }
-        // A refused message has cost the connection (the component closes it on failure):
-        // the rest cannot go, and the closing steps below report the server's reason instead
-        // of the next message failing on "Not connected.".
-        if (Cancelled || (VokSMTP.Failed && !VokSMTP.Connected))
+        if (endSeries || Cancelled)
             break;
         ++number;
     }
@@ -412,4 +470,56 @@ void TMainForm::SendSeries()
         ShowStatus(LoadMessage(35));
         AddProtocolLine(LoadStr(35), LoadStr(1035));
     }
+    EndJournal(total);
+}
+
+bool TMainForm::Reconnect(int &attemptsUsed)
+{
+    while (attemptsUsed < ReconnectAttempts && !Cancelled) {
+        ++attemptsUsed;
+        const QString reason = VokSMTP.ReplyCode.empty()
+                                   ? QString::fromStdString(VokSMTP.ReplyText)
+                                   : QString::fromStdString(VokSMTP.ReplyCode + " " + VokSMTP.ReplyText);
+        const int delayMs = std::min(30000, ReconnectDelayMs << std::min(attemptsUsed - 1, 5));
+        const int seconds = (delayMs + 999) / 1000;
+        AddProtocolLine(Format("Соединение потеряно: %s. Повторное подключение через %d с (попытка %d из %d)...",
+                               reason, seconds, attemptsUsed, ReconnectAttempts),
+                        Format("Connection lost: %s. Reconnecting in %d s (attempt %d of %d)...", reason,
+                               seconds, attemptsUsed, ReconnectAttempts));
+        // The wait keeps the window alive; Cancel ends it.
+        QElapsedTimer waited;
+        waited.start();
+        int shown = -1;
+        while (waited.elapsed() < delayMs && !Cancelled) {
+            const int left = static_cast<int>((delayMs - waited.elapsed() + 999) / 1000);
+            if (left != shown) {
+                shown = left;
+                ShowStatus(PickStr(IsRussian(), Format("Связь потеряна. Повторное подключение через %d с...", left),
+                                   Format("Connection lost. Reconnecting in %d s...", left)));
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(10);
+        }
+        if (Cancelled) {
+            AppendToProtocolLine(QStringLiteral(" прервано пользователем."), QStringLiteral(" cancelled by user."));
+            return false;
+        }
+        ShowStatus(LoadFormatted(56 + StringBase, QString::fromStdString(VokSMTP.Host)));
+        VokSMTP.Connect();   // the whole opening dialogue, as at the start of the job
+        if (StopRequested || Cancelled) {
+            if (VokSMTP.Connected) {
+                VokSMTP.Aborted = true;
+                VokSMTP.Quit();
+            }
+            AppendToProtocolLine(QStringLiteral(" прервано пользователем."), QStringLiteral(" cancelled by user."));
+            return false;
+        }
+        if (!VokSMTP.Failed) {
+            AppendToProtocolLine(QStringLiteral(" выполнено."), QStringLiteral(" done."));
+            return true;
+        }
+        const QString why = QString::fromStdString(VokSMTP.ReplyText);
+        AppendToProtocolLine(Format(" ошибка: %s", why), Format(" failed: %s", why));
+    }
+    return false;
 }

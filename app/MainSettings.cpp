@@ -148,6 +148,7 @@ void TMainForm::ReadSettings(const QString &path)
     cbJumpToProtocol->setChecked(s.JumpToProtocol);
     // The box's click handler is attached later, so restoring it explains nothing.
     cbUseMAPIAddresBook->setChecked(s.UseMAPIAddresBook);
+    ReconnectAttempts = s.ReconnectAttempts;
 }
 
 void TMainForm::WriteSettings(const QString &path)
@@ -166,6 +167,7 @@ void TMainForm::WriteSettings(const QString &path)
     s.SaveLogDialogDir = InitialDir(SaveLogDialog);
     s.JumpToProtocol = cbJumpToProtocol->isChecked();
     s.UseMAPIAddresBook = cbUseMAPIAddresBook->isChecked();
+    s.ReconnectAttempts = ReconnectAttempts;
     // The version texts ("1" and "03") go through the program's own integer conversion, which
     // reports a version that is not numeric.
     ::WriteSettings(SettingsIoPath(path), s, TextToInt(VersionMajor), TextToInt(VersionMinor));

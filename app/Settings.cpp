@@ -1,5 +1,7 @@
 #include "Settings.h"
 
+#include <algorithm>
+
 #include "IniFile.h"
 
 #include <QDir>
@@ -60,6 +62,8 @@ TProgramSettings ReadSettings(const QString &path, QString *error)
     s.SaveLogDialogDir = ini.ReadString(SettingsSection, QStringLiteral("SaveLogDialogDir"), QString());
     s.JumpToProtocol = ini.ReadBool(SettingsSection, QStringLiteral("cbJumpToProtocol"), true);
     s.UseMAPIAddresBook = ini.ReadBool(SettingsSection, QStringLiteral("cbUseMAPIAddresBook"), false);
+    s.ReconnectAttempts =
+        std::clamp(ini.ReadInteger(SettingsSection, QStringLiteral("ReconnectAttempts"), 5), 0, 20);
     return s;
 }
 
@@ -80,6 +84,7 @@ void WriteSettings(const QString &path, const TProgramSettings &s, int runningMa
     ini.WriteString(SettingsSection, QStringLiteral("SaveConfigDialogDir"), s.SaveConfigDialogDir);
     ini.WriteString(SettingsSection, QStringLiteral("SaveLogDialogDir"), s.SaveLogDialogDir);
     ini.WriteBool(SettingsSection, QStringLiteral("cbJumpToProtocol"), s.JumpToProtocol);
+    ini.WriteInteger(SettingsSection, QStringLiteral("ReconnectAttempts"), s.ReconnectAttempts);
     ini.WriteBool(SettingsSection, QStringLiteral("cbUseMAPIAddresBook"), s.UseMAPIAddresBook);
     ini.UpdateFile();
 }

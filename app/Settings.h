@@ -52,6 +52,8 @@ struct TProgramSettings
 
     bool JumpToProtocol = true;      // cbJumpToProtocol
     bool UseMAPIAddresBook = false;  // cbUseMAPIAddresBook
+    // How often a job connects again after the connection dropped (0: never), in 0..20.
+    int ReconnectAttempts = 5;
 
     bool operator==(const TProgramSettings &) const = default;
 };

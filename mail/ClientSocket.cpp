@@ -1,5 +1,7 @@
 #include "ClientSocket.h"
 
+#include "Dialer.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -260,72 +262,50 @@ void TClientSocket::Close()
 
 namespace {
 
-// The resolver's answer: an address, or its own words for why there is none.
-struct Lookup {
-    in_addr_t addr = 0;
-    std::string error;   // "<name>: <resolver's text>" when not resolved
-    int code = 0;        // getaddrinfo's code (negative on glibc)
-};
-
-Lookup LookupName(const std::string& host)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* res = nullptr;
-    Lookup result;
-    const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &res);
-    if (rc == 0 && res) {
-        result.addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
-    } else {
-        result.code = rc != 0 ? rc : EAI_NONAME;
-        result.error = host + ": " + (rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(result.code));
-    }
-    if (res)
-        freeaddrinfo(res);
-    return result;
-}
-
 // Shared with the lookup thread, which may outlive an abandoned wait.
 struct LookupState {
     std::mutex m;
     std::condition_variable cv;
     bool done = false;
-    Lookup result;
+    vok::TNameLookup result;
 };
 
 }  // namespace
 
-unsigned long TClientSocket::ResolveAddress(int fd)
+std::vector<std::string> TClientSocket::ResolveAddresses(int fd)
 {
     FLookupError.clear();
     FLookupCode = 0;
-    in_addr a{};
+    std::string numeric;
     if (FHost.empty())
-        return inet_aton(FAddress.c_str(), &a) ? a.s_addr : 0;
-    if (inet_aton(FHost.c_str(), &a))
-        return a.s_addr;
-    auto take = [this](const Lookup& found) {
-        FLookupError = found.error;
-        FLookupCode = found.code;
-        return found.addr;
+        return vok::ParseAddressLiteral(FAddress, numeric) ? std::vector<std::string>{numeric}
+                                                           : std::vector<std::string>{};
+    if (vok::ParseAddressLiteral(FHost, numeric))
+        return {numeric};
+    auto take = [this](const vok::TNameLookup& found) {
+        if (found.Addresses.empty()) {
+            FLookupError = FHost + ": " + found.Reason;
+            FLookupCode = found.Code;
+        }
+        return found.Addresses;
     };
+    const vok::TNameResolver resolve = vok::CurrentNameResolver();
     if (!OnIdle)
-        return take(LookupName(FHost));
+        return take(resolve(FHost));
 
     // A name server that does not answer would hold the window for many seconds: look the
     // name up in a helper thread and idle in slices meanwhile.
     auto st = std::make_shared<LookupState>();
     try {
-        std::thread([st, host = FHost] {
-            Lookup found = LookupName(host);
+        std::thread([st, resolve, host = FHost] {
+            vok::TNameLookup found = resolve(host);
             std::lock_guard<std::mutex> lock(st->m);
             st->result = std::move(found);
             st->done = true;
             st->cv.notify_all();
         }).detach();
     } catch (const std::system_error&) {
-        return take(LookupName(FHost));
+        return take(resolve(FHost));
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectTimeoutMs);
     for (;;) {
@@ -336,9 +316,9 @@ unsigned long TClientSocket::ResolveAddress(int fd)
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             // Given up: the name server did not answer in time.
-            Lookup late;
-            late.code = EAI_AGAIN;
-            late.error = FHost + ": " + gai_strerror(EAI_AGAIN);
+            vok::TNameLookup late;
+            late.Code = EAI_AGAIN;
+            late.Reason = gai_strerror(EAI_AGAIN);
             return take(late);
         }
         OnIdle();
@@ -391,57 +371,37 @@ void TClientSocket::ConnectSocket(int fd)
         OnLookup(this, &s);
     if (FHost.empty() && FAddress.empty())
         throw ESocketError("No address specified");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = static_cast<in_addr_t>(ResolveAddress(fd));
-    addr.sin_port = htons(static_cast<uint16_t>(ResolvePort()));
+    const std::vector<std::string> found = ResolveAddresses(fd);
+    const std::vector<vok::TDialAddress> addresses = vok::DialOrder(found, ResolvePort());
 
     if (OnConnecting)
         OnConnecting(this, &s);
     if (s.FSocket != fd)   // a handler closed it
         s.RaiseSystemError(ECONNABORTED, "connect");
 
-    // 0.0.0.0 means "not resolved" here; Linux would take it as this machine. A name that did
-    // not resolve says so in the resolver's words, with the name.
-    if (addr.sin_addr.s_addr == INADDR_ANY) {
+    // A name that did not resolve is never dialled; it says so in the resolver's words.
+    if (addresses.empty()) {
         if (!FLookupError.empty())
             throw ESocketError(SystemErrorText(FLookupError.c_str(), FLookupCode, "getaddrinfo"));
         s.RaiseSystemError(EADDRNOTAVAIL, "connect");
     }
 
-    // Connect without blocking so the caller's window keeps working while the peer is slow.
-    if (!SetNonBlocking(fd, true))
-        s.RaiseSystemError(errno, "connect");
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        int err = errno;
-        // EINTR on a non-blocking connect: it goes on in the background like EINPROGRESS.
-        if (err != EINPROGRESS && err != EINTR)
-            s.RaiseSystemError(err, "connect");
-        using clock = std::chrono::steady_clock;
-        const auto deadline = clock::now() + std::chrono::milliseconds(ConnectTimeoutMs);
-        for (;;) {
-            pollfd pfd{fd, POLLOUT, 0};
-            int r = ::poll(&pfd, 1, kIdleSliceMs);
-            if (r < 0 && errno != EINTR)
-                s.RaiseSystemError(errno, "connect");
-            if (r > 0) {
-                int soerr = 0;
-                socklen_t len = sizeof soerr;
-                if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &soerr, &len) != 0)
-                    soerr = errno;
-                if (soerr != 0)
-                    s.RaiseSystemError(soerr, "connect");
-                break;
-            }
-            if (clock::now() >= deadline)
-                s.RaiseSystemError(ETIMEDOUT, "connect");
-            if (OnIdle) {
-                OnIdle();
-                if (s.FSocket != fd)
-                    s.RaiseSystemError(ECONNABORTED, "connect");
-            }
-        }
+    // Every address of the name is raced without blocking, so the caller's window keeps
+    // working while the peer is slow; the winner takes the place of the socket Open made, so
+    // its handle stays what the caller holds.
+    const vok::TDialResult dialled = vok::DialFirst(addresses, ConnectTimeoutMs, [&] {
+        if (OnIdle)
+            OnIdle();
+        return s.FSocket == fd;
+    });
+    if (dialled.Fd < 0)
+        s.RaiseSystemError(dialled.Error, "connect");
+    if (::dup3(dialled.Fd, fd, O_CLOEXEC) < 0) {
+        const int err = errno;
+        ::close(dialled.Fd);
+        s.RaiseSystemError(err, "connect");
     }
+    ::close(dialled.Fd);
     if (!SetNonBlocking(fd, false))
         s.RaiseSystemError(errno, "connect");
     int one = 1;

@@ -1,4 +1,5 @@
-// Client socket layer: one IPv4 TCP connection over POSIX sockets, blocking toward its caller.
+// Client socket layer: one TCP connection (IPv6 or IPv4) over POSIX sockets, blocking toward its
+// caller.
 //
 // The SMTP client drives it in this order: construct, ClientType = ctBlocking, SetPort/SetHost/
 // SetAddress, Open (or SetActive(true)), Socket().SendBytes / Socket().ReceiveBytes /
@@ -31,12 +32,15 @@
 // - Open connects without blocking: it polls in slices of about 10 ms, calling OnIdle (may be
 //   empty) between slices, for at most ConnectTimeoutMs (default 60000), then puts the socket
 //   back into blocking mode. A timeout fails like a refused connect (ETIMEDOUT, API "connect").
-// - A host name is resolved with getaddrinfo (AF_INET), first address; a dotted address (in
-//   Host or Address) is used without a lookup. When OnIdle is set the lookup runs in a helper
-//   thread while Open idles in 10 ms slices, for at most ConnectTimeoutMs (then it counts as
-//   not resolved, "Temporary failure in name resolution"): a name server that does not answer
-//   cannot freeze the window. A name that does not resolve is never dialled (0.0.0.0 would
-//   reach this machine on Linux): Open fails with the resolver's error text and the name.
+// - A host name is resolved to all its addresses of both families (vok::CurrentNameResolver,
+//   getaddrinfo unless replaced), and they are raced as Dialer.h describes: IPv6 first, the
+//   next address after a short head start or at once when one fails, the first connection
+//   wins; when all fail the last failure is raised ("connect"). An address literal (dotted
+//   IPv4, "::1", "[::1]", in Host or Address) is used without a lookup. When OnIdle is set
+//   the lookup runs in a helper thread while Open idles in 10 ms slices, for at most
+//   ConnectTimeoutMs (then it counts as not resolved, "Temporary failure in name
+//   resolution"): a name server that does not answer cannot freeze the window. A name that
+//   does not resolve is never dialled: Open fails with the resolver's error text and the name.
 // - ctNonBlocking is stored but behaves like ctBlocking: the asynchronous mode is not built.
 // - The disconnect notification is raised only when an established connection is closed;
 //   a failed Open closes its half-made socket silently. The destructor closes without any
@@ -50,6 +54,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 class TClientSocket;
 
@@ -159,7 +164,9 @@ public:
 private:
     friend class TCustomWinSocket;
     void CheckInactive(bool Changed);
-    unsigned long ResolveAddress(int fd);   // IPv4 address in network order, 0 when not resolved
+    // The numeric addresses to dial (a literal as it is; a name through the resolver in
+    // force); none when not resolved, with FLookupError saying why.
+    std::vector<std::string> ResolveAddresses(int fd);
     std::string FLookupError;   // why the last lookup found nothing: "<name>: <resolver's text>"
     int FLookupCode = 0;
     int ResolvePort();

@@ -69,5 +69,8 @@ class TVokMsg {
 
   TAttachedFiles AttachedFiles;
   std::string InReplyTo;  // In-Reply-To header when not empty
+  // The Message-Id to write (with its angle brackets); empty: a new one for every build.
+  // A message sent again after a lost connection keeps its id this way.
+  std::string MessageId;
   std::string Date;       // set by TVokSMTP::Send just before composing
 };

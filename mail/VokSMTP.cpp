@@ -83,6 +83,7 @@ TVokSMTP::TVokSMTP() : socket_(std::make_unique<TClientSocket>()) {
                       ? kClosedInData
                       : "Connection lost during the message data: " + std::string(std::strerror(code));
     }
+    ConnectionLost = true;
     ReportError(sender);
   };
   socket_->OnIdle = [this] {
@@ -238,11 +239,13 @@ std::string TVokSMTP::ReadReply() {
       why = kInvalidReply;
     } else if (!socket_->Active()) {
       why = kClosedByServer;
+      ConnectionLost = true;
     } else if (pending_.size() > kMaxPendingReply) {
       why = "Reply from the server too long.";
     } else {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
       if (left.count() <= 0) {
+        ConnectionLost = true;
         why = "No reply from the server within " + std::to_string(limitMs) + " ms.";
       } else {
         vok::PumpMessages();
@@ -254,6 +257,7 @@ std::string TVokSMTP::ReadReply() {
           vok::PumpMessages();
           if (n <= 0) {
             why = kClosedByServer;
+            ConnectionLost = true;
           } else {
             pending_.append(buf, static_cast<size_t>(n));
           }
@@ -275,6 +279,7 @@ std::string TVokSMTP::ReadReply() {
 void TVokSMTP::Connect() {
   ActivityScope activity(*this, saConnecting);
   errorReported_ = false;
+  ConnectionLost = false;
   Aborted = false;  // a stop asked for during an earlier job is done with
   long port = ReadNumber(Port, 25);
   if (port <= 0 || port > 65535) port = 25;
@@ -298,6 +303,8 @@ void TVokSMTP::Connect() {
   try {
     socket_->Open();
   } catch (const ESocketError& e) {
+    // The code of an earlier reply does not belong to this error.
+    ReplyCode.clear();
     ReplyText = e.what();
     Failed = true;
     return;
@@ -566,12 +573,16 @@ int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::st
     throw;
   } catch (const std::exception&) {
     Failed = true;
+    ConnectionLost = true;
     return -6;
   }
   if (replyFailed_ && ReplyText == kClosedByServer) ReplyText = kClosedInData;
   // Any 2xx here means the server has taken the message.
   if (!replyFailed_) Failed = ReplyCode.size() != 3 || ReplyCode[0] != '2';
   if (Failed) return -4;
+  // Taken: whatever happens to the connection from here, this list has the message.
+  inData_ = false;
+  dataTaken_ = true;
   if (!command("RSET\r\n", "250", "250")) return -5;
   if (OnSendProgress) OnSendProgress(this, 100);
   return 1;
@@ -580,6 +591,10 @@ int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::st
 bool TVokSMTP::Send(TVokMsg& msg) {
   errorReported_ = false;
   Delivered = false;
+  ConnectionLost = false;
+  ListsDelivered = 0;
+  const unsigned skip = SkipLists;
+  SkipLists = 0;
   if (!Connected) throw std::runtime_error("Not connected.");
   if (msg.From.empty()) throw std::runtime_error("\"From\" field not specified.");
   if (msg.SendTo.empty() && msg.CC.empty() && msg.BCC.empty())
@@ -631,10 +646,21 @@ bool TVokSMTP::Send(TVokMsg& msg) {
   // RSET after the last one costs the connection, not the message.
   size_t lastList = 0;
   for (size_t k = 0; k < 3; ++k)
-    if (!lists[k].empty()) lastList = k;
+    if (!lists[k].empty() && !(skip & (1u << k))) lastList = k;
   Delivered = true;
   for (size_t k = 0; k < 3; ++k) {
-    int r = SendTransaction(sender, lists[k], *lines);
+    if (skip & (1u << k)) continue;
+    dataTaken_ = false;
+    int r;
+    try {
+      r = SendTransaction(sender, lists[k], *lines);
+    } catch (...) {
+      // The connection broke: a list whose end of data was accepted keeps the message.
+      if (dataTaken_) ListsDelivered |= 1u << k;
+      Delivered = dataTaken_ && k == lastList;
+      throw;
+    }
+    if (r > 0 || r == -5) ListsDelivered |= 1u << k;
     if (r <= 0) {
       Delivered = r == -5 && k == lastList;
       ReportError(this);

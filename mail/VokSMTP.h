@@ -95,6 +95,17 @@ class TVokSMTP {
   // data) for every recipient list. True also when Failed is set by a
   // later step (RSET) that only cost the connection.
   bool Delivered = false;
+  // The recipient lists (1 To, 2 CC, 4 BCC) whose transaction got its 2xx in
+  // the last Send, exceptions included.
+  unsigned ListsDelivered = 0;
+  // Lists the next Send leaves out because they already took the message
+  // (a message sent again after a lost connection); cleared by Send.
+  unsigned SkipLists = 0;
+  // The last failure was the connection's, not a refusal: it dropped, or no
+  // reply came in time. Cleared by Connect and Send.
+  bool ConnectionLost = false;
+  // The Message-Id of the last message built.
+  std::string LastMessageId;
   // The machine's fully qualified name, empty when it has none; tests
   // replace it. Unset: the system resolver's answer (vok::FullyQualifiedHostName).
   std::function<std::string()> HostNameSource;
@@ -210,4 +221,5 @@ class TVokSMTP {
   std::unique_ptr<TTlsSession> tls_;
   std::vector<std::string> replyLines_;  // every line of the last reply
   std::string mailParams_;       // appended to MAIL FROM (" SIZE=n")
+  bool dataTaken_ = false;       // the current transaction's end of data got its 2xx
 };

@@ -186,7 +186,8 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
   // reader never has to guess how to show them.
   const std::string wordCharset = HeaderSafe(msg.CharSet);
 
-  headers.push_back("Message-Id: " + MakeMessageId(HeaderSafe(LocalHostName())));
+  LastMessageId = msg.MessageId.empty() ? MakeMessageId(HeaderSafe(LocalHostName())) : HeaderSafe(msg.MessageId);
+  headers.push_back("Message-Id: " + LastMessageId);
   if (!msg.InReplyTo.empty()) headers.push_back("In-Reply-To: " + HeaderSafe(msg.InReplyTo));
   headers.push_back("Date: " + HeaderSafe(msg.Date));
   headers.push_back("X-Priority: " + std::to_string(static_cast<int>(msg.Priority) + 1));

@@ -13,6 +13,8 @@ usage: send_smtp_server.py OUT [--reject N] [--reject-text TEXT] [--delay SECOND
   --implicit     TLS from the first byte instead of STARTTLS
   --login USER --password-file F   accept AUTH PLAIN/LOGIN for this user and the file's secret
   --size N       advertise and enforce a SIZE limit of N bytes
+  --drop-after N close the connection right after accepting the N-th message
+  --close-mail N answer the N-th MAIL FROM (across the session) with 421 and close
 The chosen port is written to OUT/port once the server listens.
 """
 import argparse
@@ -78,6 +80,18 @@ class Recorder:
         self.out, self.reject, self.delay = out, reject, delay
         self.reject_text = reject_text
         self.count = 0
+        self.drop_after = 0
+        self.close_mail = 0
+        self.mails = 0
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        self.mails += 1
+        if self.mails == self.close_mail:
+            asyncio.get_running_loop().call_soon(server.transport.close)
+            return "421 Service not available, closing transmission channel"
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
@@ -107,6 +121,7 @@ class Recorder:
             "text_koi8": (text.get_payload(decode=True) or b"").decode("koi8-r"),
             "max_line": max(len(l) for l in content.split(b"\r\n")),
             "x_priority": msg.get("X-Priority", ""),
+            "message_id": msg.get("Message-Id", ""),
             "attachments": [],
             "modern": {
                 "subject": str(modern["Subject"]),
@@ -136,6 +151,9 @@ class Recorder:
         os.replace(tmp, os.path.join(self.out, "%03d.json" % n))
         if n == self.reject:
             return self.reject_text
+        if n == self.drop_after:
+            # The reply goes out first: the connection drops after the message was taken.
+            asyncio.get_running_loop().call_soon(server.transport.close)
         return "250 OK queued"
 
 
@@ -152,6 +170,8 @@ def main():
     ap.add_argument("--login")
     ap.add_argument("--password-file")
     ap.add_argument("--size", type=int, default=64 * 1024 * 1024)
+    ap.add_argument("--drop-after", type=int, default=0)
+    ap.add_argument("--close-mail", type=int, default=0)
     args = ap.parse_args()
     port = free_port()
     extra = {}
@@ -170,8 +190,10 @@ def main():
 
         # aiosmtpd counts only STARTTLS as TLS; with TLS from the first byte it is TLS too.
         extra.update(authenticator=authenticator, auth_required=True, auth_require_tls=not args.implicit)
-    controller = Controller(Recorder(args.out, args.reject, args.delay,
-                                     args.reject_text.encode("latin-1").decode("unicode_escape")), hostname="127.0.0.1",
+    recorder = Recorder(args.out, args.reject, args.delay,
+                        args.reject_text.encode("latin-1").decode("unicode_escape"))
+    recorder.drop_after, recorder.close_mail = args.drop_after, args.close_mail
+    controller = Controller(recorder, hostname="127.0.0.1",
                             port=port, decode_data=False, data_size_limit=args.size,
                             ready_timeout=10, **extra)
     controller.start()

@@ -466,6 +466,7 @@ TEST_F(SendJobTest, AFileDeletedAfterItWasAddedEndsTheJobWithAnErrorBox)
     MakeFiles({"a", "gone.bin", "c"});
     SmtpSink sink2;
     form->edPort->setText(QString::number(sink2.port));
+    QFile::remove(TMainForm::JournalFile());   // the whole series again, not its continuation
     Send();
     EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty());
     EXPECT_EQ(sink2.Count(), 3);

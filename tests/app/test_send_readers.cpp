@@ -116,6 +116,7 @@ TEST_F(SendReadersTest, RepliesTheSeriesMeets)
 {
     using namespace testsupport;
     form->VokSMTP.HostNameSource = [] { return std::string("client.example.net"); };
+    form->ReconnectAttempts = 0;   // how the job reads each reply, without connecting again
     const auto message = [](const char *rcptReply, std::vector<ScriptStep> afterData) {
         std::vector<ScriptStep> s = {Expect("MAIL FROM:<me@example.org>\r\n"), testsupport::Send("250 ok\r\n"),
                                      Expect("RCPT TO:<to@example.org>\r\n"), Send(rcptReply),
@@ -168,6 +169,7 @@ TEST_F(SendReadersTest, RepliesTheSeriesMeets)
         }
         ScriptedSmtpServer &srv = *server;
         form->edPort->setText(QString::number(srv.Port()));
+        QFile::remove(TMainForm::JournalFile());   // each case a fresh series, not a continuation
         RunJob();
         EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty());
         const QStringList en = form->EnglishProtocol;
@@ -195,6 +197,7 @@ TEST_F(SendReadersTest, AVanishedFileIsNamedWithItsReasonInBothLanguages)
         const QStringList paths = MakeFiles({"a", "gone.bin"});
         Fill(sink.port, paths);
         QFile::remove(paths[1]);
+        QFile::remove(TMainForm::JournalFile());   // a fresh series in each language
         ComDialogsTest::QueueAnswer(mrOk);
         RunJob();
         const QList<TShownMessageDlg> log = ComDialogsTest::TakeLog();

@@ -245,6 +245,7 @@ TEST_F(StopTest, FilesThatAreNotRegularAreRefusedAndNothingBlocks)
     ASSERT_TRUE(QFile::remove(regular[1]));
     ASSERT_EQ(::mkfifo(QFile::encodeName(regular[1]).constData(), 0600), 0);
     FifoWatchdog watchdog2(regular[1]);
+    QFile::remove(TMainForm::JournalFile());   // a fresh series, not the continuation of one
     ComDialogsTest::QueueAnswer(mrOk);
     form->btnSend->click();
     log = ComDialogsTest::TakeLog();

@@ -211,7 +211,7 @@ TEST(ProgramSettings, EveryKeyRoundTripsAndTheQuestionIsNotAskedAgain)
     EXPECT_EQ(ini.ReadSection("Settings"),
               QStringList({"Language", "SenderMode", "SMTPServerConfig", "NNTPServerConfig",
                            "FileDialogDir", "LoadConfigDialogDir", "SaveConfigDialogDir",
-                           "SaveLogDialogDir", "cbJumpToProtocol", "cbUseMAPIAddresBook"}));
+                           "SaveLogDialogDir", "cbJumpToProtocol", "ReconnectAttempts", "cbUseMAPIAddresBook"}));
     EXPECT_EQ(ini.ReadString("Settings", "SenderMode", ""), "1");
     EXPECT_EQ(ini.ReadString("Settings", "cbJumpToProtocol", ""), "0");
     EXPECT_EQ(ini.ReadString("Settings", "cbUseMAPIAddresBook", ""), "1");
