@@ -26,14 +26,14 @@ constexpr int TipInterval = 6000;   // ms; long enough to read a tip twice
 
 const char *const EnglishTips[] = {
     "Send a whole folder as a numbered series of messages, a few files in each.",
-    "Tick \"Add part number\" and every subject tells which part of the series it is.",
+    "Tick \"File enumeration in subject\" and every subject says which part it is.",
     "Save your server settings as a profile and switch servers with one click.",
     "The Protocol page keeps the whole dialogue with the server of the last send.",
     "Pick recipients from your address book with the buttons beside To, Cc and Bcc.",
 };
 const char *const RussianTips[] = {
     "Отправляйте целую папку нумерованной серией писем, по нескольку файлов в каждом.",
-    "Включите номер части, и тема каждого письма скажет, какая это часть серии.",
+    "Включите «порядковый номер файла», и тема скажет, какая это часть серии.",
     "Сохраните настройки сервера в профиль и меняйте серверы одним щелчком.",
     "На странице «Протокол» виден весь разговор с сервером при последней отправке.",
     "Адресатов можно выбрать из адресной книги кнопками рядом с полями адресов.",
