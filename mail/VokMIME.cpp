@@ -245,6 +245,18 @@ std::string_view TMessageLines::operator[](size_t i) const {
   return {};
 }
 
+uint64_t TMessageLines::WireSize() const {
+  uint64_t bytes = 0;
+  for (const Segment& s : segments_) {
+    if (s.encoded) {
+      bytes += s.enc.Length() + 2 * static_cast<uint64_t>(s.enc.Count());
+    } else {
+      for (const std::string& l : s.lines) bytes += l.size() + 2;
+    }
+  }
+  return bytes;
+}
+
 std::vector<std::string> TMessageLines::ToVector() const {
   std::vector<std::string> v;
   v.reserve(count_);

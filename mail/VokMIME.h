@@ -119,6 +119,8 @@ class TEncodedLines {
   explicit TEncodedLines(TFileSource source);
   size_t Count() const { return static_cast<size_t>((size() + kLineLength - 1) / kLineLength); }
   bool Empty() const { return size() == 0; }
+  // All characters of all lines, line ends not counted.
+  uint64_t Length() const { return size(); }
   // True when the lines are made from the file on demand.
   bool FromFile() const { return source_ != nullptr; }
   // Line i; for a run made from the file it is valid until the next call on
@@ -160,6 +162,9 @@ class TMessageLines {
   void AddEncoded(const TEncodedLines& lines);
   void Append(const TMessageLines& other);
   size_t Count() const { return count_; }
+  // The bytes the lines take with their CR LF, worked out without walking
+  // them (a large file's lines would have to be made again).
+  uint64_t WireSize() const;
   // Line i (0-based); valid while this object lives.
   std::string_view operator[](size_t i) const;
   // Calls fn(line) for every line in order; the fast way to walk them.

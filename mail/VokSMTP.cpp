@@ -626,8 +626,7 @@ bool TVokSMTP::Send(TVokMsg& msg) {
 
   // A message the server has said it will not take is not uploaded at all.
   TooLarge = false;
-  MessageSize = 0;
-  lines->ForEach([&](std::string_view l) { MessageSize += l.size() + 2; });
+  MessageSize = lines->WireSize();
   mailParams_ = HasCapability("SIZE") ? " SIZE=" + std::to_string(MessageSize) : std::string();
   if (SizeLimit > 0 && MessageSize > SizeLimit) {
     TooLarge = true;

@@ -223,3 +223,12 @@ TEST_F(Large, AFileChangedBeforeOrWhileItIsSentIsNotSent) {
 }
 
 }  // namespace
+
+// The size offered to a server that limits it is known without making a large file's lines
+// again, and it is the size of what goes on the wire before dot-stuffing.
+TEST_F(Large, TheMessageSizeIsKnownWithoutMakingTheLines) {
+  const std::optional<TMessageLines> lines = smtp.BuildMessage(msg);
+  ASSERT_TRUE(lines);
+  ASSERT_TRUE(msg.AttachedFiles[0].EncodedLines.FromFile());
+  EXPECT_EQ(lines->WireSize(), lines->Text().size());
+}
