@@ -296,7 +296,9 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
     }
     result.Add("");
     EncodeAttachment(item);
-    vok::ProcessMessages();
+    // The window gets its turn as during the encoding: at most every few milliseconds, not
+    // after every file (a series of small files would spend its time in the event loop).
+    vok::PumpMessages();
     if (Aborted) return std::nullopt;
     result.AddEncoded(item.EncodedLines);
   }
