@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <functional>
+#include <utility>
 
 class TFileDialogSlot {
 public:
@@ -25,7 +26,7 @@ public:
         SetUp = std::move(setUp);
     }
 
-    // The dialog, made now when it was not.
+    // The dialog, made now when it was not, and in the folder it was pointed at.
     QFileDialog *Get()
     {
         if (!Dialog) {
@@ -34,8 +35,16 @@ public:
             if (SetUp)
                 SetUp(Dialog, InitialDir);
         }
+        if (!NextDir.isEmpty())
+            Dialog->setDirectory(std::exchange(NextDir, QString()));
         return Dialog;
     }
+
+    // Where the dialog is to open next time. It goes there only then: a dialog pointed at a
+    // folder reads it at once, and that would happen in the background of whatever the
+    // window does next (a send job, say).
+    void PointAt(const QString &dir) { NextDir = dir; }
+    const QString &NextFolder() const { return NextDir; }
     QFileDialog *operator->() { return Get(); }
     operator QFileDialog *() { return Get(); }
 
@@ -50,4 +59,5 @@ private:
     QString Name;
     std::function<void(QFileDialog *, const QString &)> SetUp;
     QPointer<QFileDialog> Dialog;
+    QString NextDir;
 };

@@ -77,7 +77,7 @@ void TMainForm::btnLoadClick()
         if (chosen.isEmpty()) {
             return;
         }
-        FileDialog->setDirectory(QFileInfo(chosen.first()).absolutePath());
+        FileDialog.PointAt(QFileInfo(chosen.first()).absolutePath());
         AddFilesToList(chosen);
     });
 }

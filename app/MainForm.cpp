@@ -455,6 +455,8 @@ void TMainForm::BuildProtocolPage()
     // Long lines (a server's reply, a socket error) wrap instead of running off the page.
     memoProtocol->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     memoProtocol->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Only the program writes it: no undo history to keep for every line of every job.
+    memoProtocol->setUndoRedoEnabled(false);
     Place(memoProtocol, 0, 0, 385, 137);
     btnSaveLog = Make<QPushButton>(p, "btnSaveLog");
     btnSaveLog->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));

@@ -19,9 +19,12 @@
 #include <QLabel>
 #include <QString>
 #include <QStringList>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QMap>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 #include "FileDialogSlot.h"
 #include "VokMsg.h"
@@ -320,6 +323,13 @@ public:
     void AddProtocolLine(const QString &russian, const QString &english);
     void AddProtocolText(const QString &text);
     void AppendToProtocolLine(const QString &russian, const QString &english);
+    // The memo shows the protocol of the interface language; during a job it takes the lines
+    // written since the last tick of the strip painter.
+    void ProtocolChanged();
+    void ShowProtocolLines();    // brings the memo up to date with the protocol
+    void ShowWholeProtocol();    // the memo anew, in the interface language
+    qsizetype ProtocolLinesShown = 0;     // protocol lines the memo holds
+    bool ProtocolLastLineStale = false;   // the memo's last line was extended since shown
     void btnSaveLogClick();
     void VokSMTPEncodeStart(void *Sender, const std::string &FileName, int64_t BytesCount);
     void VokSMTPEncodeProgress(void *Sender, uint16_t Percent);
@@ -358,6 +368,7 @@ public:
     [[noreturn]] void ReportUnreadableFile(bool russian, const QString &libraryText);
     void CloseAfterFailure();      // a job ended by an exception leaves no connection open
     void ShowCounter(const QString &text);   // the message counter, kept whole however long
+    std::pair<qsizetype, int> CounterFit{-1, -1};   // length and room the counter's font was fitted to
     // Connecting again after the connection dropped or the server closed it (421): attempts
     // per job (from the settings file) and the first wait, which doubles with each attempt
     // up to 30 s (tests shorten it).
@@ -373,9 +384,14 @@ public:
     // Before a job: when the journal tells of this very series cut short, asks whether to go
     // on with the first message not yet delivered; sets ResumeDelivered on Yes.
     void OfferResume();
-    void WriteJournal(int total);
-    void EndJournal(int total);     // a series all delivered removes its journal
+    void StartJournal(int total);   // the series and what was delivered of it before
+    void JournalMessageDelivered(int number, const QString &messageId);
+    // Closes the journal on every way out of a job; a series all delivered removes it.
+    void EndJournal();
+    int JournalTotal = 0;   // messages in the series; 0 before the journal is started
     QString JournalIdentity;
+    std::unique_ptr<QFile> JournalOut;   // open for appending while a job runs
+    QElapsedTimer JournalSynced;         // since the journal was last flushed to the disk
     QMap<int, QString> JournalDelivered;   // message number -> Message-Id, this series
     QMap<int, QString> ResumeDelivered;    // messages this job skips: delivered before
 

@@ -22,6 +22,10 @@
 #include <QJsonObject>
 #include <QSpinBox>
 
+#include <thread>
+
+#include <unistd.h>
+
 QString TMainForm::JournalFile()
 {
     // Beside the settings file, wherever that is kept.
@@ -54,17 +58,20 @@ void TMainForm::OfferResume()
     QString error;
     if (ReadRegularFile(JournalFile(), data, error) != TReadResult::Ok)
         return;
-    const QJsonObject journal = QJsonDocument::fromJson(data).object();
-    if (journal.value(QStringLiteral("identity")).toString() != JournalIdentity)
+    // The first line tells which series it is; then one line per message the server took. A
+    // line cut short by a crash is passed over.
+    const QList<QByteArray> lines = data.split('\n');
+    const QJsonObject head = QJsonDocument::fromJson(lines.value(0)).object();
+    if (head.value(QStringLiteral("identity")).toString() != JournalIdentity)
         return;   // another series: the new job starts afresh and replaces the journal
     QMap<int, QString> delivered;
-    for (const QJsonValue &v : journal.value(QStringLiteral("delivered")).toArray()) {
-        const QJsonObject m = v.toObject();
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QJsonObject m = QJsonDocument::fromJson(lines[i]).object();
         const int number = m.value(QStringLiteral("number")).toInt();
         if (number > 0)
             delivered.insert(number, m.value(QStringLiteral("message_id")).toString());
     }
-    const int total = journal.value(QStringLiteral("total")).toInt();
+    const int total = head.value(QStringLiteral("total")).toInt();
     if (delivered.isEmpty() || total <= 0 || delivered.size() >= total)
         return;
     int first = 1;
@@ -86,21 +93,88 @@ void TMainForm::OfferResume()
     }
 }
 
-void TMainForm::WriteJournal(int total)
+namespace {
+
+QByteArray JournalLine(int number, const QString &messageId)
 {
-    QJsonArray delivered;
-    for (auto it = JournalDelivered.cbegin(); it != JournalDelivered.cend(); ++it)
-        delivered.append(QJsonObject{{QStringLiteral("number"), it.key()},
-                                     {QStringLiteral("message_id"), it.value()}});
-    const QJsonObject journal{{QStringLiteral("identity"), JournalIdentity},
-                              {QStringLiteral("total"), total},
-                              {QStringLiteral("delivered"), delivered}};
-    // A journal that cannot be written costs only the offer to continue; the job goes on.
-    ReplaceFileContent(JournalFile(), QJsonDocument(journal).toJson(QJsonDocument::Compact));
+    // Written out by hand: one line per message, and a series may have thousands.
+    QByteArray line = "{\"number\":" + QByteArray::number(number) + ",\"message_id\":\"";
+    for (const char c : messageId.toUtf8()) {
+        if (c == '"' || c == '\\')
+            line += '\\';
+        if (static_cast<unsigned char>(c) < 0x20)
+            line += "\\u00" + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
+        else
+            line += c;
+    }
+    return line + "\"}\n";
 }
 
-void TMainForm::EndJournal(int total)
+}  // namespace
+
+void TMainForm::StartJournal(int total)
 {
-    if (JournalDelivered.size() >= total)
+    // The series and what an earlier job of it delivered; each message the server takes from
+    // now on is one line appended. Nothing here waits for the disk: a journal torn by a power
+    // cut only costs the offer to continue (a broken line is passed over when it is read).
+    JournalOut.reset();
+    JournalTotal = total;
+    QByteArray data = QJsonDocument(QJsonObject{{QStringLiteral("identity"), JournalIdentity},
+                                                {QStringLiteral("total"), total}})
+                          .toJson(QJsonDocument::Compact)
+                      + '\n';
+    for (auto it = JournalDelivered.cbegin(); it != JournalDelivered.cend(); ++it)
+        data += JournalLine(it.key(), it.value());
+    auto out = std::make_unique<QFile>(JournalFile());
+    // A journal that cannot be written costs only the offer to continue; the job goes on.
+    if (!out->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)
+        || out->write(data) != data.size())
+        return;
+    JournalOut = std::move(out);
+    JournalSynced.start();
+}
+
+namespace {
+
+// Flushes the journal to the disk on a thread of its own: the window never waits for a slow
+// disk. The thread has its own descriptor, so the journal may be closed meanwhile.
+void SyncInBackground(const QFile &file)
+{
+    const int fd = ::dup(file.handle());
+    if (fd < 0)
+        return;
+    std::thread([fd] {
+        ::fdatasync(fd);
+        ::close(fd);
+    }).detach();
+}
+
+}  // namespace
+
+void TMainForm::JournalMessageDelivered(int number, const QString &messageId)
+{
+    JournalDelivered.insert(number, messageId);
+    if (!JournalOut)
+        return;
+    // Written at once, so the line outlives a crash of the program; flushed to the disk at
+    // most once a second.
+    if (JournalOut->write(JournalLine(number, messageId)) < 0) {
+        JournalOut.reset();
+        return;
+    }
+    if (JournalSynced.hasExpired(1000)) {
+        SyncInBackground(*JournalOut);
+        JournalSynced.start();
+    }
+}
+
+void TMainForm::EndJournal()
+{
+    const int total = JournalTotal;
+    JournalTotal = 0;
+    if (JournalOut)
+        SyncInBackground(*JournalOut);
+    JournalOut.reset();
+    if (total > 0 && JournalDelivered.size() >= total)
         QFile::remove(JournalFile());
 }

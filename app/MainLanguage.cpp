@@ -154,7 +154,7 @@ void TMainForm::SetLanguage()
         lblFilesCount->setText(LoadFormatted(30 + StringBase, gridFiles->rowCount()));
 
     // 7-8: the protocol and the About text of this language.
-    memoProtocol->setPlainText((IsRussian() ? RussianProtocol : EnglishProtocol).join(QLatin1Char('\n')));
+    ShowWholeProtocol();
     memoAbout->setPlainText((IsRussian() ? RussianAbout : EnglishAbout).join(QLatin1Char('\n')));
 
     // 9: places that depend on the new caption widths.

@@ -13,17 +13,21 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegion>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextCursor>
 #include <QTimer>
+
+#include <functional>
 
 // Paints a few widgets that change on every event of a running job at most once per tick.
 // Their updates are held off between ticks (a progress bar would otherwise paint at once on
 // every new value); each tick paints the latest values, so the last one is always shown.
 class TStripPainter : public QObject {
 public:
-    TStripPainter(QObject *parent, QList<QWidget *> widgets) : QObject(parent), Widgets(std::move(widgets))
+    TStripPainter(QObject *parent, QList<QWidget *> widgets, std::function<void()> beforePaint)
+        : QObject(parent), Widgets(std::move(widgets)), BeforePaint(std::move(beforePaint))
     {
         Tick.setSingleShot(true);
         Tick.setInterval(16);
@@ -35,6 +39,8 @@ public:
             return;
         Paced = on;
         Tick.stop();
+        if (!on)
+            BeforePaint();
         for (QWidget *w : Widgets)
             w->setUpdatesEnabled(!on);   // enabling schedules a paint of what the widget holds
     }
@@ -44,18 +50,32 @@ public:
             Tick.start();
     }
 
+    bool IsPaced() const { return Paced; }
+
     void Paint()
     {
         Tick.stop();
+        BeforePaint();
+        // One paint of the window over the widgets' places: a paint per widget would put the
+        // window on the screen once for each.
+        QWidget *window = nullptr;
+        QRegion places;
         for (QWidget *w : Widgets) {
             w->setUpdatesEnabled(true);
-            w->repaint();
-            w->setUpdatesEnabled(!Paced);
+            if (w->isVisible()) {
+                window = w->window();
+                places += QRect(w->mapTo(window, QPoint(0, 0)), w->size());
+            }
         }
+        if (window)
+            window->repaint(places);
+        for (QWidget *w : Widgets)
+            w->setUpdatesEnabled(!Paced);
     }
 
 private:
     QList<QWidget *> Widgets;
+    std::function<void()> BeforePaint;   // brings the widgets up to date
     QTimer Tick;
     bool Paced = false;
 };
@@ -78,7 +98,10 @@ void TMainForm::SetUpMail()
     VokSMTP.OnError = [this](void *s, int error, const std::string &msg) { VokSMTPError(s, error, msg); };
     // The protocol grows by a few lines per message; on its page in front it would repaint as
     // often as the strip.
-    StripPainter = new TStripPainter(this, {ProgressBar, lbProgressInfo, lblNumOfMessage, memoProtocol});
+    // Its lines go into the memo at each tick too: laying a line out costs more than sending a
+    // small message.
+    StripPainter = new TStripPainter(this, {ProgressBar, lbProgressInfo, lblNumOfMessage, memoProtocol},
+                                     [this] { ShowProtocolLines(); });
 }
 
 void TMainForm::PaceStripPainting(bool on)
@@ -117,6 +140,31 @@ void TMainForm::ClearProtocol()
     memoProtocol->clear();
     RussianProtocol.clear();
     EnglishProtocol.clear();
+    ProtocolLinesShown = 0;
+    ProtocolLastLineStale = false;
+}
+
+void TMainForm::ShowProtocolLines()
+{
+    const QStringList &lines = IsRussian() ? RussianProtocol : EnglishProtocol;
+    if (ProtocolLastLineStale && ProtocolLinesShown > 0) {
+        // The memo's last line is replaced in place, so its line count stays the same.
+        QTextCursor c(memoProtocol->document());
+        c.movePosition(QTextCursor::End);
+        c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+        c.insertText(lines[ProtocolLinesShown - 1]);
+    }
+    ProtocolLastLineStale = false;
+    if (ProtocolLinesShown < lines.size())
+        memoProtocol->appendPlainText(lines.mid(ProtocolLinesShown).join(QLatin1Char('\n')));
+    ProtocolLinesShown = lines.size();
+}
+
+void TMainForm::ShowWholeProtocol()
+{
+    memoProtocol->setPlainText((IsRussian() ? RussianProtocol : EnglishProtocol).join(QLatin1Char('\n')));
+    ProtocolLinesShown = EnglishProtocol.size();
+    ProtocolLastLineStale = false;
 }
 
 void TMainForm::AddProtocolLine(const QString &russian, const QString &english)
@@ -125,8 +173,16 @@ void TMainForm::AddProtocolLine(const QString &russian, const QString &english)
     // the line, and the rest has no business in a text file.
     RussianProtocol << VisibleText(russian);
     EnglishProtocol << VisibleText(english);
-    memoProtocol->appendPlainText(IsRussian() ? RussianProtocol.last() : EnglishProtocol.last());
-    StripChanged();
+    ProtocolChanged();
+}
+
+void TMainForm::ProtocolChanged()
+{
+    // While a job runs the memo takes the new lines at the next tick, all at once.
+    if (StripPainter && StripPainter->IsPaced())
+        StripChanged();
+    else
+        ShowProtocolLines();
 }
 
 void TMainForm::AddProtocolText(const QString &text)
@@ -140,12 +196,9 @@ void TMainForm::AppendToProtocolLine(const QString &russian, const QString &engl
         return;   // the job always writes a line first; nothing to extend otherwise
     RussianProtocol.last() += VisibleText(russian);
     EnglishProtocol.last() += VisibleText(english);
-    // The memo's last line is replaced in place, so its line count stays the same.
-    QTextCursor c(memoProtocol->document());
-    c.movePosition(QTextCursor::End);
-    c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
-    c.insertText(IsRussian() ? RussianProtocol.last() : EnglishProtocol.last());
-    StripChanged();
+    if (ProtocolLinesShown == EnglishProtocol.size())
+        ProtocolLastLineStale = true;
+    ProtocolChanged();
 }
 
 void TMainForm::btnSaveLogClick()
@@ -159,7 +212,7 @@ void TMainForm::btnSaveLogClick()
         if (chosen.isEmpty()) {
             return;
         }
-        SaveLogDialog->setDirectory(QFileInfo(chosen.first()).absolutePath());
+        SaveLogDialog.PointAt(QFileInfo(chosen.first()).absolutePath());
         // The copy in the current language, as the memo shows it.
         QStringList lines;
         for (QTextBlock b = memoProtocol->document()->begin(); b.isValid(); b = b.next())
@@ -173,7 +226,7 @@ void TMainForm::ShowStatus(const QString &shown)
     // The status line is plain text (it shows server replies and file names); its tip is rich
     // text by nature, so the full text goes there escaped.
     const QString text = VisibleText(shown);
-    const QFontMetrics fm(lbProgressInfo->font());
+    const QFontMetrics fm = lbProgressInfo->fontMetrics();
     const int room = lbProgressInfo->contentsRect().width();
     const bool fits = fm.horizontalAdvance(text) <= room;
     lbProgressInfo->setText(fits ? text : fm.elidedText(text, Qt::ElideMiddle, room));

@@ -166,6 +166,7 @@ void TMainForm::RunSendJob()
         ~Leave()
         {
             Form->VokMsg.AttachedFiles.Clear();
+            Form->EndJournal();
             Form->LeaveSendState();
         }
     } leave{this};
@@ -202,12 +203,19 @@ void TMainForm::ShowCounter(const QString &text)
     const int right = lblNumOfMessage->geometry().right();
     const int left = std::max(lblEmail->geometry().right(), lblURL->geometry().right()) + S(8);
     lblNumOfMessage->setGeometry(left, lblNumOfMessage->y(), right - left + 1, lblNumOfMessage->height());
-    QFont f = lblNumOfMessage->font();
-    f.setPointSize(12);
-    while (f.pointSize() > 7 && QFontMetrics(f).horizontalAdvance(text) > lblNumOfMessage->contentsRect().width())
-        f.setPointSize(f.pointSize() - 1);
-    if (f != lblNumOfMessage->font())
-        lblNumOfMessage->setFont(f);
+    // A counter as long as the last one measured, in the same room, fits as that one did: the
+    // digits of interface fonts share one width. So the fitting is worked out only when the
+    // counter grows a digit, not for every message.
+    const int room = lblNumOfMessage->contentsRect().width();
+    if (text.size() != CounterFit.first || room != CounterFit.second) {
+        QFont f = lblNumOfMessage->font();
+        f.setPointSize(12);
+        while (f.pointSize() > 7 && QFontMetrics(f).horizontalAdvance(text) > room)
+            f.setPointSize(f.pointSize() - 1);
+        if (f != lblNumOfMessage->font())
+            lblNumOfMessage->setFont(f);
+        CounterFit = {text.size(), room};
+    }
     lblNumOfMessage->setText(text);
     StripChanged();
 }
@@ -335,7 +343,7 @@ void TMainForm::SendSeries()
     int number = 1;
     int index = 0;
     int attemptsUsed = 0;   // reconnects of this job
-    WriteJournal(total);
+    StartJournal(total);
     if (!ResumeDelivered.isEmpty()) {
         int first = 1;
         while (ResumeDelivered.contains(first))
@@ -408,8 +416,7 @@ void TMainForm::SendSeries()
             listsDone |= VokSMTP.ListsDelivered;
             VokMsg.MessageId = VokSMTP.LastMessageId;
             if (VokSMTP.Delivered) {
-                JournalDelivered.insert(number, QString::fromStdString(VokMsg.MessageId));
-                WriteJournal(total);
+                JournalMessageDelivered(number, QString::fromStdString(VokMsg.MessageId));
             }
             if (StopRequested) {
                 stoppedDuring(number);
@@ -470,7 +477,6 @@ void TMainForm::SendSeries()
         ShowStatus(LoadMessage(35));
         AddProtocolLine(LoadStr(35), LoadStr(1035));
     }
-    EndJournal(total);
 }
 
 bool TMainForm::Reconnect(int &attemptsUsed)

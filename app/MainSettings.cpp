@@ -113,7 +113,14 @@ void TMainForm::SetInitialDir(QFileDialog *dialog, const QString &dir)
 
 QString TMainForm::InitialDir(const TFileDialogSlot &slot)
 {
-    return slot.Made() ? InitialDir(slot.Made()) : slot.InitialDir;
+    const QFileDialog *dialog = slot.Made();
+    if (!dialog)
+        return slot.InitialDir;
+    // Pointed at a folder it has not gone to yet: as if it had.
+    const QString next = slot.NextFolder();
+    if (!next.isEmpty() && QDir(next).absolutePath() != dialog->property(DirWhenSetProperty).toString())
+        return QDir(next).absolutePath();
+    return next.isEmpty() ? InitialDir(dialog) : dialog->property(InitialDirProperty).toString();
 }
 
 void TMainForm::SetInitialDir(TFileDialogSlot &slot, const QString &dir)

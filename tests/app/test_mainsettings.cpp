@@ -217,6 +217,18 @@ TEST_F(WindowSettingsTest, EveryKeySurvivesARestart)
     EXPECT_EQ(made[0]->windowTitle(), "Выбор файлов для отправки");
     EXPECT_EQ(TMainForm::InitialDir(f->FileDialog), Dir() + "/files");
     EXPECT_EQ(f->SaveLogDialog.Made(), nullptr);
+    // Files chosen in another folder: the dialog goes there when it is opened next, not at
+    // once (it would read that folder behind whatever the window does next); the setting
+    // follows at once.
+    ASSERT_TRUE(QDir().mkpath(Dir() + "/other"));
+    WriteText(Dir() + "/other/a.txt", "a");
+    TMainForm::FileDialogsTest::QueueAnswer(Dir() + "/other/a.txt");
+    f->btnLoad->click();
+    EXPECT_EQ(made[0]->directory().absolutePath(), Dir() + "/files");
+    EXPECT_EQ(TMainForm::InitialDir(f->FileDialog), Dir() + "/other");
+    TMainForm::FileDialogsTest::QueueCancel();
+    f->btnLoad->click();
+    EXPECT_EQ(TMainForm::FileDialogsTest::TakeLog().value(1).Folder, Dir() + "/other");
     EXPECT_FALSE(f->cbJumpToProtocol->isChecked());
     EXPECT_TRUE(f->cbUseMAPIAddresBook->isChecked());
     EXPECT_FALSE(f->SettingsChanged);

@@ -89,7 +89,7 @@ TEST_F(ProtocolTest, SavingWritesTheShownCopyAsUtf8WithCrLfAfterEveryLine)
     EXPECT_EQ(f.readAll(), QString("Sendorix 1.03\r\nSubject: Отчёт\r\n").toUtf8());
     f.close();
     // The folder is remembered for the next time.
-    EXPECT_EQ(QDir(DialogsShown().last()->directory()).canonicalPath(), QDir(files.path()).canonicalPath());
+    EXPECT_EQ(QDir(form->SaveLogDialog->directory()).canonicalPath(), QDir(files.path()).canonicalPath());
 
     // With the Russian interface the Russian copy is saved; an existing file is replaced.
     PickLanguage(1);

@@ -151,6 +151,12 @@ TEST_F(ReconnectTest, AStoppedSeriesGoesOnAfterARestartWithItsOwnNumbers)
     const QString journal = TMainForm::JournalFile();
     EXPECT_TRUE(journal.startsWith(settings.path())) << journal.toStdString();
     ASSERT_TRUE(QFile::exists(journal));
+    {
+        // A line cut short (the program killed while writing it) is passed over.
+        QFile torn(journal);
+        ASSERT_TRUE(torn.open(QIODevice::Append));
+        torn.write("{\"number\":3,\"message_id\":\"<cut");
+    }
 
     form->SettingsChanged = false;
     form.reset();
