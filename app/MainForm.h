@@ -344,7 +344,7 @@ public:
     // they paint as usual and show what they hold.
     TStripPainter *StripPainter = nullptr;
     void PaceStripPainting(bool on);
-    void StripChanged();
+    void StripChanged(QWidget *changed);
     void PaintStripNow();   // before a step that may block for a while
 
     // ---- send job (MainSend.cpp)

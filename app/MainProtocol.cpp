@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegion>
+#include <QSet>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextCursor>
@@ -39,28 +40,37 @@ public:
             return;
         Paced = on;
         Tick.stop();
+        Dirty.clear();
         if (!on)
             BeforePaint();
         for (QWidget *w : Widgets)
             w->setUpdatesEnabled(!on);   // enabling schedules a paint of what the widget holds
     }
-    void Changed()
+    void Changed(QWidget *w)
     {
-        if (Paced && !Tick.isActive())
+        if (!Paced)
+            return;
+        Dirty.insert(w);
+        if (!Tick.isActive())
             Tick.start();
     }
 
     bool IsPaced() const { return Paced; }
 
-    void Paint()
+    // Paints the widgets changed since the last tick (all of them with all = true).
+    void Paint(bool all = false)
     {
         Tick.stop();
+        if (all)
+            Dirty = QSet<QWidget *>(Widgets.cbegin(), Widgets.cend());
+        if (Dirty.isEmpty())
+            return;
         BeforePaint();
-        // One paint of the window over the widgets' places: a paint per widget would put the
-        // window on the screen once for each.
+        // One paint of the window over the changed widgets' places: a paint per widget would
+        // put the window on the screen once for each.
         QWidget *window = nullptr;
         QRegion places;
-        for (QWidget *w : Widgets) {
+        for (QWidget *w : std::as_const(Dirty)) {
             w->setUpdatesEnabled(true);
             if (w->isVisible()) {
                 window = w->window();
@@ -69,12 +79,14 @@ public:
         }
         if (window)
             window->repaint(places);
-        for (QWidget *w : Widgets)
+        for (QWidget *w : std::as_const(Dirty))
             w->setUpdatesEnabled(!Paced);
+        Dirty.clear();
     }
 
 private:
     QList<QWidget *> Widgets;
+    QSet<QWidget *> Dirty;               // changed since the last tick
     std::function<void()> BeforePaint;   // brings the widgets up to date
     QTimer Tick;
     bool Paced = false;
@@ -102,6 +114,7 @@ void TMainForm::SetUpMail()
     // small message.
     StripPainter = new TStripPainter(this, {ProgressBar, lbProgressInfo, lblNumOfMessage, memoProtocol},
                                      [this] { ShowProtocolLines(); });
+    connect(ProgressBar, &QProgressBar::valueChanged, this, [this] { StripChanged(ProgressBar); });
 }
 
 void TMainForm::PaceStripPainting(bool on)
@@ -109,14 +122,14 @@ void TMainForm::PaceStripPainting(bool on)
     StripPainter->SetPaced(on);
 }
 
-void TMainForm::StripChanged()
+void TMainForm::StripChanged(QWidget *changed)
 {
-    StripPainter->Changed();
+    StripPainter->Changed(changed);
 }
 
 void TMainForm::PaintStripNow()
 {
-    StripPainter->Paint();
+    StripPainter->Paint(true);
 }
 
 // ---- the two protocol copies and the memo that shows one of them --------------------------
@@ -180,7 +193,7 @@ void TMainForm::ProtocolChanged()
 {
     // While a job runs the memo takes the new lines at the next tick, all at once.
     if (StripPainter && StripPainter->IsPaced())
-        StripChanged();
+        StripChanged(memoProtocol);
     else
         ShowProtocolLines();
 }
@@ -234,7 +247,7 @@ void TMainForm::ShowStatus(const QString &shown)
     const QString tip = Qt::mightBeRichText(text) ? QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>")
                                                   : text;
     lbProgressInfo->setToolTip(fits ? QString() : tip);
-    StripChanged();
+    StripChanged(lbProgressInfo);
 }
 
 // ---- the SMTP component's events ----------------------------------------------------------
@@ -249,7 +262,6 @@ void TMainForm::VokSMTPEncodeStart(void *, const std::string &FileName, int64_t 
 void TMainForm::VokSMTPEncodeProgress(void *, uint16_t Percent)
 {
     ProgressBar->setValue(Percent);
-    StripChanged();
 }
 
 void TMainForm::VokSMTPBeforeSend(void *)
@@ -261,7 +273,6 @@ void TMainForm::VokSMTPBeforeSend(void *)
 void TMainForm::VokSMTPSendProgress(void *, uint16_t Percent)
 {
     ProgressBar->setValue(Percent);
-    StripChanged();
 }
 
 void TMainForm::VokSMTPAfterSend(void *)

@@ -217,7 +217,7 @@ void TMainForm::ShowCounter(const QString &text)
         CounterFit = {text.size(), room};
     }
     lblNumOfMessage->setText(text);
-    StripChanged();
+    StripChanged(lblNumOfMessage);
 }
 
 void TMainForm::ReportUnreadableFile(bool russian, const QString &libraryText)
