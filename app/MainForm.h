@@ -20,9 +20,11 @@
 #include <QString>
 #include <QStringList>
 #include <QElapsedTimer>
+#include <QFont>
 #include <QFile>
 #include <QMap>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -91,6 +93,18 @@ protected:
 
 private:
     bool Pressed = false;
+};
+
+// Whether a line of plain text fits a width in a widget's font, cheaply when it plainly does:
+// the characters' advances are looked up once per font.
+class TTextFit {
+public:
+    TTextFit() { Advance.fill(-1); }
+    bool Fits(const QWidget *w, const QString &text, int room);
+
+private:
+    QFont Font;
+    std::array<int, 0x500> Advance;   // Latin and Cyrillic; -1: not looked up yet
 };
 
 class TMainForm : public QWidget {
@@ -339,6 +353,8 @@ public:
     void VokSMTPError(void *Sender, int Error, const std::string &Msg);
     // The status line; a text too wide for it is shortened in the middle, in full as its tip.
     void ShowStatus(const QString &text);
+    QString StatusText;   // the status line's whole text (the line may show it shortened)
+    TTextFit StatusFit;
     // While a job runs, the progress bar, status line and counter take every value at once but
     // paint at a steady pace (about every 16 ms) instead of on every event; off, as when idle,
     // they paint as usual and show what they hold.

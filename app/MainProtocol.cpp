@@ -234,19 +234,47 @@ void TMainForm::btnSaveLogClick()
     });
 }
 
+bool TTextFit::Fits(const QWidget *w, const QString &text, int room)
+{
+    const QFontMetrics fm = w->fontMetrics();
+    if (w->font() != Font) {
+        Font = w->font();
+        Advance.fill(-1);
+    }
+    // The sum of the characters' own advances; shaping a Latin or Cyrillic line only moves
+    // characters by a kerning pair here and there, far less than a tenth. Beyond those
+    // scripts, or near the edge, the line is measured as it will be drawn.
+    qint64 sum = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= Advance.size())
+            return fm.horizontalAdvance(text) <= room;
+        int &advance = Advance[u];
+        if (advance < 0)
+            advance = fm.horizontalAdvance(c);
+        sum += advance;
+    }
+    return sum + sum / 10 <= room || fm.horizontalAdvance(text) <= room;
+}
+
 void TMainForm::ShowStatus(const QString &shown)
 {
     // The status line is plain text (it shows server replies and file names); its tip is rich
     // text by nature, so the full text goes there escaped.
     const QString text = VisibleText(shown);
-    const QFontMetrics fm = lbProgressInfo->fontMetrics();
     const int room = lbProgressInfo->contentsRect().width();
-    const bool fits = fm.horizontalAdvance(text) <= room;
-    lbProgressInfo->setText(fits ? text : fm.elidedText(text, Qt::ElideMiddle, room));
-    lbProgressInfo->setProperty("fullText", text);
-    const QString tip = Qt::mightBeRichText(text) ? QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>")
-                                                  : text;
-    lbProgressInfo->setToolTip(fits ? QString() : tip);
+    // Three times per message in a series: the common case, a line that plainly fits, costs
+    // no shaping.
+    const bool fits = StatusFit.Fits(lbProgressInfo, text, room);
+    lbProgressInfo->setText(fits ? text : lbProgressInfo->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
+    StatusText = text;
+    if (fits) {
+        lbProgressInfo->setToolTip(QString());
+    } else {
+        lbProgressInfo->setToolTip(Qt::mightBeRichText(text)
+                                       ? QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>")
+                                       : text);
+    }
     StripChanged(lbProgressInfo);
 }
 

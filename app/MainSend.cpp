@@ -184,7 +184,7 @@ void TMainForm::CloseAfterFailure()
         return;
     // A polite QUIT, but a broken connection must not hold the window for the full timeout;
     // the status line keeps what the job last showed.
-    const QString status = lbProgressInfo->property("fullText").toString();
+    const QString status = StatusText;
     const int32_t timeout = VokSMTP.TimeOut;
     VokSMTP.TimeOut = std::min<int32_t>(timeout, 5000);
     try {
