@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegion>
+#include <QScrollBar>
 #include <QSet>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -160,6 +161,12 @@ void TMainForm::ClearProtocol()
 void TMainForm::ShowProtocolLines()
 {
     const QStringList &lines = IsRussian() ? RussianProtocol : EnglishProtocol;
+    if (!ProtocolLastLineStale && ProtocolLinesShown >= lines.size())
+        return;
+    // A memo scrolled to its end stays there as the job writes, on its page or not, and also
+    // when a line extended in place wraps onto one more row.
+    QScrollBar *bar = memoProtocol->verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum();
     if (ProtocolLastLineStale && ProtocolLinesShown > 0) {
         // The memo's last line is replaced in place, so its line count stays the same.
         QTextCursor c(memoProtocol->document());
@@ -171,6 +178,8 @@ void TMainForm::ShowProtocolLines()
     if (ProtocolLinesShown < lines.size())
         memoProtocol->appendPlainText(lines.mid(ProtocolLinesShown).join(QLatin1Char('\n')));
     ProtocolLinesShown = lines.size();
+    if (atEnd)
+        bar->setValue(bar->maximum());
 }
 
 void TMainForm::ShowWholeProtocol()

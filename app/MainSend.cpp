@@ -483,9 +483,11 @@ bool TMainForm::Reconnect(int &attemptsUsed)
 {
     while (attemptsUsed < ReconnectAttempts && !Cancelled) {
         ++attemptsUsed;
-        const QString reason = VokSMTP.ReplyCode.empty()
-                                   ? QString::fromStdString(VokSMTP.ReplyText)
-                                   : QString::fromStdString(VokSMTP.ReplyCode + " " + VokSMTP.ReplyText);
+        QString reason = VokSMTP.ReplyCode.empty()
+                             ? QString::fromStdString(VokSMTP.ReplyText)
+                             : QString::fromStdString(VokSMTP.ReplyCode + " " + VokSMTP.ReplyText);
+        while (reason.endsWith(QLatin1Char('.')))
+            reason.chop(1);   // the sentence below ends it
         const int delayMs = std::min(30000, ReconnectDelayMs << std::min(attemptsUsed - 1, 5));
         const int seconds = (delayMs + 999) / 1000;
         AddProtocolLine(Format("Соединение потеряно: %s. Повторное подключение через %d с (попытка %d из %d)...",

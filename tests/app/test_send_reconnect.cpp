@@ -4,8 +4,10 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSet>
 #include <QSpinBox>
 
@@ -93,6 +95,12 @@ TEST_F(ReconnectTest, DroppedConnectionAnd421CostNoMessageAndDuplicateNone)
         ASSERT_EQ(reconnects.size(), 1) << en.join('\n').toStdString();
         EXPECT_TRUE(reconnects[0].contains("(attempt 1 of 5)...")) << reconnects[0].toStdString();
         EXPECT_TRUE(reconnects[0].endsWith(" done.")) << reconnects[0].toStdString();
+        // One full stop after the reason, not the reason's own and a second one.
+        EXPECT_FALSE(reconnects[0].contains(QRegularExpression("[^.]\\.\\.[^.]"))) << reconnects[0].toStdString();
+        // The memo followed the job to its last line, the line extended in place included.
+        const QScrollBar *bar = form->memoProtocol->verticalScrollBar();
+        EXPECT_GT(bar->maximum(), 0);
+        EXPECT_EQ(bar->value(), bar->maximum());
         EXPECT_EQ(en.filter("Message #4 is sent again").size(), c.resent ? 1 : 0);
         EXPECT_EQ(en.filter(" cancelled by error.").size(), c.resent ? 1 : 0);
         EXPECT_EQ(en.filter("Transfer... done.").size(), 6);
