@@ -353,6 +353,9 @@ public:
     void VokSMTPError(void *Sender, int Error, const std::string &Msg);
     // The status line; a text too wide for it is shortened in the middle, in full as its tip.
     void ShowStatus(const QString &text);
+    // String id's "Error %s: %s" with the server's reply code and text (a failed connection
+    // has no code).
+    static QString ServerErrorText(int id, const QString &code, const QString &text);
     QString StatusText;   // the status line's whole text (the line may show it shortened)
     TTextFit StatusFit;
     // While a job runs, the progress bar, status line and counter take every value at once but

@@ -318,8 +318,18 @@ void TMainForm::VokSMTPAfterSend(void *)
     ShowStatus(QString());
 }
 
+QString TMainForm::ServerErrorText(int id, const QString &code, const QString &text)
+{
+    if (!code.isEmpty())
+        return LoadFormatted(id, code, text);
+    // A connection that failed has no reply code: "Error: ...", not "Error : ...".
+    QString pattern = LoadStr(id);
+    pattern.replace(QStringLiteral(" %s: %s"), QStringLiteral(": %s"));
+    return FormatText(pattern, {FormatArg(text)});
+}
+
 void TMainForm::VokSMTPError(void *, int, const std::string &)
 {
-    ShowStatus(LoadFormatted(37 + StringBase, QString::fromStdString(VokSMTP.ReplyCode),
-                                          QString::fromStdString(VokSMTP.ReplyText)));
+    ShowStatus(ServerErrorText(37 + StringBase, QString::fromStdString(VokSMTP.ReplyCode),
+                               QString::fromStdString(VokSMTP.ReplyText)));
 }

@@ -471,8 +471,8 @@ void TMainForm::SendSeries()
     } else if (VokSMTP.Failed) {
         const QString code = QString::fromStdString(VokSMTP.ReplyCode);
         const QString text = QString::fromStdString(VokSMTP.ReplyText);
-        ShowStatus(LoadFormatted(37 + StringBase, code, text));
-        AddProtocolLine(LoadFormatted(37, code, text), LoadFormatted(1037, code, text));
+        ShowStatus(ServerErrorText(37 + StringBase, code, text));
+        AddProtocolLine(ServerErrorText(37, code, text), ServerErrorText(1037, code, text));
     } else {
         ShowStatus(LoadMessage(35));
         AddProtocolLine(LoadStr(35), LoadStr(1035));

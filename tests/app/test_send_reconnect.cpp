@@ -133,7 +133,9 @@ TEST_F(ReconnectTest, AServerThatStaysAwayEndsTheJobAfterTheAttempts)
     const QStringList en = form->EnglishProtocol;
     EXPECT_EQ(en.filter("Connection lost: ").size(), 2) << en.join('\n').toStdString();
     EXPECT_EQ(en.filter(QRegularExpression(" failed: Socket error: .*'connect'$")).size(), 2);
-    EXPECT_TRUE(en.last().startsWith("Error ")) << en.last().toStdString();
+    EXPECT_TRUE(en.last().startsWith("Error: Socket error: ")) << en.last().toStdString();
+    EXPECT_TRUE(form->RussianProtocol.last().startsWith("Ошибка: Socket error: "))
+        << form->RussianProtocol.last().toStdString();
     EXPECT_FALSE(form->VokSMTP.Connected);
     EXPECT_TRUE(form->btnSend->isEnabled());
 }
