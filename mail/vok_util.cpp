@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
-#include <time.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -22,16 +21,8 @@ std::function<void()>& Hook() {
   return hook;
 }
 
-// The pump is asked for after every line sent and every block encoded: a clock read must cost
-// next to nothing there. The coarse clock (a few milliseconds fine) is plenty for a 10 ms pace.
-std::chrono::nanoseconds CoarseNow() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-  return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
-}
-
-std::chrono::nanoseconds& LastPump() {
-  static std::chrono::nanoseconds last{};
+std::chrono::steady_clock::time_point& LastPump() {
+  static std::chrono::steady_clock::time_point last{};
   return last;
 }
 
@@ -47,12 +38,13 @@ bool IsCtlOrSpace(char c) { return static_cast<unsigned char>(c) <= ' '; }
 void SetProcessMessagesHook(std::function<void()> hook) { Hook() = std::move(hook); }
 
 void ProcessMessages() {
-  LastPump() = CoarseNow();
+  LastPump() = std::chrono::steady_clock::now();
   if (Hook()) Hook()();
 }
 
 void PumpMessages() {
-  if (CoarseNow() - LastPump() >= std::chrono::milliseconds(10)) ProcessMessages();
+  auto now = std::chrono::steady_clock::now();
+  if (now - LastPump() >= std::chrono::milliseconds(10)) ProcessMessages();
 }
 
 void SetApplicationTitle(std::string title) { Title() = std::move(title); }
