@@ -42,6 +42,7 @@ GNU_TIME = "/usr/bin/time"
 FROM = "bench@sendorix.test"
 TO = "sink@sendorix.test"
 RUN_TIMEOUT_S = 600
+SLOW_RUNS = 3
 
 
 def build(build_dir):
@@ -299,10 +300,18 @@ def main():
             path = os.path.join(wdir, "slow.bin")
             with open(path, "wb") as f:
                 f.write(os.urandom(256 * 1024))
-            slow = one_run("ours", tools, [path], tmp, delay_ms=2000)
-            print("slow replies (2 s each): wall %.1f s, hook max %s ms (%d intervals over 25 ms)%s" % (
-                slow["wall"], fmt(slow["hook_ms"], 1), slow["hook_over"], "" if slow["ok"] else "  FAILED"),
-                flush=True)
+            # Three runs, the median like every other interval in the table: a single 10 ms
+            # wait of this machine's may end tens of milliseconds late, whoever waits.
+            slows = []
+            for k in range(SLOW_RUNS):
+                r = one_run("ours", tools, [path], tmp, delay_ms=2000)
+                slows.append(r)
+                print("slow replies (2 s each) run %d: wall %.1f s, hook max %s ms (%d intervals over 25 ms)%s" % (
+                    k + 1, r["wall"], fmt(r["hook_ms"], 1), r["hook_over"], "" if r["ok"] else "  FAILED"),
+                    flush=True)
+            slow = {"ok": all(r["ok"] for r in slows), "hook_ms": med([r["hook_ms"] for r in slows]),
+                    "hook_max": max(r["hook_ms"] for r in slows),
+                    "hook_over": sum(r["hook_over"] for r in slows)}
 
     md = report(names, programs, results, slow, failures, opts.runs) + window_report(names, results, file_list)
     print()
@@ -370,10 +379,12 @@ def report(names, programs, results, slow, failures, runs):
                 target("W4 peak RSS ours/curl", o["rss"] / c["rss"], 1.5)
                 target("W4 longest UI-hook interval ms (median)", o["hook"], 25)
         if slow:
-            target("slow replies (2 s) longest UI-hook interval ms (%d intervals over 25 ms)" % slow["hook_over"],
+            target("slow replies (2 s) longest UI-hook interval ms (median of %d runs; max %s, %d intervals "
+                   "over 25 ms in all)" % (SLOW_RUNS, fmt(slow["hook_max"], 1), slow["hook_over"]),
                    slow["hook_ms"], 25)
     elif slow:
-        L += ["", "Slow replies (2 s): longest UI-hook interval %s ms." % fmt(slow["hook_ms"], 1)]
+        L += ["", "Slow replies (2 s): longest UI-hook interval %s ms (median of %d runs)." % (
+            fmt(slow["hook_ms"], 1), SLOW_RUNS)]
     if failures:
         L += ["", "Failed runs: " + ", ".join("%s %s #%d" % f for f in failures)]
     L.append("")
