@@ -30,6 +30,17 @@ bool SystemFolderWritable(const QString &folder)
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
+// The settings folder holds the recipient history, the server and the user name: made
+// owner-only when the program makes it; one the user made keeps its mode.
+void MakePrivateFolder(const QString &folder)
+{
+    const QString path = QDir::cleanPath(folder);
+    if (QFileInfo::exists(path))
+        return;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QDir().mkdir(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 TFolderWritableCheck &writableCheck()
 {
     static TFolderWritableCheck check = SystemFolderWritable;
@@ -62,7 +73,7 @@ QString SettingsFolder()
 {
     const QString folder = ChooseSettingsFolder(ProgramFolder(), ConfigHome(), writableCheck());
     if (folder != ProgramFolder())
-        QDir().mkpath(folder);
+        MakePrivateFolder(folder);
     return folder;
 }
 

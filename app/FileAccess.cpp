@@ -192,7 +192,9 @@ QString ReplaceFileContent(const QString &fileName, const QByteArray &data)
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         tmp = tempPath(targetPath, attempt);
-        fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Settings, profiles and protocols are the user's business alone; a file that exists
+        // keeps the mode it has (below).
+        fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST)
             break;
     }

@@ -177,20 +177,24 @@ void TIniFile::UpdateFile()
 {
     if (!modified_)
         return;
-    const EIniFileError failure(QStringLiteral("Unable to write to %1").arg(fileName_));
+    // The path, then why, so the user knows what to change.
+    const auto failure = [this](const QString &why) {
+        return EIniFileError(QStringLiteral("Unable to write to %1: %2").arg(fileName_, why));
+    };
     if (unreadable_)
-        throw failure;
+        throw failure(readError_);   // it could not be read, so it is not replaced either
 
     std::string text;
     if (d_->ini.Save(text) < 0)
-        throw failure;
+        throw failure(QStringLiteral("out of memory"));
     // The writer puts two empty lines before every section; one is easier on the eye. Values
     // never hold line breaks, so this touches nothing else.
     for (std::string::size_type at; (at = text.find("\n\n\n")) != std::string::npos;)
         text.erase(at, 1);
     const QByteArray data(text.data(), qsizetype(text.size()));
-    if (!ReplaceFileContent(fileName_, data).isEmpty())
-        throw failure;
+    const QString reason = ReplaceFileContent(fileName_, data);
+    if (!reason.isEmpty())
+        throw failure(reason);
     modified_ = false;
     wasWindows1251_ = false;
 }

@@ -13,7 +13,7 @@
 //
 // Writes are collected in memory and go to disk in UpdateFile(), which never destroys the
 // previous file: the new content goes to a temporary file beside it, is synced, and is renamed
-// over the old one. A failed write throws EIniFileError("Unable to write to <path>") and leaves
+// over the old one. A failed write throws EIniFileError("Unable to write to <path>: <why>") and leaves
 // the old file as it was, byte for byte; so does a file the user made read-only.
 #pragma once
 

@@ -2,6 +2,7 @@
 #include "MainForm.h"
 #include "Language.h"
 #include "MyStringGrid.h"
+#include "Settings.h"
 
 #include "BrowseFolder.h"
 #include "Desktop.h"
@@ -566,6 +567,11 @@ void TMainForm::BuildParametersPage()
     cbJumpToProtocol = Make<QCheckBox>(c, "cbJumpToProtocol");
     cbJumpToProtocol->setChecked(true);
     cbUseMAPIAddresBook = Make<QCheckBox>(c, "cbUseMAPIAddresBook");
+    lblServerTimeout = MakeLabel(c, "lblServerTimeout");
+    spinServerTimeout = Make<QSpinBox>(c, "spinServerTimeout");
+    spinServerTimeout->setRange(MinServerTimeoutSeconds, MaxServerTimeoutSeconds);
+    spinServerTimeout->setValue(DefaultServerTimeoutSeconds);
+    lblServerTimeout->setBuddy(spinServerTimeout);
 
     ArcPanel = titlePanel("ArcPanel", "Label18", Label18);
     cbUseZip = Make<QCheckBox>(c, "cbUseZip");

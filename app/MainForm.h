@@ -17,6 +17,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QElapsedTimer>
@@ -203,6 +204,8 @@ public:
     QFrame *BasicPanel, *ArcPanel;
     QLabel *Label21, *Label18, *Label17, *Label19;
     QCheckBox *cbJumpToProtocol, *cbUseMAPIAddresBook, *cbUseZip;
+    QLabel *lblServerTimeout;
+    QSpinBox *spinServerTimeout;   // seconds a server may keep silent
     QSpinBox *spinOneMessSizeDef;
     QComboBox *edTempDir;
     QToolButton *btnSelectTempDir;
@@ -425,6 +428,12 @@ public:
     // is pinned and the connection tried once more.
     void ConnectTrusting(const QString &server);
     QMap<QString, QString> RunSecrets;   // secrets typed in this run, by keyring entry
+    // True when the password command may run: the user typed it, or approved it before, or
+    // approves it now (the question shows it in full). An approval is remembered in the
+    // settings file for exactly that command.
+    bool ConfirmPasswordCommand(const QString &command);
+    void ApproveOwnPasswordCommand(const QString &command);
+    QSet<QString> ApprovedThisRun;   // approved while the settings file could not be written
     // Test hook: answers the password question (nothing: cancelled) instead of a dialog.
     static std::function<std::optional<QString>(const QString &prompt)> PasswordPrompt;
 

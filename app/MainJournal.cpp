@@ -127,7 +127,8 @@ void TMainForm::StartJournal(int total)
         data += JournalLine(it.key(), it.value());
     auto out = std::make_unique<QFile>(JournalFile());
     // A journal that cannot be written costs only the offer to continue; the job goes on.
-    if (!out->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)
+    if (!out->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered,
+                   QFile::ReadOwner | QFile::WriteOwner)
         || out->write(data) != data.size())
         return;
     JournalOut = std::move(out);

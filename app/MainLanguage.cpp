@@ -122,6 +122,7 @@ void TMainForm::SetLanguage()
     lblURLPopupMenuItemCopy->setText(Msg(77));
     Label21->setText(Msg(78));
     cbUseMAPIAddresBook->setText(Msg(79));
+    lblServerTimeout->setText(PickStr(IsRussian(), "Ожидание ответа сервера, с:", "Server reply timeout, s:"));
     Label22->setText(Msg(80));
     btnSaveLog->setText(Msg(81));
 
@@ -186,7 +187,7 @@ void TMainForm::AutoSizeCaptions()
 {
     for (QLabel *l : {Label1, Label2, Label9, Label3, Label4, Label5, Label8, Label10, Label7,
                       Label11, Label12, Label13, Label14, Label15, Label16, Label17, Label18,
-                      Label19, Label20, Label21, Label22})
+                      Label19, Label20, Label21, Label22, lblServerTimeout})
         l->adjustSize();
     for (QCheckBox *c : {cbAddPartNo, cbAddFileName, cbTextOnlyInFirst, cbJumpToProtocol,
                          cbUseMAPIAddresBook, cbUseZip})
@@ -370,7 +371,10 @@ void TMainForm::ArrangeForCaptions()
         titlePanel(BasicPanel, Label21, S(4));
         cbJumpToProtocol->move(S(12), BasicPanel->geometry().bottom() + S(4));
         cbUseMAPIAddresBook->move(S(12), cbJumpToProtocol->geometry().bottom() + S(2));
-        titlePanel(ArcPanel, Label18, cbUseMAPIAddresBook->geometry().bottom() + S(8));
+        spinServerTimeout->setGeometry(S(12) + lblServerTimeout->width() + S(5),
+                                       cbUseMAPIAddresBook->geometry().bottom() + S(4), S(64), rowHeight);
+        LabelBeside(lblServerTimeout, S(12), spinServerTimeout);
+        titlePanel(ArcPanel, Label18, spinServerTimeout->geometry().bottom() + S(8));
         cbUseZip->move(S(12), ArcPanel->geometry().bottom() + S(4));
         spinOneMessSizeDef->setGeometry(S(12) + Label17->width() + S(5), cbUseZip->geometry().bottom() + S(4),
                                         S(64), rowHeight);

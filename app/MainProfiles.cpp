@@ -79,7 +79,8 @@ void TMainForm::LoadSMTPProfile(const QString &path)
     Secure.Security = p.Security;
     Secure.User = p.User;
     Secure.Authentication = p.Authentication;
-    Secure.PasswordCommand = p.PasswordCommand;
+    // A profile may come from anybody: its command runs only once the user has seen it.
+    Secure.PasswordCommand = ConfirmPasswordCommand(p.PasswordCommand) ? p.PasswordCommand : QString();
     Secure.RememberPassword = p.RememberPassword;
     Secure.TrustedCertificate = p.TrustedCertificate;
     SMTPConfigFile = path;

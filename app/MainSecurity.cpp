@@ -8,6 +8,8 @@
 #include "Keyring.h"
 #include "Language.h"
 #include "Profiles.h"
+#include "IniFile.h"
+#include "Settings.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -69,6 +71,9 @@ void TMainForm::btnSecurityClick()
         return;
     const TSecureSettings chosen = dialog.Settings();
     if (!(chosen == Secure)) {
+        // A command typed (or seen in full) in the dialog is the user's own.
+        if (chosen.PasswordCommand != Secure.PasswordCommand)
+            ApproveOwnPasswordCommand(chosen.PasswordCommand);
         Secure = chosen;
         SettingsChanged = true;
     }
@@ -88,8 +93,11 @@ void TMainForm::btnSecurityClick()
 std::optional<QString> TMainForm::ObtainSecret(const QString &server, const QString &port)
 {
     const bool russian = IsRussian();
-    if (!Secure.PasswordCommand.isEmpty())
+    if (!Secure.PasswordCommand.isEmpty()) {
+        if (!ConfirmPasswordCommand(Secure.PasswordCommand))
+            return std::nullopt;
         return RunPasswordCommand(Secure.PasswordCommand, russian);
+    }
     const QString key = Keyring::EntryKey(server, port, Secure.User);
     if (RunSecrets.contains(key))
         return RunSecrets.value(key);
@@ -119,6 +127,36 @@ std::optional<QString> TMainForm::ObtainSecret(const QString &server, const QStr
     if (Secure.RememberPassword)
         Keyring::Write(key, *answer);
     return answer;
+}
+
+void TMainForm::ApproveOwnPasswordCommand(const QString &command)
+{
+    if (command.isEmpty() || ApprovedThisRun.contains(command))
+        return;
+    ApprovedThisRun.insert(command);
+    try {
+        ApprovePasswordCommand(SettingsIoPath(SettingsFile), command);
+    } catch (const EIniFileError &) {
+        // Approved for this run; the next run asks again.
+    }
+}
+
+bool TMainForm::ConfirmPasswordCommand(const QString &command)
+{
+    if (command.isEmpty() || ApprovedThisRun.contains(command)
+        || PasswordCommandApproved(SettingsIoPath(SettingsFile), command))
+        return true;
+    const QString text =
+        PickStr(IsRussian(),
+                "Профиль сервера содержит команду, которая будет выполнена для получения пароля:\n\n%1\n\n"
+                "Выполнять эту команду? Отвечайте «Да», только если вы сами её написали или знаете, что она делает.",
+                "The server profile contains a command to run for the password:\n\n%1\n\n"
+                "Run this command? Answer Yes only if you wrote it yourself or know what it does.")
+            .arg(VisibleText(command));
+    if (ComMessageDlg(text, mtWarning, {mbYes, mbNo}, 0) != mrYes)
+        return false;
+    ApproveOwnPasswordCommand(command);
+    return true;
 }
 
 void TMainForm::ConnectTrusting(const QString &server)

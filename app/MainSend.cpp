@@ -273,6 +273,7 @@ void TMainForm::SendSeries()
     const QString server = edSMTPName->currentText();
     VokSMTP.Host = server.toStdString();
     VokSMTP.Port = edPort->text().toStdString();
+    VokSMTP.TimeOut = spinServerTimeout->value() * 1000;
     VokSMTP.Security = static_cast<TSecurity>(std::clamp(Secure.Security, 0, 2));
     VokSMTP.UserName = Secure.User.toStdString();
     VokSMTP.AuthMethod = static_cast<TAuthMethod>(std::clamp(Secure.Authentication, 0, 3));

@@ -9,6 +9,7 @@
 #include "Language.h"
 #include "Settings.h"
 
+#include <QSpinBox>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -156,6 +157,7 @@ void TMainForm::ReadSettings(const QString &path)
     // The box's click handler is attached later, so restoring it explains nothing.
     cbUseMAPIAddresBook->setChecked(s.UseMAPIAddresBook);
     ReconnectAttempts = s.ReconnectAttempts;
+    spinServerTimeout->setValue(s.ServerTimeout);
 }
 
 void TMainForm::WriteSettings(const QString &path)
@@ -175,6 +177,7 @@ void TMainForm::WriteSettings(const QString &path)
     s.JumpToProtocol = cbJumpToProtocol->isChecked();
     s.UseMAPIAddresBook = cbUseMAPIAddresBook->isChecked();
     s.ReconnectAttempts = ReconnectAttempts;
+    s.ServerTimeout = spinServerTimeout->value();
     // The version texts ("1" and "03") go through the program's own integer conversion, which
     // reports a version that is not numeric.
     ::WriteSettings(SettingsIoPath(path), s, TextToInt(VersionMajor), TextToInt(VersionMinor));

@@ -31,7 +31,7 @@ struct TSMTPProfile
 };
 
 // Writes the profile to path, keeping other sections and keys of an existing file.
-// Throws EIniFileError ("Unable to write to <path>") and leaves the old file as it was; the
+// Throws EIniFileError ("Unable to write to <path>: <why>") and leaves the old file as it was; the
 // caller then shows no "Settings saved" and keeps its current profile path.
 void SaveSMTPProfile(const QString &path, const TSMTPProfile &profile);
 

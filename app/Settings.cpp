@@ -4,6 +4,7 @@
 
 #include "IniFile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 
 #include <stdexcept>
@@ -64,6 +65,9 @@ TProgramSettings ReadSettings(const QString &path, QString *error)
     s.UseMAPIAddresBook = ini.ReadBool(SettingsSection, QStringLiteral("cbUseMAPIAddresBook"), false);
     s.ReconnectAttempts =
         std::clamp(ini.ReadInteger(SettingsSection, QStringLiteral("ReconnectAttempts"), 5), 0, 20);
+    s.ServerTimeout = std::clamp(
+        ini.ReadInteger(SettingsSection, QStringLiteral("ServerTimeout"), DefaultServerTimeoutSeconds),
+        MinServerTimeoutSeconds, MaxServerTimeoutSeconds);
     return s;
 }
 
@@ -85,6 +89,7 @@ void WriteSettings(const QString &path, const TProgramSettings &s, int runningMa
     ini.WriteString(SettingsSection, QStringLiteral("SaveLogDialogDir"), s.SaveLogDialogDir);
     ini.WriteBool(SettingsSection, QStringLiteral("cbJumpToProtocol"), s.JumpToProtocol);
     ini.WriteInteger(SettingsSection, QStringLiteral("ReconnectAttempts"), s.ReconnectAttempts);
+    ini.WriteInteger(SettingsSection, QStringLiteral("ServerTimeout"), s.ServerTimeout);
     ini.WriteBool(SettingsSection, QStringLiteral("cbUseMAPIAddresBook"), s.UseMAPIAddresBook);
     ini.UpdateFile();
 }
@@ -93,6 +98,30 @@ void WriteSettings(const QString &path, const TProgramSettings &settings)
 {
     const auto [major, minor] = RunningVersion();
     WriteSettings(path, settings, major, minor);
+}
+
+namespace {
+
+const QString PasswordCommandsSection = QStringLiteral("PasswordCommands");
+
+QString CommandKey(const QString &command)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(command.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+}  // namespace
+
+bool PasswordCommandApproved(const QString &path, const QString &command)
+{
+    const TIniFile ini(path);
+    return ini.ReadBool(PasswordCommandsSection, CommandKey(command), false);
+}
+
+void ApprovePasswordCommand(const QString &path, const QString &command)
+{
+    TIniFile ini(path);
+    ini.WriteBool(PasswordCommandsSection, CommandKey(command), true);
+    ini.UpdateFile();
 }
 
 std::pair<int, int> RunningVersion(const QString &fileVersion)

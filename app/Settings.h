@@ -15,6 +15,11 @@ inline const QString HistoryEndMarker = QStringLiteral("this string is not in in
 // A history grown by AddToHistory keeps at most this many entries.
 inline constexpr int HistoryLimit = 20;
 
+// What the parameters page's server timeout starts from, and its bounds (seconds).
+inline constexpr int DefaultServerTimeoutSeconds = 60;
+inline constexpr int MinServerTimeoutSeconds = 5;
+inline constexpr int MaxServerTimeoutSeconds = 600;
+
 // The eight boxes with a history, in the order they are read and written.
 enum THistoryBox {
     hbTo,       // edtTo
@@ -54,6 +59,8 @@ struct TProgramSettings
     bool UseMAPIAddresBook = false;  // cbUseMAPIAddresBook
     // How often a job connects again after the connection dropped (0: never), in 0..20.
     int ReconnectAttempts = 5;
+    // Seconds a server may keep silent before the job gives up on it, in 5..600.
+    int ServerTimeout = DefaultServerTimeoutSeconds;
 
     bool operator==(const TProgramSettings &) const = default;
 };
@@ -70,10 +77,17 @@ TProgramSettings ReadSettings(const QString &path, QString *error = nullptr);
 
 // Writes every key, keeping keys and sections it does not know. "Version" gets
 // runningMajor/runningMinor (see RunningVersion). Throws EIniFileError
-// ("Unable to write to <path>") and then leaves the old file as it was.
+// ("Unable to write to <path>: <why>") and then leaves the old file as it was.
 void WriteSettings(const QString &path, const TProgramSettings &settings, int runningMajor,
                    int runningMinor);
 void WriteSettings(const QString &path, const TProgramSettings &settings);
+
+// Password commands the user has seen and approved, kept by their SHA-256 in the section
+// "PasswordCommands" of the settings file. A command that comes in a profile runs only when it
+// is one of these: profiles are files people pass around, and a command in one is a program to
+// run. Approve throws EIniFileError when the file cannot be written.
+bool PasswordCommandApproved(const QString &path, const QString &command);
+void ApprovePasswordCommand(const QString &path, const QString &command);
 
 // The first two numbers of the program's file version ("1.3.0.1" gives 1 and 3).
 // Throws std::invalid_argument when they are not numbers.

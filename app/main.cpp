@@ -47,6 +47,8 @@ int main(int argc, char **argv)
     TSingleInstance instance;
     if (instance.HandOverOrListen(files))
         return 0;
+    if (!instance.Problem().isEmpty())
+        std::fprintf(stderr, "sendorix: opening a window of its own: %s\n", qPrintable(instance.Problem()));
 
     // The common routines and message boxes ask the language through this hook.
     LanguageHook = IsRussian;

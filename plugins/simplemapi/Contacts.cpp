@@ -192,7 +192,19 @@ TContactSettings LoadContactSettings()
 
 void SaveContactSettings(const TContactSettings &settings)
 {
-    QSettings ini(SettingsFile(), QSettings::IniFormat);
+    // Which address books the user reads is nobody else's business: a new file and its
+    // folder are made owner-only, and QSettings keeps the mode when it rewrites the file.
+    const QString file = SettingsFile();
+    const QString folder = QFileInfo(file).absolutePath();
+    if (!QFileInfo::exists(folder)) {
+        QDir().mkpath(QFileInfo(folder).absolutePath());
+        QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    if (!QFileInfo::exists(file)) {
+        QFile create(file);
+        create.open(QIODevice::WriteOnly, QFile::ReadOwner | QFile::WriteOwner);
+    }
+    QSettings ini(file, QSettings::IniFormat);
     ini.setValue(QStringLiteral("vCard/Folder"), settings.Folder);
     ini.setValue(QStringLiteral("vCard/Files"), settings.Files);
     ini.setValue(QStringLiteral("Thunderbird/Read"), settings.Thunderbird);

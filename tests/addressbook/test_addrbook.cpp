@@ -154,7 +154,7 @@ TEST_F(BookTest, AFailedSaveLeavesTheOldFileAndIsReportedOnce)
             book->FormDestroy();
             ADD_FAILURE() << "the failed save was not reported";
         } catch (const EIniFileError &e) {
-            EXPECT_EQ(e.Message(), "Unable to write to " + BookPath());
+            EXPECT_EQ(e.Message(), "Unable to write to " + BookPath() + ": No space left on device");
         }
         book.reset();   // does not try (and fail) again
     }

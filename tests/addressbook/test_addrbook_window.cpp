@@ -92,7 +92,7 @@ TEST_F(BookWindowTest, AFailedSaveIsShownOnceAndKeepsTheOldBook)
     const QList<TShownMessageDlg> log = ComDialogsTest::TakeLog();
     ASSERT_EQ(log.size(), 1);
     EXPECT_TRUE(log[0].ApplicationError);
-    EXPECT_EQ(log[0].Text, "Unable to write to " + BookPath());
+    EXPECT_EQ(log[0].Text, "Unable to write to " + BookPath() + ": No space left on device");
     EXPECT_EQ(ReadBytes(BookPath()), before);
 }
 

@@ -19,6 +19,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocalServer>
+#include <QLocalSocket>
+#include <QTemporaryDir>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -30,9 +32,12 @@
 #include <QUrl>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -230,22 +235,169 @@ TEST_F(InstanceTest, FilesHandedOverDuringAJobJoinTheListAfterIt)
     EXPECT_EQ(form->PageControl->currentWidget(), form->TabSheet5) << "the job's protocol stays in front";
 }
 
-TEST(SingleInstance, TakesOverASocketLeftByAProgramThatDidNotEndCleanly)
+// A client of this user that sends anything but a hand-over gets nothing and gives nothing.
+TEST_F(InstanceTest, AStrangerOnTheSocketIsCutOffAndAHandOverStillWorks)
 {
-    const QString name = QStringLiteral("sendorix-stale-%1").arg(::getpid());
-    const QString path = QDir::temp().filePath(name);
-    // A socket file nobody listens on any more.
+    int received = 0;
+    instance->SetReceiver([&](const QStringList &) { ++received; });
+    const QByteArray garbage[] = {QByteArray("GET / HTTP/1.0\r\n\r\n"), QByteArray(64, '\0'),
+                                  QByteArray::fromHex("53445832000000ff")};
+    for (const QByteArray &bytes : garbage) {
+        QLocalSocket stranger;
+        stranger.connectToServer(instance->Path());
+        ASSERT_TRUE(stranger.waitForConnected(5000));
+        stranger.write(bytes);
+        stranger.flush();
+        EXPECT_TRUE(WaitFor([&] { return stranger.state() == QLocalSocket::UnconnectedState; }))
+            << "the window must hang up on " << bytes.toHex().toStdString();
+        EXPECT_EQ(stranger.bytesAvailable(), 0) << "no acknowledgement for a stranger";
+    }
+    EXPECT_EQ(received, 0);
+    const QString a = Touch(Folder() + "/a.txt");
+    EXPECT_EQ(SecondStart({a}, Folder()), 0);
+    EXPECT_TRUE(WaitFor([&] { return received == 1; }));
+}
+
+class PrivateFolderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        savedTmp = qgetenv("TMPDIR");
+        savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+        qunsetenv("XDG_RUNTIME_DIR");
+        own = tmp.filePath(QStringLiteral("sendorix-%1").arg(::geteuid()));
+    }
+    void TearDown() override
+    {
+        Restore("TMPDIR", savedTmp);
+        Restore("XDG_RUNTIME_DIR", savedRuntime);
+    }
+    static void Restore(const char *name, const QByteArray &value)
+    {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    QTemporaryDir tmp;
+    QByteArray savedTmp, savedRuntime;
+    QString own;   // where the program keeps its socket when there is no runtime folder
+};
+
+TEST_F(PrivateFolderTest, MadeOwnerOnlyAndAStaleSocketIsReplacedAtOnce)
+{
+    QString why;
+    ASSERT_EQ(TSingleInstance::PrivateFolder(&why), own) << why.toStdString();
+    EXPECT_EQ(QFileInfo(own).permissions() & 0x0077, 0) << "nobody else may look in";
+
+    // A socket file nobody listens on any more, as a killed program leaves it.
+    const QString path = own + "/sendorix";
     int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     qstrncpy(addr.sun_path, QFile::encodeName(path).constData(), sizeof addr.sun_path);
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
     ::close(fd);
-    ASSERT_TRUE(QFileInfo::exists(path));
+    TSingleInstance instance(QStringLiteral("sendorix"));
+    QElapsedTimer took;
+    took.start();
+    EXPECT_FALSE(instance.HandOverOrListen({}, 10000));
+    EXPECT_TRUE(instance.Listening()) << instance.Problem().toStdString();
+    EXPECT_LT(took.elapsed(), 5000) << "a stale socket is replaced without waiting out the timeout";
+    EXPECT_EQ(instance.Path(), path);
+}
 
-    TSingleInstance instance(name);
-    EXPECT_FALSE(instance.HandOverOrListen({}, 2000));
-    EXPECT_TRUE(instance.Listening());
+// What another local user could prepare in the shared temporary folder before the first start:
+// the program must use none of it, start on its own and hand no path to it.
+TEST_F(PrivateFolderTest, AFolderPreparedByAnotherUserIsNeverUsed)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a folder to another user";
+    const QString decoy = tmp.filePath("decoy");
+    ASSERT_TRUE(QDir().mkdir(decoy));
+    struct Case {
+        const char *what;
+        std::function<void()> prepare;
+        const char *reason;
+    } cases[] = {
+        {"another user's folder", [&] { QDir().mkdir(own); ::chown(QFile::encodeName(own), 65534, 65534);
+                                         ::chmod(QFile::encodeName(own), 0777); }, "another user"},
+        {"our folder, open to all", [&] { QDir().mkdir(own); ::chmod(QFile::encodeName(own), 0777); }, "writable by other users"},
+        {"a link to a folder", [&] { QFile::link(decoy, own); }, "symbolic link"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(own);
+        QDir(own).removeRecursively();
+        c.prepare();
+        // A squatter listening where the program would look.
+        QLocalServer squatter;
+        QLocalServer::removeServer(own + "/sendorix");
+        squatter.listen(own + "/sendorix");
+        int connections = 0;
+        QObject::connect(&squatter, &QLocalServer::newConnection, [&] { ++connections; });
+
+        TSingleInstance instance(QStringLiteral("sendorix"));
+        EXPECT_FALSE(instance.HandOverOrListen({"/home/victim/private-report.pdf"}, 3000));
+        EXPECT_FALSE(instance.Listening());
+        EXPECT_TRUE(instance.Problem().contains(QLatin1String(c.reason))) << instance.Problem().toStdString();
+        QApplication::processEvents();
+        EXPECT_EQ(connections, 0) << "no path may reach the squatter";
+        squatter.close();
+    }
+}
+
+// A window of another user behind the socket (root can reach any socket): no path goes to it.
+TEST(SingleInstance, HandsNoPathToAWindowOfAnotherUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to listen as another user";
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    ::chmod(QFile::encodeName(tmp.path()), 0777);
+    const QByteArray path = QFile::encodeName(tmp.filePath("other"));
+    int ready[2], result[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(result), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Another user's listener: counts what reaches it. Only async-signal-safe calls here.
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(2);
+        const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::memcpy(a.sun_path, path.constData(), path.size());
+        if (::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(s, 1) != 0)
+            ::_exit(3);
+        (void)!::write(ready[1], "r", 1);
+        const int c = ::accept(s, nullptr, nullptr);
+        long total = 0;
+        char buf[512];
+        for (ssize_t n; c >= 0 && (n = ::read(c, buf, sizeof buf)) > 0;)
+            total += n;
+        (void)!::write(result[1], &total, sizeof total);
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(result[1]);
+    char r = 0;
+    ASSERT_EQ(::read(ready[0], &r, 1), 1) << "the other user's listener did not start";
+    QString why;
+    EXPECT_FALSE(TSingleInstance::HandOverTo(QFile::decodeName(path), {"/home/victim/private-report.pdf"}, 5000, &why));
+    EXPECT_TRUE(why.contains(QLatin1String("another user"))) << why.toStdString();
+    long total = -1;
+    EXPECT_EQ(::read(result[0], &total, sizeof total), ssize_t(sizeof total));
+    EXPECT_EQ(total, 0) << "not a byte of the hand-over may reach another user";
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ::close(ready[0]);
+    ::close(result[0]);
 }
 
 // ---- command line --------------------------------------------------------------------------
@@ -335,11 +487,21 @@ TEST_F(WindowTest, ReadOnlyProgramFolderKeepsSettingsInTheConfigHome)
     form->btnLoad->click();
     EXPECT_EQ(QDir(TMainForm::FileDialogsTest::TakeLog().value(0).Folder), QDir::home());
 
+    // What the program makes there is the user's alone.
+    form->StartJournal(2);
+    form->EndJournal();
     form->edtSubject->setEditText("kept");
     form->close();
     form.reset();
     EXPECT_TRUE(ReadText(folder + "Sendorix.cfg").contains("kept"));
     EXPECT_FALSE(QFileInfo::exists(program + "Sendorix.cfg"));
+    const auto mode = [](const QString &path) {
+        struct stat st{};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    };
+    EXPECT_EQ(mode(folder), 0700);
+    EXPECT_EQ(mode(folder + "Sendorix.cfg"), 0600);
+    EXPECT_EQ(mode(folder + "Sendorix.job"), 0600);
 
     SetFolderWritableCheck(nullptr);
     if (had)

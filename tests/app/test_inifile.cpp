@@ -204,8 +204,9 @@ TEST_F(IniFileTest, FailedWriteHalfwayLeavesTheOldFileAndRaises)
         ini.UpdateFile();
         FAIL() << "the failed write was reported as success";
     } catch (const EIniFileError &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Unable to write to %1").arg(path()));
-        EXPECT_STREQ(e.what(), QStringLiteral("Unable to write to %1").arg(path()).toUtf8().constData());
+        const QString text = QStringLiteral("Unable to write to %1: No space left on device").arg(path());
+        EXPECT_EQ(e.Message(), text);
+        EXPECT_STREQ(e.what(), text.toUtf8().constData());
     }
     EXPECT_GE(calls, 3); // it really failed halfway, not before starting
     EXPECT_EQ(readBytes(path()), old);
@@ -243,7 +244,7 @@ TEST_F(IniFileTest, MissingFolderRaisesWithTheFileName)
         ini.UpdateFile();
         FAIL() << "no error";
     } catch (const EIniFileError &e) {
-        EXPECT_EQ(e.Message(), "Unable to write to " + p);
+        EXPECT_EQ(e.Message(), "Unable to write to " + p + ": No such file or directory");
     }
 }
 
@@ -262,14 +263,14 @@ TEST_F(IniFileTest, AFailedWriteReachesTheErrorBoxWithItsFullText)
     ComDialogsTest::Reset();
     ASSERT_EQ(log.size(), 1);
     EXPECT_TRUE(log[0].ApplicationError);
-    EXPECT_EQ(log[0].Text, "Unable to write to " + p);
+    EXPECT_EQ(log[0].Text, "Unable to write to " + p + ": No such file or directory");
     try {
         TIniFile ini(p);
         ini.WriteString("S", "k", "v");
         ini.UpdateFile();
         FAIL() << "no error";
     } catch (const Exception &e) {   // one of the program's own errors
-        EXPECT_EQ(e.Message(), "Unable to write to " + p);
+        EXPECT_EQ(e.Message(), "Unable to write to " + p + ": No such file or directory");
     }
 }
 
@@ -345,7 +346,7 @@ TEST_F(IniFileTest, AReadOnlyFileIsNotReplaced)
         ini.UpdateFile();
         FAIL() << "a read-only file was replaced";
     } catch (const EIniFileError &e) {
-        EXPECT_EQ(e.Message(), "Unable to write to " + path());
+        EXPECT_EQ(e.Message(), "Unable to write to " + path() + ": Permission denied");
     }
     EXPECT_EQ(readBytes(path()), old);
     EXPECT_EQ(QFileInfo(path()).permissions() & QFileDevice::WriteOwner, 0);

@@ -230,7 +230,7 @@ TEST_F(WindowProfilesTest, AProfileThatCannotBeWrittenChangesNothingAndKeepsTheW
     QList<TShownMessageDlg> boxes = ComDialogsTest::TakeLog();
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_TRUE(boxes[0].ApplicationError);
-    EXPECT_EQ(boxes[0].Text, "Unable to write to " + bad);
+    EXPECT_EQ(boxes[0].Text, "Unable to write to " + bad + ": Not a directory");
     EXPECT_EQ(f->SMTPConfigFile, Dir() + "/before.smt");
     EXPECT_TRUE(f->SettingsChanged);
 

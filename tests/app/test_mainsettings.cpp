@@ -259,7 +259,7 @@ TEST_F(WindowSettingsTest, AnUnwritableSettingsFileIsReportedAndTheWindowStillCl
     const QList<TShownMessageDlg> log = ComDialogsTest::TakeLog();
     ASSERT_EQ(log.size(), 1);
     EXPECT_TRUE(log[0].ApplicationError);
-    EXPECT_EQ(log[0].Text, "Unable to write to " + Dir() + "/plain/sub/Sendorix.cfg");
+    EXPECT_EQ(log[0].Text, "Unable to write to " + Dir() + "/plain/sub/Sendorix.cfg: Not a directory");
     EXPECT_EQ(ReadText(Dir() + "/plain"), "x");
 }
 

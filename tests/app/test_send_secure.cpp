@@ -193,6 +193,53 @@ TEST_F(SecureSendTest, AMessageOverTheServersLimitIsRefusedInBothLanguages)
     EXPECT_TRUE(en.contains("Transfer... cancelled by error."));
 }
 
+// A profile from elsewhere that carries a password command: the command is shown in full and
+// runs only on the user's Yes; No keeps the profile without it; a Yes is remembered for exactly
+// that command, in the settings file.
+TEST_F(SecureSendTest, AReceivedProfileRunsItsPasswordCommandOnlyWhenTheUserSaysSo)
+{
+    SmtpSink sink(ServerOptions("good"));
+    form->VokSMTP.ExtraCaFile = pki.filePath("ca.pem").toStdString();
+    const QString marker = written.filePath("RAN");
+    const QString command = QStringLiteral("touch '%1'; cat '%2'").arg(marker, secretDir.filePath("secret"));
+    const QString profile = written.filePath("received.smt");
+    QFile f(profile);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral("[SMTP]\nServer=127.0.0.1\nPort=%1\nAccount=me@example.org\nSecurity=1\nUser=alice\n"
+                           "PasswordCommand=%2\n").arg(sink.port).arg(command).toUtf8());
+    f.close();
+    form->edtTo->setEditText(QStringLiteral("to@example.org"));
+    AddThroughDialog(MakeFiles({"a.bin"}));
+
+    ComDialogsTest::QueueAnswer(mrNo);
+    form->LoadSMTPProfile(profile);
+    QList<TShownMessageDlg> asked = ComDialogsTest::TakeLog();
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(asked[0].Text.contains(command)) << "the whole command, as it would run";
+    EXPECT_TRUE(form->Secure.PasswordCommand.isEmpty());
+    EXPECT_EQ(form->Secure.User, "alice") << "the rest of the profile is taken";
+    Send();
+    EXPECT_EQ(sink.Count(), 1);
+    EXPECT_EQ(prompts.size(), 1) << "the password is asked instead";
+    EXPECT_FALSE(QFileInfo::exists(marker)) << "the refused command ran";
+
+    ComDialogsTest::QueueAnswer(mrYes);
+    form->LoadSMTPProfile(profile);
+    EXPECT_EQ(ComDialogsTest::TakeLog().size(), 1);
+    EXPECT_EQ(form->Secure.PasswordCommand, command);
+    form->RunSecrets.clear();
+    Send();
+    EXPECT_EQ(sink.Count(), 2);
+    EXPECT_TRUE(QFileInfo::exists(marker));
+    EXPECT_EQ(prompts.size(), 1) << "the command gave the password";
+
+    // Remembered in the settings file, not only in this run's memory.
+    form->ApprovedThisRun.clear();
+    form->LoadSMTPProfile(profile);
+    EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty());
+    EXPECT_EQ(form->Secure.PasswordCommand, command);
+}
+
 // The sender page's Security dialog in both languages: the texts fit, a choice proposes the
 // usual port while the field still says 25, and what is chosen reaches the window and its
 // profile (the typed password only the run's memory).

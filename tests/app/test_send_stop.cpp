@@ -285,7 +285,7 @@ TEST_F(StopTest, FilesThatAreNotRegularAreRefusedAndNothingBlocks)
     other->close();
     log = ComDialogsTest::TakeLog();
     ASSERT_EQ(log.size(), 1);
-    EXPECT_EQ(log[0].Text, "Unable to write to " + cfg);
+    EXPECT_EQ(log[0].Text, "Unable to write to " + cfg + ": \"" + cfg + "\" is not a regular file.");
     EXPECT_FALSE(QFileInfo(cfg).isFile());
 }
 

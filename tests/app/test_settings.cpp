@@ -3,6 +3,10 @@
 #include "ini_test_support.h"
 #include "Profiles.h"
 #include "Settings.h"
+#include "Global.h"
+
+#include <functional>
+#include <sys/stat.h>
 
 #include <QFile>
 #include <QProcess>
@@ -11,6 +15,60 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+// ---- Who may read what the program writes ----
+
+int Mode(const QString &path)
+{
+    struct stat st{};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+// Every writer makes a new file owner-only, whatever the umask, and leaves the mode of a file
+// the user already has alone.
+TEST(PrivateFiles, NewFilesAreOwnerOnlyAndExistingOnesKeepTheirMode)
+{
+    QTemporaryDir dir;
+    const mode_t oldMask = ::umask(0);   // the most generous umask there is
+    const std::pair<const char *, std::function<void(const QString &)>> writers[] = {
+        {"Sendorix.cfg", [](const QString &p) { WriteSettings(p, TProgramSettings(), 1, 3); }},
+        {"office.smt", [](const QString &p) { SaveSMTPProfile(p, TSMTPProfile()); }},
+        {"Sendorix.adr", [](const QString &p) { TIniFile ini(p); ini.WriteString("Adr", "0", "x"); ini.UpdateFile(); }},
+        {"protocol.log", [](const QString &p) { SaveMemoLines(p, {"line"}); }},
+        {"approved.cfg", [](const QString &p) { ApprovePasswordCommand(p, "pass show mail"); }},
+    };
+    for (const auto &[name, write] : writers) {
+        SCOPED_TRACE(name);
+        const QString path = dir.filePath(name);
+        write(path);
+        EXPECT_EQ(Mode(path), 0600);
+        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+        write(path);
+        EXPECT_EQ(Mode(path), 0640) << "the user's own choice of mode stays";
+    }
+    ::umask(oldMask);
+}
+
+// ---- Password commands ----
+
+TEST(PasswordCommands, ApprovedByExactTextAndKeptWithoutTheCommandItself)
+{
+    QTemporaryDir dir;
+    const QString path = SettingsFilePath(dir.path());
+    const QString command = QStringLiteral("pass show mail/ivan");
+    EXPECT_FALSE(PasswordCommandApproved(path, command));
+    WriteSettings(path, TProgramSettings(), 1, 3);
+    ApprovePasswordCommand(path, command);
+    EXPECT_TRUE(PasswordCommandApproved(path, command));
+    for (const char *other : {"pass show mail/ivan ", "pass show mail/ivan; id", "PASS show mail/ivan", ""})
+        EXPECT_FALSE(PasswordCommandApproved(path, other)) << other;
+    // The settings around it are kept, and the command is stored only as a digest.
+    WriteSettings(path, TProgramSettings(), 1, 3);
+    EXPECT_TRUE(PasswordCommandApproved(path, command));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(f.readAll().contains("pass show"));
+}
 
 // ---- Server profiles ----
 
@@ -118,7 +176,7 @@ TEST(SMTPProfile, UnwritableProfileRaisesAndKeepsTheOldFile)
         SaveSMTPProfile(path, p);
         ADD_FAILURE() << "no error";
     } catch (const EIniFileError &e) {
-        EXPECT_EQ(e.Message(), "Unable to write to " + path);
+        EXPECT_EQ(e.Message(), "Unable to write to " + path + ": No space left on device");
     }
     TIniFile::SetWriteHookForTests({});
     EXPECT_EQ(readBytes(path), "[SMTP]\nServer=old\n");
@@ -192,6 +250,7 @@ TEST(ProgramSettings, EveryKeyRoundTripsAndTheQuestionIsNotAskedAgain)
     s.SaveLogDialogDir = QStringLiteral("/c");
     s.JumpToProtocol = false;
     s.UseMAPIAddresBook = true;
+    s.ServerTimeout = 17;
     WriteSettings(path, s, 1, 3);
 
     TProgramSettings back = ReadSettings(path);
@@ -211,7 +270,8 @@ TEST(ProgramSettings, EveryKeyRoundTripsAndTheQuestionIsNotAskedAgain)
     EXPECT_EQ(ini.ReadSection("Settings"),
               QStringList({"Language", "SenderMode", "SMTPServerConfig", "NNTPServerConfig",
                            "FileDialogDir", "LoadConfigDialogDir", "SaveConfigDialogDir",
-                           "SaveLogDialogDir", "cbJumpToProtocol", "ReconnectAttempts", "cbUseMAPIAddresBook"}));
+                           "SaveLogDialogDir", "cbJumpToProtocol", "ReconnectAttempts", "ServerTimeout",
+                           "cbUseMAPIAddresBook"}));
     EXPECT_EQ(ini.ReadString("Settings", "SenderMode", ""), "1");
     EXPECT_EQ(ini.ReadString("Settings", "cbJumpToProtocol", ""), "0");
     EXPECT_EQ(ini.ReadString("Settings", "cbUseMAPIAddresBook", ""), "1");
@@ -293,7 +353,7 @@ TEST(ProgramSettings, UnwritableSettingsRaiseTheWriterError)
         WriteSettings(path, TProgramSettings(), 1, 3);
         ADD_FAILURE() << "no error";
     } catch (const EIniFileError &e) {
-        EXPECT_EQ(e.Message(), "Unable to write to " + path);
+        EXPECT_EQ(e.Message(), "Unable to write to " + path + ": No such file or directory");
     }
 }
 

@@ -70,10 +70,15 @@ class SecondStart(unittest.TestCase):
                                         capture_output=True, text=True, stdin=subprocess.DEVNULL)
                 self.assertEqual(second.returncode, 0, second.stderr)
                 self.assertIsNone(first.poll(), "the running window must stay")
+                # Ended by a signal, the window leaves no socket behind to trip the next start.
+                first.send_signal(signal.SIGTERM)
+                self.assertEqual(first.wait(60), -signal.SIGTERM)
+                self.assertFalse(os.path.exists(name), "the socket outlived the program")
             finally:
                 # Killed, not closed: nothing is written beside the program.
-                first.send_signal(signal.SIGKILL)
-                first.wait(60)
+                if first.poll() is None:
+                    first.send_signal(signal.SIGKILL)
+                    first.wait(60)
 
 
 class Install(unittest.TestCase):
