@@ -289,9 +289,12 @@ std::unique_ptr<TMessageForm> ComCreateMessageDialog(const QString &text, TMsgDl
     return form;
 }
 
-int ComMessageDlgPosHelp(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons,
+int ComMessageDlgPosHelp(const QString &message, TMsgDlgType type, TMsgDlgButtons buttons,
                          int helpContext, int x, int y, const QString &helpFileName)
 {
+    // Boxes quote file names, server texts and commands: a control character among them must
+    // neither vanish nor rearrange what the user reads.
+    const QString text = VisibleText(message, true);
     std::unique_ptr<TMessageForm> form = ComCreateMessageDialog(text, type, buttons);
     form->HelpContext = helpContext;
     form->HelpFile = helpFileName;
@@ -327,8 +330,9 @@ int ComMessageDlg(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons,
     return ComMessageDlgPosHelp(text, type, buttons, helpContext, -1, -1, QString());
 }
 
-void ShowApplicationError(QWidget *parent, const QString &message)
+void ShowApplicationError(QWidget *parent, const QString &text)
 {
+    const QString message = VisibleText(text, true);
     TShownMessageDlg entry;
     entry.Title = applicationTitle();
     entry.Text = message;

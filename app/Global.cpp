@@ -328,6 +328,20 @@ void WriteTextLine(QIODevice &stream, const QString &text)
     WriteTextLine(stream, text.toUtf8());
 }
 
+QString VisibleText(const QString &text, bool keepLineBreaks)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && !(keepLineBreaks && u == u'\n')) || u == 0x7F || (u >= 0x80 && u < 0xA0))
+            out += QStringLiteral("\\x") + QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 void SaveMemoLines(const QString &fileName, const QStringList &lines)
 {
     QByteArray data;

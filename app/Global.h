@@ -75,6 +75,11 @@ QString IntText(long long value);
 // Signed decimal integer, leading blanks allowed. Throws EConvertError with a message in the
 // interface language (asked through LanguageHook) quoting ShortenText(text, 32).
 int TextToInt(const QString &text);
+// The text with control characters (C0, DEL, C1) shown as visible escapes such as "\x00", for
+// texts from outside (server replies, file names, commands) wherever a user reads them: the
+// protocol, labels, message boxes. Boxes keep their line breaks.
+QString VisibleText(const QString &text, bool keepLineBreaks = false);
+
 // First n characters followed by "..." when the text is longer than n; else the text.
 QString ShortenText(const QString &text, int n);
 

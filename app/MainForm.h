@@ -72,10 +72,6 @@ void MakeVersionTexts(const QString &fileVersion, QString &major, QString &minor
 // QFileDialog. The pattern "*.*" becomes "*" so files without an extension are listed too.
 QStringList DialogNameFilters(const QString &pairs);
 
-// The text with control characters (C0, DEL, C1) shown as visible escapes such as "\x00", for
-// texts from outside (server replies, file names) on their way into the protocol and labels.
-QString VisibleText(const QString &text);
-
 // Help context numbers are kept on the widgets; 0 means "none, ask the parent".
 void SetHelpContext(QWidget *w, int context);
 int OwnHelpContext(const QWidget *w);

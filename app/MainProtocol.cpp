@@ -135,20 +135,6 @@ void TMainForm::PaintStripNow()
 
 // ---- the two protocol copies and the memo that shows one of them --------------------------
 
-QString VisibleText(const QString &text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0))
-            out += QStringLiteral("\\x") + QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
-
 void TMainForm::ClearProtocol()
 {
     memoProtocol->clear();

@@ -174,6 +174,15 @@ void TMainForm::RunSendJob()
         SendSeries();
     } catch (...) {
         CloseAfterFailure();
+        // The status line ends on what ended the job, not on the step it was at.
+        try {
+            throw;
+        } catch (const EAbort &) {
+            // said already
+        } catch (const std::exception &e) {
+            ShowStatus(ServerErrorText(37 + StringBase, QString(), VisibleText(ExceptionMessage(e))));
+        } catch (...) {
+        }
         throw;
     }
 }

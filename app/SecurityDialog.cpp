@@ -9,6 +9,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -52,8 +53,13 @@ TSecurityDialog::TSecurityDialog(QWidget *parent, const TSecureSettings &setting
     comboAuthentication->addItems({PickStr(ru, "Автоматически", "Automatic"), QStringLiteral("PLAIN"),
                                    QStringLiteral("LOGIN"), PickStr(ru, "Токен OAuth2", "OAuth2 token")});
     comboAuthentication->setCurrentIndex(settings.Authentication);
-    edPasswordCommand = new QLineEdit(settings.PasswordCommand, this);
+    // Shown whole, however long: it is a program that will run with the user's rights.
+    edPasswordCommand = new QPlainTextEdit(settings.PasswordCommand, this);
     edPasswordCommand->setObjectName(QStringLiteral("edPasswordCommand"));
+    edPasswordCommand->setWordWrapMode(QTextOption::WrapAnywhere);
+    edPasswordCommand->setTabChangesFocus(true);
+    edPasswordCommand->setFixedHeight(edPasswordCommand->fontMetrics().lineSpacing() * 3
+                                      + 2 * (edPasswordCommand->frameWidth() + int(edPasswordCommand->document()->documentMargin())));
     edPasswordCommand->setToolTip(PickStr(ru, "Её вывод — пароль или токен (вместо сохранённого пароля)",
                                           "Its output is the password or token (instead of a stored password)"));
 
@@ -86,7 +92,8 @@ TSecureSettings TSecurityDialog::Settings() const
     s.Security = comboSecurity->currentIndex();
     s.User = edUser->text().trimmed();
     s.Authentication = comboAuthentication->currentIndex();
-    s.PasswordCommand = edPasswordCommand->text().trimmed();
+    // One line: a line break would be a second command run unseen.
+    s.PasswordCommand = edPasswordCommand->toPlainText().replace(QLatin1Char('\n'), QLatin1Char(' ')).trimmed();
     s.RememberPassword = cbRemember->isChecked();
     s.TrustedCertificate = trusted;
     return s;

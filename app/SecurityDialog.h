@@ -8,6 +8,7 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QPlainTextEdit;
 
 struct TSecureSettings
 {
@@ -34,7 +35,8 @@ public:
     QString Password() const;
 
     QComboBox *comboSecurity, *comboAuthentication;
-    QLineEdit *edUser, *edPassword, *edPasswordCommand;
+    QLineEdit *edUser, *edPassword;
+    QPlainTextEdit *edPasswordCommand;   // wraps, so a long command shows whole
     QCheckBox *cbRemember;
 
 private:

@@ -228,7 +228,7 @@ TEST_F(StopTest, FilesThatAreNotRegularAreRefusedAndNothingBlocks)
     const QString fifo = files.filePath("pipe");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     FifoWatchdog watchdog(fifo);
-    const QStringList regular = MakeFiles({"a", "b"});
+    const QStringList regular = MakeFiles({"a", "b\abell"});
 
     ComDialogsTest::QueueAnswer(mrOk);
     AddThroughDialog({regular[0], fifo, "/dev/zero"});
@@ -251,7 +251,11 @@ TEST_F(StopTest, FilesThatAreNotRegularAreRefusedAndNothingBlocks)
     log = ComDialogsTest::TakeLog();
     ASSERT_EQ(log.size(), 1);
     EXPECT_TRUE(log[0].ApplicationError);
-    EXPECT_EQ(log[0].Text, "Cannot read file " + regular[1] + ": not a regular file");
+    // The bell in the name is shown, not rung; the status line ends on the error, not on the
+    // step the job was at.
+    const QString shownName = files.filePath("b\\x07bell");
+    EXPECT_EQ(log[0].Text, "Cannot read file " + shownName + ": not a regular file");
+    EXPECT_EQ(form->lbProgressInfo->text(), "Error: Cannot read file " + shownName + ": not a regular file");
     EXPECT_EQ(sink.Count(), 1);
     EXPECT_FALSE(form->SendJobRunning);
 
