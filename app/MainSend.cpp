@@ -392,13 +392,14 @@ void TMainForm::SendSeries()
         utf8 = !std::all_of(texts.begin(), texts.end(),
                             [russian](const QString &t) { return FitsWireCharSet(t, russian); });
         fillSender();
-        VokMsg.Subject = wire(fullSubject);   // recoded once
+        const std::string wireSubject = wire(fullSubject);   // recoded once
 
         if (carriesText)
             for (const QString &line : textLines)
                 VokMsg.Text.push_back(wire(line));
         // A line the server would refuse in 8 bits goes out intact in base64.
-        VokMsg.TextEncoding = encoding == te8Bit && HasOverlongLine(VokMsg.Text) ? teBase64 : encoding;
+        const TTextEncoding messageEncoding =
+            encoding == te8Bit && HasOverlongLine(VokMsg.Text) ? teBase64 : encoding;
 
         ShowCounter(Format("%d <%d>", number, index));
         // Sent again after a lost connection, to the lists that have not taken it yet and
@@ -413,6 +414,10 @@ void TMainForm::SendSeries()
             AddProtocolLine(QStringLiteral("Передача..."), QStringLiteral("Transfer..."));
             bool dropped = false;
             VokSMTP.SkipLists = listsDone;
+            // Sending encodes the subject in place in base64; a message sent again must start
+            // from the subject as typed, or it arrives encoded twice.
+            VokMsg.Subject = wireSubject;
+            VokMsg.TextEncoding = messageEncoding;
             try {
                 VokSMTP.Send(VokMsg);
             } catch (const EFOpenError &e) {

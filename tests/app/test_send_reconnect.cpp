@@ -3,6 +3,7 @@
 #include "send_test_support.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -68,13 +69,19 @@ protected:
 
 // The connection drops right after message 3 was accepted, or the server answers 421 to the
 // MAIL of message 4: the job connects again and each of the 6 messages arrives exactly once,
-// numbered as the series numbers it; the protocol tells of the reconnect and the resend.
+// numbered as the series numbers it; the protocol tells of the reconnect and the resend. A
+// message sent again carries the subject as typed in base64 too (sending encodes it in place).
 TEST_F(ReconnectTest, DroppedConnectionAnd421CostNoMessageAndDuplicateNone)
 {
     struct Case {
         QStringList options;
-        bool resent;   // message 4 was begun on the lost connection
-    } cases[] = {{{"--drop-after", "3"}, false}, {{"--close-mail", "4"}, true}};
+        bool resent;      // message 4 was begun on the lost connection
+        int encoding;     // 0 8Bit, 1 Base64
+        bool longLine;    // a text line too long for 8 bits switches the message to base64
+    } cases[] = {{{"--drop-after", "3"}, false, 0, false},
+                 {{"--close-mail", "4"}, true, 0, false},
+                 {{"--close-mail", "4"}, true, 1, false},
+                 {{"--close-mail", "4"}, true, 0, true}};
     QStringList expected;
     for (int n = 1; n <= 6; ++n)
         expected << QString("Series %1(6)").arg(n);
@@ -86,6 +93,10 @@ TEST_F(ReconnectTest, DroppedConnectionAnd421CostNoMessageAndDuplicateNone)
             Fill(sink.port, 6);
         filled = true;
         form->edPort->setText(QString::number(sink.port));
+        form->comboEncoding->setCurrentIndex(c.encoding);
+        form->cbTextOnlyInFirst->setChecked(false);
+        form->memoText->setPlainText(c.longLine ? QString(1200, QLatin1Char('w')) : QString("short"));
+        QFile::remove(TMainForm::JournalFile());   // each case a fresh series
         form->btnSend->click();
 
         EXPECT_EQ(Accepted(sink), expected);
