@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 // Long names and addresses may wrap after their separators instead of widening the dialog.
@@ -89,6 +91,7 @@ TFindSettingsDialog::TFindSettingsDialog(QWidget *parent, const TMailAddress &ad
     form->setContentsMargins(0, 0, 0, 0);
     form->setRowWrapPolicy(QFormLayout::DontWrapRows);
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    form->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblHost = Value(ResultPanel, "lblHost");
     lblPort = Value(ResultPanel, "lblPort");
     lblSecurity = Value(ResultPanel, "lblSecurity");
@@ -147,7 +150,7 @@ TFindSettingsDialog::TFindSettingsDialog(QWidget *parent, const TMailAddress &ad
     all->addStretch(1);
     all->addWidget(buttons);
     // Wide enough for a host name and a short note per line; long texts wrap.
-    setMinimumWidth(fontMetrics().averageCharWidth() * 64);
+    setMinimumWidth(fontMetrics().averageCharWidth() * 72);
 
     connect(Lookup, &TProviderLookup::Progress, this, &TFindSettingsDialog::ShowProgress);
     connect(Lookup, &TProviderLookup::Finished, this, [this] {
@@ -238,6 +241,7 @@ void TFindSettingsDialog::ShowOutcome()
         btnCancel->setText(T("Закрыть", "Close"));
         btnCancel->setDefault(true);
         btnCancel->setFocus();
+        FitToContents();
         return;
     }
 
@@ -310,6 +314,16 @@ void TFindSettingsDialog::ShowOutcome()
     btnUse->show();
     btnUse->setDefault(true);
     btnUse->setFocus();
+    FitToContents();
+}
+
+void TFindSettingsDialog::FitToContents()
+{
+    // Wrapped texts take the height they need at the dialog's width, and nothing is cut.
+    layout()->activate();
+    const int w = std::max(width(), minimumSizeHint().width());
+    const int h = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(w) : sizeHint().height();
+    resize(w, std::max(h, minimumSizeHint().height()));
 }
 
 std::optional<TFoundSettings> TFindSettingsDialog::Proposal() const
@@ -322,7 +336,7 @@ std::optional<TFoundSettings> TFindSettingsDialog::Proposal() const
 
 bool TFindSettingsDialog::SaveAsProfile() const
 {
-    return cbSaveProfile->isVisible() && cbSaveProfile->isChecked();
+    return !cbSaveProfile->isHidden() && cbSaveProfile->isChecked();
 }
 
 void TFindSettingsDialog::keyPressEvent(QKeyEvent *e)

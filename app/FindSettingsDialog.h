@@ -45,16 +45,19 @@ public:
     QCheckBox *cbSaveProfile;
     QPushButton *btnUse, *btnCancel, *btnHelp;
 
+    // Cancel, Esc and the close box: ends every lookup at once.
+    void reject() override;
+
 signals:
     void LookupFinished();
 
 protected:
     void keyPressEvent(QKeyEvent *e) override;
-    void reject() override;
 
 private:
     void ShowProgress();
     void ShowOutcome();
+    void FitToContents();
     QString T(const char *russian, const char *english) const;
 
     TMailAddress Address;

@@ -667,6 +667,10 @@ void TProviderLookup::DnsDone(TLookupSource source, QDnsLookup *lookup)
         f.Port = srv.port();
         f.Security = source == lsSrvSubmissions ? fsTls : fsStartTls;
         f.User = Address.Address;   // RFC 6186: the address is the usual login
+        f.NoteEn = QStringLiteral("DNS names the server but not the login: the login name here is your address, "
+                                  "as most providers use. Change it in Security if yours says otherwise.");
+        f.NoteRu = QStringLiteral("DNS сообщает сервер, но не имя для входа: здесь указан ваш адрес, как у большинства "
+                                  "сервисов. Если ваш сервис требует другое имя, измените его в окне «Защита».");
         f.Source = source;
         f.Where = QStringLiteral("%1 → %2:%3").arg(name, target).arg(srv.port());
         f.PlainPassword = WouldSendPlainPassword(f);

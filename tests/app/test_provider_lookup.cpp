@@ -268,68 +268,11 @@ TEST(ProviderAutoconfig, OnlyUsableSmtpEntriesAreTakenAndAPlainPasswordIsFlagged
 
 // ---- the network, end to end -------------------------------------------------------------------
 
-const QStringList Records = {
-    // SRV for TLS wins over STARTTLS, the file and MX.
-    "_submissions._tcp.srv.test. 60 IN SRV 10 1 465 mail.srv.test.",
-    "_submissions._tcp.srv.test. 60 IN SRV 20 1 465 backup.srv.test.",
-    "_submission._tcp.srv.test. 60 IN SRV 0 1 587 other.srv.test.",
-    "srv.test. 60 IN MX 10 aspmx.l.google.com.",
-    // STARTTLS only; the lower priority number and then the higher weight win.
-    "_submission._tcp.starttls.test. 60 IN SRV 5 10 587 light.starttls.test.",
-    "_submission._tcp.starttls.test. 60 IN SRV 5 90 2587 mail.starttls.test.",
-    "_submission._tcp.starttls.test. 60 IN SRV 9 99 25 late.starttls.test.",
-    // "." says there is no TLS submission service.
-    "_submissions._tcp.dot.test. 60 IN SRV 0 0 0 .",
-    "_submission._tcp.dot.test. 60 IN SRV 0 1 587 mail.dot.test.",
-    // A file wins over MX.
-    "conf.test. 60 IN MX 10 aspmx.l.google.com.",
-    "hosted.test. 60 IN MX 20 mx.hosted.test.",
-    "hosted.test. 60 IN MX 5 aspmx.l.google.com.",
-    "m365.test. 60 IN MX 0 m365-test.mail.protection.outlook.com.",
-    "nothing.test. 60 IN MX 10 mx.nothing.test.",
-};
-
-QJsonObject Route(const QString &body)
-{
-    return QJsonObject{{"body", body}};
-}
-
-QJsonObject Routes()
-{
-    const QString path = "/mail/config-v1.1.xml";
-    const QString wellKnown = "/.well-known/autoconfig/mail/config-v1.1.xml";
-    QJsonObject r;
-    r["autoconfig.srv.test" + path] = Route(ConfigFile({"file.srv.test 465 SSL password-cleartext %EMAILADDRESS%"}));
-    r["autoconfig.starttls.test" + path] = Route(ConfigFile({"file.starttls.test 465 SSL password-cleartext x"}));
-    r["autoconfig.conf.test" + path] =
-        Route(ConfigFile({"smtp.conf.test 465 SSL password-cleartext %EMAILADDRESS%"},
-                         "  <enable visiturl=\"https://conf.test/app-passwords\"><instruction lang=\"en\">Create an app "
-                         "password at conf.test first.</instruction></enable>\n"));
-    r["conf.test" + wellKnown] = Route(ConfigFile({"other.conf.test 587 STARTTLS password-cleartext x"}));
-    r["wellknown.test" + wellKnown] = Route(ConfigFile({"smtp.wellknown.test 587 STARTTLS password-cleartext %EMAILLOCALPART%"}));
-    r["autoconfig.broken.test" + path] = Route("<clientConfig><emailProvider><outgoingServer type=\"smtp\">");
-    r["autoconfig.big.test" + path] = QJsonObject{{"size", 200000}};
-    r["autoconfig.bigchunked.test" + path] = QJsonObject{{"size", 300000}, {"chunked", true}};
-    r["autoconfig.redirect.test" + path] = QJsonObject{{"status", 301}, {"location", "http://redirect.test/config.xml"}};
-    r["autoconfig.plain.test" + path] = Route(ConfigFile({"smtp.plain.test 587 plain password-cleartext %EMAILADDRESS%"}));
-    r["autoconfig.slow.test" + path] = QJsonObject{{"trickle", true}};
-    return r;
-}
-
-const QStringList Hosts = {"autoconfig.srv.test", "autoconfig.starttls.test", "autoconfig.conf.test", "conf.test",
-                           "wellknown.test", "autoconfig.wellknown.test", "autoconfig.broken.test", "autoconfig.big.test",
-                           "autoconfig.bigchunked.test", "autoconfig.redirect.test", "redirect.test",
-                           "autoconfig.plain.test", "autoconfig.slow.test", "slow.test", "autoconfig.nothing.test",
-                           "nothing.test", "autoconfig.hosted.test", "hosted.test", "autoconfig.m365.test", "m365.test",
-                           "autoconfig.dot.test", "dot.test", "srv.test", "starttls.test", "broken.test", "big.test",
-                           "bigchunked.test", "plain.test"};
-
 class ProviderLookupNetwork : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        servers = std::make_unique<ProviderServers>(Records, Routes(), Hosts,
-                                                    QJsonObject{{"_submissions._tcp.slow.test", 4}});
+        servers = StandardServers();
         if (!servers->skip.isEmpty())
             GTEST_SKIP() << servers->skip.toStdString();
         ASSERT_TRUE(servers->Ready());
