@@ -169,6 +169,8 @@ inline const QStringList Records = {
     "hosted.test. 60 IN MX 5 aspmx.l.google.com.",
     "m365.test. 60 IN MX 0 m365-test.mail.protection.outlook.com.",
     "nothing.test. 60 IN MX 10 mx.nothing.test.",
+    // A port the sender page's four-digit field cannot hold.
+    "_submissions._tcp.bigport.test. 60 IN SRV 0 1 10465 mail.bigport.test.",
 };
 
 inline QJsonObject Route(const QString &body)

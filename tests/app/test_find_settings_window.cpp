@@ -399,6 +399,14 @@ TEST_F(FindSettingsNetworkWindow, SrvAndFileDomainsAreFilledAndNothingFoundIsSai
     EXPECT_EQ(f.edSMTPName->currentText(), "smtp.plain.test");
     EXPECT_EQ(f.Secure.Security, 1);
 
+    // A port longer than the field holds is said, and nothing changes.
+    Fill("anna@bigport.test");
+    EXPECT_TRUE(WithDialog([&] { f.btnFindSettings->click(); }, [&](TFindSettingsDialog &d) { d.btnUse->click(); }));
+    const QList<TShownMessageDlg> boxes = ComDialogsTest::TakeLog();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].Text.contains("10465")) << boxes[0].Text.toStdString();
+    ExpectUnchanged();
+
     // Nothing found, in both languages: said plainly, with what was tried and the way to help.
     for (int language : {0, 1}) {
         PickLanguage(language);
