@@ -512,6 +512,7 @@ void TMainForm::BuildSenderPage()
     btnSaveConfig->setAutoDefault(true);
     btnLoadConfig->setAutoDefault(true);
     btnSecurity->setAutoDefault(true);
+    SetUpFindSettings();
     Label6 = MakeLabel(s, "Label6");
     Label6->setWordWrap(true);
     Label6->setAlignment(Qt::AlignLeft | Qt::AlignTop);

@@ -14,6 +14,7 @@
 //   MainBanner.cpp       the banner and the temporary folder's browse button
 //   MainRecipients.cpp   the recipient fields' address book buttons
 //   MainDesktop.cpp      files dropped or handed over, the Tab chain, icon, dialog sizes
+//   MainFindSettings.cpp finding the server from the sender address
 #pragma once
 
 #include <QLabel>
@@ -57,6 +58,8 @@ class TAdImage;
 class TBrowseFolder;
 class TMyStringGrid;
 class TStripPainter;
+struct TFoundSettings;
+struct TMailAddress;
 
 // Major and two-digit minor version texts, set when the window starts.
 extern QString VersionMajor;
@@ -432,6 +435,20 @@ public:
     QSet<QString> ApprovedThisRun;   // approved while the settings file could not be written
     // Test hook: answers the password question (nothing: cancelled) instead of a dialog.
     static std::function<std::optional<QString>(const QString &prompt)> PasswordPrompt;
+
+    // ---- finding the server from the sender address (MainFindSettings.cpp)
+    QPushButton *btnFindSettings = nullptr;
+    bool FindSettingsOffered = false;   // the offer on leaving From comes once per run
+    void SetUpFindSettings();           // part of building the sender page
+    void FindSettingsTexts();           // part of SetLanguage
+    void btnFindSettingsClick();
+    // Leaving From with the server field empty: asks once whether to find the settings.
+    void OfferFindSettings();
+    void RunFindSettings(const TMailAddress &address);
+    // Fills the sender page with settings the user accepted.
+    void ApplyFoundSettings(const TFoundSettings &found);
+    // Saves the sender page as the profile DOMAIN.smt in the profiles' folder.
+    void SaveFoundProfile(const QString &domain);
 
     // ---- banner and temporary folder (MainBanner.cpp)
     void CreateBanner();

@@ -93,6 +93,7 @@ void TMainForm::SetLanguage()
     btnCancel->setText(Msg(20));
     btnLoadConfig->setText(Msg(21));
     btnSecurity->setText(PickStr(IsRussian(), "Защита...", "Security..."));
+    FindSettingsTexts();
     Label11->setText(Msg(31));
     piInsert->setText(Msg(23));
     piDelete->setText(Msg(24));
@@ -341,7 +342,11 @@ void TMainForm::ArrangeForCaptions()
     // Sender page: labels on the left, port and the profile buttons on the right.
     {
         const int fieldX = S(4) + WidestOf({Label3, Label4, Label8, Label7, Label5}) + S(6);
-        const int rightColumn = S(290);
+        // The column of buttons is as wide as its widest caption needs.
+        int widestButton = 0;
+        for (QPushButton *b : {btnFindSettings, btnSaveConfig, btnLoadConfig, btnSecurity})
+            widestButton = std::max(widestButton, b->sizeHint().width());
+        const int rightColumn = std::min(S(290), pageWidth - S(4) - widestButton);
         const int fieldW = rightColumn - S(8) - fieldX;
         const int rows[] = {4, 30, 56, 82, 108};
         QWidget *fields[] = {edSMTPName, edAccount, edtName, edtReplyTo, comboEncoding};
@@ -355,11 +360,16 @@ void TMainForm::ArrangeForCaptions()
         edPort->setGeometry(pageWidth - S(4) - portW, S(4), portW, rowHeight);
         LabelBeside(Label10, edPort->x() - S(5) - Label10->width(), edPort);
         const int buttonW = pageWidth - S(4) - rightColumn;
-        btnSaveConfig->setGeometry(rightColumn, S(30), std::max(buttonW, btnSaveConfig->sizeHint().width()), S(25));
-        btnLoadConfig->setGeometry(rightColumn, S(60), std::max(buttonW, btnLoadConfig->sizeHint().width()), S(25));
-        btnSecurity->setGeometry(rightColumn, S(90), std::max(buttonW, btnSecurity->sizeHint().width()), S(25));
+        // Find settings first, beside From and right under the server's port.
+        int buttonTop = S(30);
+        for (QPushButton *b : {btnFindSettings, btnSaveConfig, btnLoadConfig, btnSecurity}) {
+            b->setGeometry(rightColumn, buttonTop, buttonW, S(25));
+            buttonTop += S(30);
+        }
+        // The note keeps clear of the buttons' column.
         const int noteTop = comboEncoding->geometry().bottom() + S(8);
-        Label6->setGeometry(S(4), noteTop, pageWidth - S(8), Label6->heightForWidth(pageWidth - S(8)));
+        const int noteW = rightColumn - S(8) - S(4);
+        Label6->setGeometry(S(4), noteTop, noteW, Label6->heightForWidth(noteW));
     }
 
     // Parameters page: title panels as wide as their titles plus 20, spin 5 after its label.

@@ -6,7 +6,8 @@ pkgs=(cmake ninja-build g++ pkg-config
       libgtest-dev python3 python3-aiosmtpd media-types
       xvfb xauth fonts-dejavu-core curl
       qt6-translations-l10n desktop-file-utils
-      libssl-dev openssl qtkeychain-qt6-dev gnome-keyring dbus libsecret-tools time)
+      libssl-dev openssl qtkeychain-qt6-dev gnome-keyring dbus libsecret-tools time
+      python3-dnslib)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -5,6 +5,7 @@
 #include "send_test_support.h"
 
 #include "AppHelp.h"
+#include "FindSettingsDialog.h"
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -376,6 +377,25 @@ TEST_F(HelpPictures, Manual)
             [&] { f.cbUseMAPIAddresBook->click(); });
         f.cbUseMAPIAddresBook->setChecked(false);
         ComDialogsTest::SetRefuseUnanswered(true);
+
+        // What Find settings shows for an address of a listed provider (no network needed).
+        const QString from = f.edAccount->text();
+        f.edAccount->setText(QStringLiteral("maria@gmail.com"));
+        bool grabbed = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto *d = qobject_cast<TFindSettingsDialog *>(QApplication::activeModalWidget());
+            if (!d || d->Searching())
+                return;
+            poll.stop();
+            QApplication::processEvents();
+            grabbed = d->grab().save(prefix + "find-settings.png");
+            d->btnCancel->click();
+        });
+        poll.start(10);
+        f.btnFindSettings->click();
+        EXPECT_TRUE(grabbed);
+        f.edAccount->setText(from);
     }
 }
 

@@ -1,0 +1,356 @@
+#include "FindSettingsDialog.h"
+
+#include "AppHelp.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// Long names and addresses may wrap after their separators instead of widening the dialog.
+QString Breakable(const QString &text)
+{
+    QString out;
+    for (const QChar c : text) {
+        out += c;
+        if (c == QLatin1Char('/') || c == QLatin1Char('.') || c == QLatin1Char('?') || c == QLatin1Char('&')
+            || c == QLatin1Char('=') || c == QLatin1Char('_') || c == QLatin1Char('-'))
+            out += QChar(0x200B);
+    }
+    return out;
+}
+
+QString Link(const QString &url)
+{
+    return QStringLiteral("<a href=\"%1\">%2</a>").arg(url.toHtmlEscaped(), Breakable(url).toHtmlEscaped());
+}
+
+QLabel *Value(QWidget *parent, const char *name)
+{
+    auto *l = new QLabel(parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setTextFormat(Qt::PlainText);
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    l->setWordWrap(true);
+    return l;
+}
+
+}  // namespace
+
+QString SecurityText(int security, bool russian)
+{
+    switch (security) {
+    case fsStartTls:
+        return QStringLiteral("STARTTLS");
+    case fsTls:
+        return QStringLiteral("SSL/TLS");
+    default:
+        return russian ? QStringLiteral("нет (без шифрования)") : QStringLiteral("none (no encryption)");
+    }
+}
+
+QString TFindSettingsDialog::T(const char *russian, const char *english) const
+{
+    return QString::fromUtf8(Russian ? russian : english);
+}
+
+TFindSettingsDialog::TFindSettingsDialog(QWidget *parent, const TMailAddress &address, bool russian,
+                                         std::function<void(const QString &)> openLink)
+    : QDialog(parent), Address(address), Russian(russian), OpenLink(std::move(openLink))
+{
+    setObjectName(QStringLiteral("FindSettingsDialog"));
+    setWindowTitle(T("Поиск настроек сервера", "Find server settings"));
+    Lookup = new TProviderLookup(this);
+
+    auto *heading = new QLabel(this);
+    heading->setObjectName(QStringLiteral("lblHeading"));
+    heading->setTextFormat(Qt::PlainText);
+    heading->setWordWrap(true);
+    heading->setText(T("Настройки отправки для %1", "Sending settings for %1").arg(address.Address));
+    QFont bold = heading->font();
+    bold.setBold(true);
+    heading->setFont(bold);
+
+    lblStatus = Value(this, "lblStatus");
+    Busy = new QProgressBar(this);
+    Busy->setObjectName(QStringLiteral("Busy"));
+    Busy->setRange(0, 0);   // runs until the lookup ends
+    Busy->setTextVisible(false);
+
+    ResultPanel = new QWidget(this);
+    ResultPanel->setObjectName(QStringLiteral("ResultPanel"));
+    auto *form = new QFormLayout(ResultPanel);
+    form->setContentsMargins(0, 0, 0, 0);
+    form->setRowWrapPolicy(QFormLayout::DontWrapRows);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    form->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblHost = Value(ResultPanel, "lblHost");
+    lblPort = Value(ResultPanel, "lblPort");
+    lblSecurity = Value(ResultPanel, "lblSecurity");
+    lblUser = Value(ResultPanel, "lblUser");
+    lblSource = Value(ResultPanel, "lblSource");
+    lblSource->setTextFormat(Qt::RichText);
+    lblSource->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    lblNote = Value(ResultPanel, "lblNote");
+    lblNote->setTextFormat(Qt::RichText);
+    lblNote->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    form->addRow(T("Сервер SMTP:", "SMTP server:"), lblHost);
+    form->addRow(T("Порт:", "Port:"), lblPort);
+    form->addRow(T("Защита:", "Security:"), lblSecurity);
+    form->addRow(T("Имя для входа:", "Login name:"), lblUser);
+    form->addRow(T("Источник:", "Found in:"), lblSource);
+    form->addRow(T("Важно:", "Note:"), lblNote);
+    for (QLabel *l : {lblSource, lblNote}) {
+        l->setOpenExternalLinks(false);
+        connect(l, &QLabel::linkActivated, this, [this](const QString &url) {
+            if (OpenLink)
+                OpenLink(url);
+        });
+    }
+
+    lblWarning = Value(this, "lblWarning");
+    {
+        QPalette p = lblWarning->palette();
+        p.setColor(QPalette::WindowText, QColor(0xb0, 0x00, 0x00));
+        lblWarning->setPalette(p);
+    }
+    lblTried = Value(this, "lblTried");
+    cbSaveProfile = new QCheckBox(this);
+    cbSaveProfile->setObjectName(QStringLiteral("cbSaveProfile"));
+    cbSaveProfile->setText(T("Сохранить также как профиль сервера «%1.smt»", "Also save as server profile \"%1.smt\"")
+                               .arg(address.Domain));
+
+    auto *buttons = new QDialogButtonBox(this);
+    btnUse = buttons->addButton(T("Использовать", "Use these settings"), QDialogButtonBox::AcceptRole);
+    btnUse->setObjectName(QStringLiteral("btnUse"));
+    btnCancel = buttons->addButton(T("Отмена", "Cancel"), QDialogButtonBox::RejectRole);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnHelp = buttons->addButton(T("Справка", "Help"), QDialogButtonBox::HelpRole);
+    btnHelp->setObjectName(QStringLiteral("btnHelp"));
+    connect(btnUse, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnCancel, &QPushButton::clicked, this, &TFindSettingsDialog::reject);
+    connect(btnHelp, &QPushButton::clicked, this, [] { ShowHelpContext(HelpContext); });
+
+    auto *all = new QVBoxLayout(this);
+    all->addWidget(heading);
+    all->addWidget(lblStatus);
+    all->addWidget(Busy);
+    all->addWidget(ResultPanel);
+    all->addWidget(lblWarning);
+    all->addWidget(cbSaveProfile);
+    all->addWidget(lblTried);
+    all->addStretch(1);
+    all->addWidget(buttons);
+    // Wide enough for a host name and a short note per line; long texts wrap.
+    setMinimumWidth(fontMetrics().averageCharWidth() * 72);
+
+    connect(Lookup, &TProviderLookup::Progress, this, &TFindSettingsDialog::ShowProgress);
+    connect(Lookup, &TProviderLookup::Finished, this, [this] {
+        ShowOutcome();
+        emit LookupFinished();
+    });
+
+    ResultPanel->hide();
+    lblWarning->hide();
+    cbSaveProfile->hide();
+    lblTried->hide();
+    btnUse->hide();
+    lblStatus->setText(T("Поиск: таблица почтовых сервисов программы, затем DNS и веб-сервер домена %1…",
+                         "Looking in the program's table of providers, then in DNS and on the web server of %1…")
+                           .arg(address.Domain));
+}
+
+void TFindSettingsDialog::StartLookup()
+{
+    Lookup->Start(Address, Russian);
+}
+
+void TFindSettingsDialog::ShowProgress()
+{
+    if (!Lookup->Running())
+        return;
+    int done = 0, asked = 0;
+    for (const TSourceReport &r : Lookup->Outcome().Reports) {
+        if (r.State == TSourceReport::NotAsked)
+            continue;
+        ++asked;
+        if (r.State != TSourceReport::Running && r.State != TSourceReport::Waiting)
+            ++done;
+    }
+    lblStatus->setText(T("Поиск для %1: ответили %2 из %3 источников…", "Looking up %1: %2 of %3 sources answered…")
+                           .arg(Address.Domain)
+                           .arg(done)
+                           .arg(asked));
+}
+
+void TFindSettingsDialog::ShowOutcome()
+{
+    Busy->hide();
+    const TLookupOutcome &o = Lookup->Outcome();
+    if (o.Cancelled)
+        return;
+    // What each source said, for the record and for finding the settings by hand.
+    QStringList tried;
+    bool failed = false;
+    for (int s = 0; s < lsSourceCount; ++s) {
+        const TSourceReport &r = o.Reports[s];
+        if (r.State == TSourceReport::NotAsked)
+            continue;
+        QString state;
+        switch (r.State) {
+        case TSourceReport::Found: state = T("найдено", "found"); break;
+        case TSourceReport::Nothing: state = T("ничего", "nothing"); break;
+        case TSourceReport::Failed: state = T("ошибка", "error"); failed = true; break;
+        case TSourceReport::TimedOut: state = T("нет ответа", "no answer"); failed = true; break;
+        case TSourceReport::Cancelled: state = T("не понадобилось", "not needed"); break;
+        default: state = T("не закончено", "unfinished"); break;
+        }
+        const QString detail = Russian ? r.DetailRu : r.DetailEn;
+        tried << QStringLiteral("• %1 — %2: %3")
+                     .arg(TProviderLookup::SourceName(TLookupSource(s), Russian), state, Breakable(detail));
+    }
+    lblTried->setText(T("Что проверено:", "What was tried:") + QLatin1Char('\n') + tried.join(QLatin1Char('\n')));
+
+    if (!o.Found) {
+        QString why;
+        if (o.TimedOut)
+            why = T("Поиск для %1 не уложился в %2 секунд и был остановлен.",
+                    "The lookup for %1 did not finish within %2 seconds and was stopped.")
+                      .arg(Address.Domain)
+                      .arg(TProviderLookup::TimeLimitMs / 1000);
+        else if (failed)
+            why = T("Для %1 настройки не найдены: часть источников ответила ошибкой (см. ниже).",
+                    "No settings were found for %1: some sources answered with an error (see below).")
+                      .arg(Address.Domain);
+        else
+            why = T("Для %1 настройки не найдены.", "No settings were found for %1.").arg(Address.Domain);
+        lblStatus->setText(why + QLatin1Char(' ')
+                           + T("Узнайте у почтового сервиса сервер SMTP, порт и защиту или прочтите в справке раздел "
+                               "«Поиск сервера» (F1 или кнопка «Справка»): там сказано, где их найти самому.",
+                               "Ask your provider for the SMTP server, its port and security, or read \"Finding the "
+                               "server\" in the manual (F1 or Help) for where to find them yourself."));
+        lblTried->show();
+        btnCancel->setText(T("Закрыть", "Close"));
+        btnCancel->setDefault(true);
+        btnCancel->setFocus();
+        FitToContents();
+        return;
+    }
+
+    const TFoundSettings found = *o.Found;
+    const TFoundSettings offer = SafeProposal(found);
+    lblStatus->setText(T("Найдено. Проверьте настройки: поля страницы «Отправитель» заполнятся, только если нажать "
+                         "«Использовать».",
+                         "Found. Check the settings: the Sender page's fields are filled in only when you choose "
+                         "\"Use these settings\"."));
+    lblHost->setText(Breakable(offer.Host));
+    lblPort->setText(QString::number(offer.Port));
+    lblSecurity->setText(SecurityText(offer.Security, Russian));
+    QString user = offer.User.isEmpty() ? T("(без входа)", "(no login)") : offer.User;
+    if (offer.OAuth2 && !offer.User.isEmpty())
+        user += T(" (вход по токену OAuth2)", " (OAuth2 token sign-in)");
+    lblUser->setText(Breakable(user));
+
+    QString source;
+    switch (found.Source) {
+    case lsTable:
+        source = T("таблица почтовых сервисов программы: %1", "the program's table of providers: %1")
+                     .arg(found.ProviderName.toHtmlEscaped());
+        break;
+    case lsSrvSubmissions:
+    case lsSrvSubmission:
+        source = T("запись DNS SRV %1", "DNS SRV record %1").arg(Breakable(found.Where).toHtmlEscaped());
+        break;
+    case lsAutoconfigHost:
+    case lsAutoconfigWellKnown:
+        source = T("файл настроек домена %1", "the domain's configuration file %1").arg(Link(found.Where));
+        if (!found.ProviderName.isEmpty())
+            source += QStringLiteral(" (%1)").arg(found.ProviderName.toHtmlEscaped());
+        break;
+    case lsMx:
+        source = T("почту домена принимает %1 (запись MX %2); настройки из таблицы программы",
+                   "the domain's mail is handled by %1 (MX record %2); settings from the program's table")
+                     .arg(found.ProviderName.toHtmlEscaped(), Breakable(found.Where).toHtmlEscaped());
+        break;
+    default:
+        break;
+    }
+    if (!found.Documentation.isEmpty())
+        source += QStringLiteral("<br>") + T("Страница сервиса: ", "Provider's page: ") + Link(found.Documentation);
+    lblSource->setText(source);
+
+    QString note = (Russian ? found.NoteRu : found.NoteEn).toHtmlEscaped();
+    if (found.OAuth2 && note.isEmpty())
+        note = T("Сервис принимает только вход по OAuth2: в окне «Защита» нужна команда пароля, которая выводит токен "
+                 "доступа.",
+                 "The provider accepts only OAuth2 sign-in: Security needs a password command that prints an access "
+                 "token.");
+    if (!found.Link.isEmpty())
+        note += (note.isEmpty() ? QString() : QStringLiteral("<br>")) + Link(found.Link);
+    lblNote->setText(note.isEmpty() ? T("нет", "none") : note);
+
+    if (found.PlainPassword) {
+        lblWarning->setText(
+            T("Опубликованные настройки передали бы пароль на %1 без шифрования. Sendorix так не делает: вместо них "
+              "предложен STARTTLS на том же порту, и пароль будет передан, только если сервер поддерживает "
+              "шифрование.",
+              "The published settings would send your password to %1 without encryption. Sendorix does not do "
+              "that: STARTTLS on the same port is proposed instead, so the password is sent only if the server "
+              "offers encryption.")
+                .arg(found.Host));
+        lblWarning->show();
+    }
+    ResultPanel->show();
+    cbSaveProfile->show();
+    lblTried->setVisible(failed);
+    btnUse->show();
+    btnUse->setDefault(true);
+    btnUse->setFocus();
+    FitToContents();
+}
+
+void TFindSettingsDialog::FitToContents()
+{
+    // Wrapped texts take the height they need at the dialog's width, and nothing is cut.
+    layout()->activate();
+    const int w = std::max(width(), minimumSizeHint().width());
+    const int h = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(w) : sizeHint().height();
+    resize(w, std::max(h, minimumSizeHint().height()));
+}
+
+std::optional<TFoundSettings> TFindSettingsDialog::Proposal() const
+{
+    const TLookupOutcome &o = Lookup->Outcome();
+    if (Lookup->Running() || o.Cancelled || !o.Found)
+        return std::nullopt;
+    return SafeProposal(*o.Found);
+}
+
+bool TFindSettingsDialog::SaveAsProfile() const
+{
+    return !cbSaveProfile->isHidden() && cbSaveProfile->isChecked();
+}
+
+void TFindSettingsDialog::keyPressEvent(QKeyEvent *e)
+{
+    if (e->key() == Qt::Key_F1 && e->modifiers() == Qt::NoModifier) {
+        ShowHelpContext(HelpContext);
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+void TFindSettingsDialog::reject()
+{
+    // Cancel (and Esc, and the close box) ends every lookup at once.
+    Lookup->Cancel();
+    QDialog::reject();
+}
