@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 
 #include <cerrno>
 #include <cstring>
@@ -17,6 +18,37 @@
 namespace {
 
 constexpr int kSliceMs = 10;
+
+// OpenSSL writes to the socket with write(), so a server that has closed the connection would
+// raise SIGPIPE and end the program. While OpenSSL works the signal is held back on this
+// thread, and one it raised is taken off again: the failed write reports the closed connection.
+class HoldSigPipe {
+ public:
+  HoldSigPipe() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &saved_);
+  }
+  ~HoldSigPipe() {
+    sigset_t pending;
+    sigpending(&pending);
+    if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1) {
+      const timespec none{0, 0};
+      sigtimedwait(&pipe_, nullptr, &none);
+    }
+    pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+  }
+  HoldSigPipe(const HoldSigPipe&) = delete;
+  HoldSigPipe& operator=(const HoldSigPipe&) = delete;
+
+ private:
+  sigset_t pipe_;
+  sigset_t saved_;
+  bool wasPending_ = false;
+};
 
 struct CtxFree {
   void operator()(SSL_CTX* c) const { SSL_CTX_free(c); }
@@ -189,7 +221,11 @@ TTlsSession::TTlsSession(int fd, const TTlsSettings& settings) : impl_(std::make
 
   const auto deadline = impl_->Deadline();
   for (;;) {
-    int r = SSL_connect(ssl);
+    int r;
+    {
+      HoldSigPipe hold;
+      r = SSL_connect(ssl);
+    }
     if (r == 1) break;
     int e = SSL_get_error(ssl, r);
     if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
@@ -228,6 +264,7 @@ TTlsSession::~TTlsSession() {
   if (impl_ && impl_->ssl) {
     // One try at a polite close; a server that is gone must not hold us.
     ERR_clear_error();
+    HoldSigPipe hold;
     SSL_shutdown(impl_->ssl.get());
     ERR_clear_error();
   }
@@ -241,8 +278,12 @@ void TTlsSession::Write(const char* data, size_t size) {
     ERR_clear_error();
     errno = 0;
     size_t wrote = 0;
-    int r = SSL_write_ex(ssl, data + done, size - done, &wrote);
-    const int err = errno;
+    int r, err;
+    {
+      HoldSigPipe hold;
+      r = SSL_write_ex(ssl, data + done, size - done, &wrote);
+      err = errno;
+    }
     if (r == 1) {
       done += wrote;
       deadline = impl_->Deadline();
@@ -280,7 +321,11 @@ int TTlsSession::Read(char* data, size_t size) {
   ERR_clear_error();
   impl_->wantWrite = false;
   size_t got = 0;
-  int r = SSL_read_ex(ssl, data, size, &got);
+  int r;
+  {
+    HoldSigPipe hold;
+    r = SSL_read_ex(ssl, data, size, &got);
+  }
   if (r == 1) return static_cast<int>(got);
   int e = SSL_get_error(ssl, r);
   // Only part of a record came, or a post-handshake message wants an
