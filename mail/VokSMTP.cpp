@@ -58,6 +58,10 @@ void CheckEnvelopeAddress(const std::string& address) {
                                 vok::HeaderSafe(address) + "\".");
 }
 
+std::string WithoutPrefix(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
+}
+
 }  // namespace
 
 TVokSMTP::TVokSMTP() : socket_(std::make_unique<TClientSocket>()) {
@@ -180,9 +184,10 @@ void TVokSMTP::Flush() {
       ReplyText = NoDataText();
     else if (e.Kind() == ETlsError::tkClosed)
       ReplyText = inData_ ? kClosedInData : kClosedByServer;
+    else if (inData_)
+      ReplyText = "Connection lost during the message data: " + WithoutPrefix(e.what(), "Connection lost: ");
     else
-      ReplyText = inData_ ? "Connection lost during the message data: " + std::string(e.what())
-                          : std::string(e.what());
+      ReplyText = e.what();
     ConnectionLost = true;
     ReportError(this);
     throw ESocketError(e.what());
