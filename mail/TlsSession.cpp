@@ -256,7 +256,8 @@ TTlsSession::TTlsSession(int fd, const TTlsSettings& settings) : impl_(std::make
     X509_digest(cert, EVP_sha256(), md, &len);
     p.Fingerprint = HexFingerprint(md, len);
     if (settings.PinnedFingerprint.empty() || settings.PinnedFingerprint != p.Fingerprint)
-      throw ETlsError("The certificate of " + host + " is not trusted (" + p.Reason + ").", ETlsError::tkCertificate, p);
+      throw ETlsError("The certificate of " + host + " is not trusted (" + p.Reason + ").",
+                      ETlsError::tkCertificate, p);
   }
 }
 
