@@ -110,7 +110,7 @@ int TCustomWinSocket::SendBytes(const void* Buffer, int Count)
         pollfd pfd{fd, POLLOUT, 0};
         ::poll(&pfd, 1, kIdleSliceMs);
         const auto now = clock::now();
-        const int timeoutMs = FOwner ? FOwner->SendTimeoutMs : 60000;
+        const int timeoutMs = FOwner ? FOwner->SendTimeoutMs : vok::DefaultTimeoutMs;
         if (timeoutMs >= 0 && now - lastProgress >= std::chrono::milliseconds(timeoutMs))
             return HandleIoError(eeSend, ETIMEDOUT, "send");
         if (FOwner && FOwner->OnIdle && now - lastIdle >= std::chrono::milliseconds(kIdleSliceMs)) {

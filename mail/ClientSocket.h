@@ -24,14 +24,16 @@
 // - SendBytes writes the whole buffer (looping over partial writes and EINTR) and returns the
 //   count written. It never blocks in the system: when the peer's window is full it waits for
 //   room in slices of about 10 ms, calling OnIdle between them, and fails after SendTimeoutMs
-//   (default 60000) without any progress like a failed send (ETIMEDOUT, API "send": error
-//   notification, close, ESocketError). A peer that stops reading cannot freeze the window.
+//   (default vok::DefaultTimeoutMs) without any progress like a failed send (ETIMEDOUT, API
+//   "send": error notification, close, ESocketError). A peer that stops reading cannot freeze
+//   the window.
 //   When OnIdle closes the socket, SendBytes returns the short count written so far.
 // - WaitReadable(timeoutMs) polls for readability so a caller can wait in short slices and keep
 //   its window alive; it is true as well when the peer closed (the next ReceiveBytes returns 0).
 // - Open connects without blocking: it polls in slices of about 10 ms, calling OnIdle (may be
-//   empty) between slices, for at most ConnectTimeoutMs (default 60000), then puts the socket
-//   back into blocking mode. A timeout fails like a refused connect (ETIMEDOUT, API "connect").
+//   empty) between slices, for at most ConnectTimeoutMs (default vok::DefaultTimeoutMs), then
+//   puts the socket back into blocking mode. A timeout fails like a refused connect (ETIMEDOUT,
+//   API "connect").
 // - A host name is resolved to all its addresses of both families (vok::CurrentNameResolver,
 //   getaddrinfo unless replaced), and they are raced as Dialer.h describes: IPv6 first, the
 //   next address after a short head start or at once when one fails, the first connection
@@ -55,6 +57,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "Timeouts.h"
 
 class TClientSocket;
 
@@ -157,9 +161,9 @@ public:
     // Called between the slices of the connect wait and of a write that waits for room, so a
     // window can keep processing events. May be empty.
     std::function<void()> OnIdle;
-    int ConnectTimeoutMs = 60000;
+    int ConnectTimeoutMs = vok::DefaultTimeoutMs;
     // A write that makes no progress for this long fails (negative: wait for ever).
-    int SendTimeoutMs = 60000;
+    int SendTimeoutMs = vok::DefaultTimeoutMs;
 
 private:
     friend class TCustomWinSocket;

@@ -1,5 +1,7 @@
 #include "Dialer.h"
 
+#include "Timeouts.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -125,7 +127,7 @@ TDialResult DialFirst(const std::vector<TDialAddress>& addresses, int timeoutMs,
                       const std::function<bool()>& idle, int headStartMs) {
   using clock = std::chrono::steady_clock;
   const auto start = clock::now();
-  const auto deadline = start + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 60000);
+  const auto deadline = start + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : DefaultTimeoutMs);
   std::vector<int> pending;   // attempts in flight
   size_t next = 0;
   auto nextStart = start;

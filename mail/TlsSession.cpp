@@ -8,14 +8,47 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "vok_util.h"
 
 namespace {
 
 constexpr int kSliceMs = 10;
+
+// OpenSSL writes to the socket with write(), so a server that has closed the connection would
+// raise SIGPIPE and end the program. While OpenSSL works the signal is held back on this
+// thread, and one it raised is taken off again: the failed write reports the closed connection.
+class HoldSigPipe {
+ public:
+  HoldSigPipe() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &saved_);
+  }
+  ~HoldSigPipe() {
+    sigset_t pending;
+    sigpending(&pending);
+    if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1) {
+      const timespec none{0, 0};
+      sigtimedwait(&pipe_, nullptr, &none);
+    }
+    pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+  }
+  HoldSigPipe(const HoldSigPipe&) = delete;
+  HoldSigPipe& operator=(const HoldSigPipe&) = delete;
+
+ private:
+  sigset_t pipe_;
+  sigset_t saved_;
+  bool wasPending_ = false;
+};
 
 struct CtxFree {
   void operator()(SSL_CTX* c) const { SSL_CTX_free(c); }
@@ -132,21 +165,30 @@ struct TTlsSession::Impl {
   std::unique_ptr<SSL_CTX, CtxFree> ctx;
   std::unique_ptr<SSL, SslFree> ssl;
 
-  // Waits in slices for what OpenSSL asked for; false when the deadline passed.
-  bool WaitFor(int sslError, std::chrono::steady_clock::time_point deadline) {
-    while (std::chrono::steady_clock::now() < deadline) {
+  bool wantWrite = false;  // the last read needs room to write first
+
+  enum TWait { wReady, wTimedOut, wStopped };
+  // Waits in slices for what OpenSSL asked for, the window's turn and the
+  // stop check after each slice.
+  TWait WaitFor(int sslError, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
       pollfd pfd{fd, static_cast<short>(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
       int r = ::poll(&pfd, 1, kSliceMs);
       if (settings.Idle) settings.Idle();
-      if (r != 0) return true;
+      if (settings.Stopped && settings.Stopped()) return wStopped;
+      if (r != 0) return wReady;
+      if (std::chrono::steady_clock::now() >= deadline) return wTimedOut;
     }
-    return false;
   }
   std::chrono::steady_clock::time_point Deadline() const {
     return std::chrono::steady_clock::now() +
-           std::chrono::milliseconds(settings.TimeoutMs > 0 ? settings.TimeoutMs : 60000);
+           std::chrono::milliseconds(settings.TimeoutMs > 0 ? settings.TimeoutMs : vok::DefaultTimeoutMs);
   }
 };
+
+namespace {
+const char kStopped[] = "Stopped by the user.";
+}
 
 TTlsSession::TTlsSession(int fd, const TTlsSettings& settings) : impl_(std::make_unique<Impl>()) {
   impl_->fd = fd;
@@ -179,12 +221,22 @@ TTlsSession::TTlsSession(int fd, const TTlsSettings& settings) : impl_(std::make
 
   const auto deadline = impl_->Deadline();
   for (;;) {
-    int r = SSL_connect(ssl);
+    int r;
+    {
+      HoldSigPipe hold;
+      r = SSL_connect(ssl);
+    }
     if (r == 1) break;
     int e = SSL_get_error(ssl, r);
     if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-      if (!impl_->WaitFor(e, deadline)) throw ETlsError("TLS handshake timed out.");
-      continue;
+      switch (impl_->WaitFor(e, deadline)) {
+        case Impl::wReady:
+          continue;
+        case Impl::wTimedOut:
+          throw ETlsError("TLS handshake timed out.", ETlsError::tkTimedOut);
+        case Impl::wStopped:
+          throw ETlsError(kStopped, ETlsError::tkStopped);
+      }
     }
     std::string why = LastOpenSslError();
     if (why.empty()) why = e == SSL_ERROR_SYSCALL || e == SSL_ERROR_ZERO_RETURN ? "connection closed" : "failed";
@@ -204,7 +256,8 @@ TTlsSession::TTlsSession(int fd, const TTlsSettings& settings) : impl_(std::make
     X509_digest(cert, EVP_sha256(), md, &len);
     p.Fingerprint = HexFingerprint(md, len);
     if (settings.PinnedFingerprint.empty() || settings.PinnedFingerprint != p.Fingerprint)
-      throw ETlsError("The certificate of " + host + " is not trusted (" + p.Reason + ").", true, p);
+      throw ETlsError("The certificate of " + host + " is not trusted (" + p.Reason + ").",
+                      ETlsError::tkCertificate, p);
   }
 }
 
@@ -212,6 +265,7 @@ TTlsSession::~TTlsSession() {
   if (impl_ && impl_->ssl) {
     // One try at a polite close; a server that is gone must not hold us.
     ERR_clear_error();
+    HoldSigPipe hold;
     SSL_shutdown(impl_->ssl.get());
     ERR_clear_error();
   }
@@ -223,8 +277,14 @@ void TTlsSession::Write(const char* data, size_t size) {
   size_t done = 0;
   while (done < size) {
     ERR_clear_error();
+    errno = 0;
     size_t wrote = 0;
-    int r = SSL_write_ex(ssl, data + done, size - done, &wrote);
+    int r, err;
+    {
+      HoldSigPipe hold;
+      r = SSL_write_ex(ssl, data + done, size - done, &wrote);
+      err = errno;
+    }
     if (r == 1) {
       done += wrote;
       deadline = impl_->Deadline();
@@ -232,37 +292,51 @@ void TTlsSession::Write(const char* data, size_t size) {
     }
     int e = SSL_get_error(ssl, r);
     if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-      if (!impl_->WaitFor(e, deadline)) throw ETlsError("TLS write timed out.");
-      continue;
+      switch (impl_->WaitFor(e, deadline)) {
+        case Impl::wReady:
+          continue;
+        case Impl::wTimedOut:
+          throw ETlsError("TLS write timed out.", ETlsError::tkTimedOut);
+        case Impl::wStopped:
+          throw ETlsError(kStopped, ETlsError::tkStopped);
+      }
     }
     std::string why = LastOpenSslError();
-    throw ETlsError("Connection lost: " + (why.empty() ? std::string("TLS write failed") : why));
+    if (e == SSL_ERROR_ZERO_RETURN || (e == SSL_ERROR_SYSCALL && (err == EPIPE || err == ECONNRESET)))
+      throw ETlsError("Connection closed by the server.", ETlsError::tkClosed);
+    if (why.empty()) why = e == SSL_ERROR_SYSCALL && err != 0 ? std::strerror(err) : "TLS write failed";
+    throw ETlsError("Connection lost: " + why);
   }
 }
 
+void TTlsSession::SetTimeoutMs(int ms) { impl_->settings.TimeoutMs = ms; }
+
 bool TTlsSession::WaitReadable(int timeoutMs) {
   if (SSL_pending(impl_->ssl.get()) > 0) return true;
-  pollfd pfd{impl_->fd, POLLIN, 0};
+  pollfd pfd{impl_->fd, static_cast<short>(impl_->wantWrite ? POLLOUT : POLLIN), 0};
   return ::poll(&pfd, 1, timeoutMs) != 0;
 }
 
 int TTlsSession::Read(char* data, size_t size) {
   SSL* ssl = impl_->ssl.get();
-  const auto deadline = impl_->Deadline();
-  for (;;) {
-    ERR_clear_error();
-    size_t got = 0;
-    int r = SSL_read_ex(ssl, data, size, &got);
-    if (r == 1) return static_cast<int>(got);
-    int e = SSL_get_error(ssl, r);
-    if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-      // Only part of a record came, or a post-handshake message: wait for
-      // the rest, letting the window run.
-      if (!impl_->WaitFor(e, deadline)) return 0;
-      continue;
-    }
-    return 0;  // closed or failed: the caller reports a closed connection
+  ERR_clear_error();
+  impl_->wantWrite = false;
+  size_t got = 0;
+  int r;
+  {
+    HoldSigPipe hold;
+    r = SSL_read_ex(ssl, data, size, &got);
   }
+  if (r == 1) return static_cast<int>(got);
+  int e = SSL_get_error(ssl, r);
+  // Only part of a record came, or a post-handshake message wants an
+  // answer: the caller's own wait, with its deadline and stop check, goes on.
+  if (e == SSL_ERROR_WANT_READ) return kNothingYet;
+  if (e == SSL_ERROR_WANT_WRITE) {
+    impl_->wantWrite = true;
+    return kNothingYet;
+  }
+  return 0;  // closed or failed: the caller reports a closed connection
 }
 
 std::string TTlsSession::Version() const { return SSL_get_version(impl_->ssl.get()); }

@@ -21,17 +21,19 @@ namespace {
 
 constexpr size_t kFlushAt = 64 * 1024;   // write in large pieces, not per line
 constexpr int kWaitSliceMs = 10;         // reply wait slice; the window runs between
-constexpr size_t kMaxPendingReply = 1 << 20;
 
 const char kClosedByServer[] = "Connection closed by the server.";
 const char kClosedInData[] = "Connection closed by the server during the message data.";
 const char kInvalidReply[] = "Invalid reply from the server.";
+const char kReplyTooLong[] = "Reply from the server too long.";
+const char kStopped[] = "Stopped by the user.";
 
-// Every reply line starts with its three-digit code (RFC 5321, 4.2).
-bool StartsWithCode(const std::string& line) {
-  return line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
-         std::isdigit(static_cast<unsigned char>(line[1])) &&
-         std::isdigit(static_cast<unsigned char>(line[2]));
+// Every reply line is a three-digit code, then a space and text, a hyphen
+// and text (a line of a multi-line reply), or nothing (RFC 5321, 4.2).
+bool IsReplyLine(const std::string& line) {
+  for (size_t i = 0; i < 3; ++i)
+    if (i >= line.size() || !std::isdigit(static_cast<unsigned char>(line[i]))) return false;
+  return line.size() == 3 || line[3] == ' ' || line[3] == '-';
 }
 
 
@@ -56,6 +58,10 @@ void CheckEnvelopeAddress(const std::string& address) {
                                 vok::HeaderSafe(address) + "\".");
 }
 
+std::string WithoutPrefix(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
+}
+
 }  // namespace
 
 TVokSMTP::TVokSMTP() : socket_(std::make_unique<TClientSocket>()) {
@@ -73,8 +79,7 @@ TVokSMTP::TVokSMTP() : socket_(std::make_unique<TClientSocket>()) {
       // The server stopped taking data: that is the error, not the reply
       // it gave before.
       ReplyCode.clear();
-      ReplyText = "The server took no data within " + std::to_string(socket_->SendTimeoutMs) +
-                  " ms.";
+      ReplyText = NoDataText();
     } else if (inData_) {
       // The last reply was the 354 that opened the data: reporting it would
       // hide why the message failed.
@@ -147,21 +152,43 @@ void TVokSMTP::ReportError(void* sender) {
   }
 }
 
+std::string TVokSMTP::NoDataText() const {
+  return "The server took no data within " + std::to_string(WaitLimitMs()) + " ms.";
+}
+
 void TVokSMTP::Flush() {
   if (out_.empty()) return;
   std::string data;
   data.swap(out_);
   if (!socket_->Active()) return;
+  // TimeOut as it is now, also when the owner changed it since Connect.
+  socket_->SendTimeoutMs = WaitLimitMs();
   if (!tls_) {
     socket_->Socket().SendBytes(data.data(), static_cast<int>(data.size()));
     return;
   }
+  tls_->SetTimeoutMs(WaitLimitMs());
   try {
     tls_->Write(data.data(), data.size());
   } catch (const ETlsError& e) {
-    // The same way out as a failed plain write: reported, closed, raised.
+    if (e.Kind() == ETlsError::tkStopped) {
+      // As on a plain connection: the stop closes it, and the caller, finding
+      // Aborted set, ends its step.
+      CloseSocket();
+      return;
+    }
+    // The same way out as a failed plain write: reported, closed, raised;
+    // the text says what happened, not the reply that came before.
     ReplyCode.clear();
-    ReplyText = inData_ ? std::string(kClosedInData) : std::string(e.what());
+    if (e.Kind() == ETlsError::tkTimedOut)
+      ReplyText = NoDataText();
+    else if (e.Kind() == ETlsError::tkClosed)
+      ReplyText = inData_ ? kClosedInData : kClosedByServer;
+    else if (inData_)
+      ReplyText = "Connection lost during the message data: " + WithoutPrefix(e.what(), "Connection lost: ");
+    else
+      ReplyText = e.what();
+    ConnectionLost = true;
     ReportError(this);
     throw ESocketError(e.what());
   }
@@ -198,86 +225,85 @@ std::string TVokSMTP::ReadReply() {
   replyLines_.clear();
   Flush();
   using clock = std::chrono::steady_clock;
-  // A TimeOut of 0 or less would fail every reply at once; use the default.
-  const int limitMs = TimeOut > 0 ? TimeOut : 60000;
+  const int limitMs = WaitLimitMs();
   const auto deadline = clock::now() + std::chrono::milliseconds(limitMs);
+  size_t replyBytes = 0;  // of the lines taken so far, line ends included
   char buf[1024];
-  for (;;) {
-    // Complete lines only: a line split across receives is assembled first.
-    std::string last, received;
-    bool any = false, invalid = false;
+  std::string why;
+  while (why.empty()) {
+    // Whole lines only, one at a time: a line split across receives is
+    // assembled first, and whatever follows the final line stays for the
+    // next reply.
     size_t eol;
-    while ((eol = pending_.find('\n')) != std::string::npos) {
-      received = pending_.substr(0, eol + 1);  // as it came, line end included
-      last = received.substr(0, eol);
-      if (!last.empty() && last.back() == '\r') last.pop_back();
+    while (why.empty() && (eol = pending_.find('\n')) != std::string::npos) {
+      const std::string received = pending_.substr(0, eol + 1);  // as it came, line end included
       pending_.erase(0, eol + 1);
-      // A line without a code is no reply: waiting on would only run into
-      // the timeout.
-      if (!StartsWithCode(last)) {
-        invalid = true;
-        break;
+      std::string line = received.substr(0, eol);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      replyBytes += received.size();
+      // A line that is no reply line fails at once: waiting on would only
+      // run into the timeout.
+      if (!IsReplyLine(line)) {
+        why = kInvalidReply;
+      } else if (replyLines_.size() >= MaxReplyLines || replyBytes > MaxReplyBytes) {
+        why = kReplyTooLong;
+      } else {
+        replyLines_.push_back(line);
+        ReplyCode = vok::TrimText(line.substr(0, 3));
+        ReplyText = line.size() > 3 ? vok::TrimText(line.substr(3, 64)) : std::string();
+        // "code SP text" or a bare code ends a reply (RFC 5321); "code-text"
+        // lines of a multi-line reply go on.
+        if (line.size() == 3 || line[3] == ' ') {
+          if (OnReceiveTextFromSocket) OnReceiveTextFromSocket(this, received);
+          return line;
+        }
       }
-      replyLines_.push_back(last);
-      any = true;
     }
-    if (!invalid && any) {
-      ReplyCode = vok::TrimText(last.substr(0, 3));
-      ReplyText = last.size() > 3 ? vok::TrimText(last.substr(3, 64)) : std::string();
-      // "code SP text" ends a reply, and so does a bare code (RFC 5321);
-      // "code-text" lines of a multi-line reply are skipped.
-      bool final = last.size() == 3 || (last.size() >= 4 && last[3] == ' ');
-      if (final) {
-        if (OnReceiveTextFromSocket) OnReceiveTextFromSocket(this, received);
-        return last;
-      }
-    }
-    std::string why;
+    if (!why.empty()) break;
     if (Aborted) {
-      why = "Stopped by the user.";
-    } else if (invalid) {
-      why = kInvalidReply;
+      why = kStopped;
     } else if (!socket_->Active()) {
       why = kClosedByServer;
       ConnectionLost = true;
-    } else if (pending_.size() > kMaxPendingReply) {
-      why = "Reply from the server too long.";
+    } else if (replyBytes + pending_.size() > MaxReplyBytes) {
+      why = kReplyTooLong;  // a line without an end
     } else {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
       if (left.count() <= 0) {
         ConnectionLost = true;
         why = "No reply from the server within " + std::to_string(limitMs) + " ms.";
-      } else {
+        break;
+      }
+      vok::PumpMessages();
+      int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
+      if (Aborted) {
+        why = kStopped;  // asked for while the window ran
+      } else if (tls_ ? tls_->WaitReadable(slice) : socket_->Socket().WaitReadable(slice)) {
+        int n = tls_ ? tls_->Read(buf, sizeof buf) : socket_->Socket().ReceiveBytes(buf, sizeof buf);
         vok::PumpMessages();
-        int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
-        if (Aborted) {
-          why = "Stopped by the user.";  // asked for while the window ran
-        } else if (tls_ ? tls_->WaitReadable(slice) : socket_->Socket().WaitReadable(slice)) {
-          int n = tls_ ? tls_->Read(buf, sizeof buf) : socket_->Socket().ReceiveBytes(buf, sizeof buf);
-          vok::PumpMessages();
-          if (n <= 0) {
-            why = kClosedByServer;
-            ConnectionLost = true;
-          } else {
-            pending_.append(buf, static_cast<size_t>(n));
-          }
+        if (tls_ && n == TTlsSession::kNothingYet) {
+          // Part of a record: the rest comes in a later slice.
+        } else if (n <= 0) {
+          why = kClosedByServer;
+          ConnectionLost = true;
         } else {
-          // A whole slice went by in the wait: the window's turn, whatever the clock says
-          // (the pace check could just miss it and leave the window two slices behind).
-          vok::ProcessMessages();
+          pending_.append(buf, static_cast<size_t>(n));
         }
-        if (why.empty()) continue;
+      } else {
+        // A whole slice went by in the wait: the window's turn, whatever the clock says
+        // (the pace check could just miss it and leave the window two slices behind).
+        vok::ProcessMessages();
       }
     }
-    // No complete reply will come: fail so the caller's check runs the
-    // error path. The code is cleared so the last good reply is not shown
-    // as if it were the error.
-    replyFailed_ = true;
-    Failed = true;
-    ReplyCode.clear();
-    ReplyText = why;
-    return std::string();
   }
+  // No complete reply will come: fail so the caller's check runs the
+  // error path. The code is cleared so the last good reply is not shown
+  // as if it were the error.
+  replyFailed_ = true;
+  Failed = true;
+  ReplyCode.clear();
+  ReplyText = why;
+  return std::string();
 }
 
 void TVokSMTP::Connect() {
@@ -302,8 +328,8 @@ void TVokSMTP::Connect() {
   Failed = false;
   out_.clear();
   pending_.clear();
-  socket_->ConnectTimeoutMs = TimeOut > 0 ? TimeOut : 60000;
-  socket_->SendTimeoutMs = socket_->ConnectTimeoutMs;
+  socket_->ConnectTimeoutMs = WaitLimitMs();
+  socket_->SendTimeoutMs = WaitLimitMs();
   try {
     socket_->Open();
   } catch (const ESocketError& e) {
@@ -375,8 +401,10 @@ bool TVokSMTP::StartTls() {
   settings.ServerName = Host;
   settings.ExtraCaFile = ExtraCaFile;
   settings.PinnedFingerprint = PinnedFingerprint;
-  settings.TimeoutMs = TimeOut > 0 ? TimeOut : 60000;
+  settings.TimeoutMs = WaitLimitMs();
   settings.Idle = [] { vok::PumpMessages(); };
+  // The stop the plain connection's idle handler acts on.
+  settings.Stopped = [this] { return Aborted; };
   try {
     tls_ = std::make_unique<TTlsSession>(socket_->Socket().SocketHandle(), settings);
   } catch (const ETlsError& e) {

@@ -12,9 +12,16 @@
 // and socket failures are exceptions.
 //
 // While it works the component calls vok::ProcessMessages()/PumpMessages()
-// (see vok_util.h), so the window can repaint and set Aborted. A reply wait
-// polls in short slices and gives up after TimeOut ms without a complete
-// reply, or when the server closes, with Failed set.
+// (see vok_util.h), so the window can repaint and set Aborted. Every wait
+// (connect, TLS handshake, reply, room to write, plain or TLS) runs in short
+// slices with Aborted checked between them, and gives up after TimeOut ms,
+// or when the server closes, with Failed set.
+//
+// A reply ends at its own final line; lines the server sent after it stay
+// for the next reply. A line that does not start with three digits followed
+// by a space, a hyphen or its end fails the reply at once ("Invalid reply
+// from the server."), and so does a reply longer than MaxReplyLines lines
+// or MaxReplyBytes bytes ("Reply from the server too long.").
 #pragma once
 
 #include <cstdint>
@@ -25,6 +32,7 @@
 #include <vector>
 
 #include "ClientSocket.h"
+#include "Timeouts.h"
 #include "TlsSession.h"
 #include "VokMIME.h"
 #include "VokMsg.h"
@@ -70,7 +78,7 @@ class TVokSMTP {
   bool LocalizedDates = false;    // unused; dates are always English
   uint16_t EncodeProgressStep = 10;
   uint16_t SendProgressStep = 10;
-  int32_t TimeOut = 60000;        // ms without a complete reply before failing
+  int32_t TimeOut = vok::DefaultTimeoutMs;  // ms any wait on the server may last (0 or less: the default)
   TSecurity Security = secNone;
   std::string UserName;           // empty: no authentication
   std::string Password;           // password or token; never passed to an event
@@ -169,6 +177,11 @@ class TVokSMTP {
   int SendTransaction(const std::string& from, const std::vector<std::string>& list,
                       const TMessageLines& lines);
 
+  // Bounds of one reply, line ends included; the longest EHLO answers
+  // have a few dozen lines.
+  static constexpr size_t MaxReplyLines = 1000;
+  static constexpr size_t MaxReplyBytes = 64 * 1024;
+
   // The AUTH mechanism used for a choice and the server's offer ("" when
   // none fits).
   static std::string ChooseAuthMechanism(TAuthMethod choice, const std::vector<std::string>& offered);
@@ -178,6 +191,10 @@ class TVokSMTP {
 
  private:
   std::string ReadReply();
+  // TimeOut, or the default when it is 0 or less.
+  int WaitLimitMs() const { return TimeOut > 0 ? TimeOut : vok::DefaultTimeoutMs; }
+  // ReplyText for a write that made no progress within the limit.
+  std::string NoDataText() const;
   void SendText(const std::string& s);
   // Writes s; the events see `shown` instead (secrets masked).
   void SendSecret(const std::string& s, const std::string& shown);

@@ -5,8 +5,12 @@
 #include <chrono>
 #include <cstdio>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,6 +40,12 @@ ScriptStep Silent(int ms) { return {ScriptStep::kSilent, {}, ms}; }
 ScriptStep CloseConnection() { return {ScriptStep::kClose, {}, -1}; }
 ScriptStep NextConnection() { return {ScriptStep::kNextConnection, {}, -1}; }
 ScriptStep ReadData() { return {ScriptStep::kReadData, {}, -1}; }
+ScriptStep StartTls(std::string certFile, std::string keyFile)
+{
+    return {ScriptStep::kStartTls, {std::move(certFile), std::move(keyFile)}, -1};
+}
+ScriptStep SendRaw(std::string bytes) { return {ScriptStep::kSendRaw, {std::move(bytes)}, 0}; }
+ScriptStep Deaf(int ms) { return {ScriptStep::kDeaf, {}, ms}; }
 
 std::string Printable(const std::string& bytes)
 {
@@ -55,7 +65,8 @@ std::string Printable(const std::string& bytes)
     return out;
 }
 
-ScriptedSmtpServer::ScriptedSmtpServer(std::vector<ScriptStep> script, int deadlineMs, int port)
+ScriptedSmtpServer::ScriptedSmtpServer(std::vector<ScriptStep> script, int deadlineMs, int port,
+                                       int receiveBuffer)
     : script_(std::move(script)), deadlineNs_(NowNs() + deadlineMs * 1000000LL)
 {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -63,6 +74,9 @@ ScriptedSmtpServer::ScriptedSmtpServer(std::vector<ScriptStep> script, int deadl
         throw std::runtime_error("scripted server: no socket");
     int one = 1;
     setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // Set before listening, so the window offered to the client is small from the start.
+    if (receiveBuffer > 0)
+        setsockopt(listenFd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -145,6 +159,14 @@ void ScriptedSmtpServer::Fail(const std::string& why)
 
 void ScriptedSmtpServer::CloseConn()
 {
+    if (tls_) {
+        SSL_free(tls_);
+        tls_ = nullptr;
+    }
+    if (tlsContext_) {
+        SSL_CTX_free(tlsContext_);
+        tlsContext_ = nullptr;
+    }
     if (conn_ >= 0) {
         ::close(conn_);
         conn_ = -1;
@@ -175,24 +197,108 @@ bool ScriptedSmtpServer::Fill(int sliceMs)
 {
     if (conn_ < 0 || !TimeLeft())
         return false;
-    pollfd p{conn_, POLLIN, 0};
-    int r = ::poll(&p, 1, sliceMs);
-    if (r == 0)
-        return true;   // nothing yet; the caller checks time and loops
-    if (r < 0)
-        return errno == EINTR;
+    if (!tls_ || SSL_pending(tls_) == 0) {
+        pollfd p{conn_, POLLIN, 0};
+        int r = ::poll(&p, 1, sliceMs);
+        if (r == 0)
+            return true;   // nothing yet; the caller checks time and loops
+        if (r < 0)
+            return errno == EINTR;
+    }
     char chunk[65536];
-    ssize_t n = ::recv(conn_, chunk, sizeof chunk, 0);
-    if (n <= 0)
-        return n < 0 && errno == EINTR;
+    ssize_t n;
+    if (tls_) {
+        size_t got = 0;
+        ERR_clear_error();
+        const int r = SSL_read_ex(tls_, chunk, sizeof chunk, &got);
+        if (r != 1) {
+            const int e = SSL_get_error(tls_, r);
+            return e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE;   // part of a record
+        }
+        n = static_cast<ssize_t>(got);
+    } else {
+        n = ::recv(conn_, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            return n < 0 && errno == EINTR;
+    }
     buf_.append(chunk, static_cast<size_t>(n));
     std::lock_guard<std::mutex> lock(mu_);
     received_.append(chunk, static_cast<size_t>(n));
     return true;
 }
 
+bool ScriptedSmtpServer::Write(const std::string& out)
+{
+    size_t sent = 0;
+    while (sent < out.size()) {
+        if (tls_) {
+            size_t n = 0;
+            ERR_clear_error();
+            const int r = SSL_write_ex(tls_, out.data() + sent, out.size() - sent, &n);
+            if (r == 1) {
+                sent += n;
+                continue;
+            }
+            const int e = SSL_get_error(tls_, r);
+            if ((e != SSL_ERROR_WANT_WRITE && e != SSL_ERROR_WANT_READ) || !TimeLeft())
+                return false;
+            pollfd p{conn_, static_cast<short>(e == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
+            ::poll(&p, 1, kSliceMs);
+            continue;
+        }
+        ssize_t n = ::send(conn_, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool ScriptedSmtpServer::Handshake(const std::string& cert, const std::string& key, std::string& why)
+{
+    // Bytes the client sent ahead of the handshake would be taken as plain text inside it.
+    if (!buf_.empty()) {
+        why = "bytes before the handshake: \"" + Printable(buf_) + "\"";
+        return false;
+    }
+    tlsContext_ = SSL_CTX_new(TLS_server_method());
+    if (!tlsContext_ || SSL_CTX_use_certificate_chain_file(tlsContext_, cert.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(tlsContext_, key.c_str(), SSL_FILETYPE_PEM) != 1) {
+        why = "cannot load " + cert + " and " + key;
+        return false;
+    }
+    tls_ = SSL_new(tlsContext_);
+    // Non-blocking, so every wait is a slice that sees the deadline and a stop.
+    fcntl(conn_, F_SETFL, fcntl(conn_, F_GETFL) | O_NONBLOCK);
+    SSL_set_fd(tls_, conn_);
+    for (;;) {
+        ERR_clear_error();
+        const int r = SSL_accept(tls_);
+        if (r == 1)
+            return true;
+        const int e = SSL_get_error(tls_, r);
+        if ((e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE) || !TimeLeft()) {
+            char text[256] = "timed out";
+            if (const unsigned long code = ERR_get_error())
+                ERR_error_string_n(code, text, sizeof text);
+            why = text;
+            return false;
+        }
+        pollfd p{conn_, static_cast<short>(e == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
+        ::poll(&p, 1, kSliceMs);
+    }
+}
+
 void ScriptedSmtpServer::Run()
 {
+    // OpenSSL writes with write(): a client that has gone must not end the test program. The
+    // signal stays blocked, and pending, on this thread only, and goes with it.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     bool ok = AcceptConnection();
     if (!ok)
         Fail("no client connected before the deadline");
@@ -228,20 +334,34 @@ void ScriptedSmtpServer::Run()
                 if (s > 0 && step.ms > 0)
                     std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
                 const std::string& out = step.bytes[s];
-                size_t sent = 0;
-                while (sent < out.size()) {
-                    ssize_t n = ::send(conn_, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
-                    if (n < 0 && errno == EINTR)
-                        continue;
-                    if (n <= 0) {
-                        Fail(where + "could not send \"" + Printable(out) + "\": the client has gone");
-                        ok = false;
-                        break;
-                    }
-                    sent += static_cast<size_t>(n);
+                if (!Write(out)) {
+                    Fail(where + "could not send \"" + Printable(out) + "\": the client has gone");
+                    ok = false;
                 }
             }
             break;
+        case ScriptStep::kSendRaw: {
+            const std::string& out = step.bytes.at(0);
+            if (::send(conn_, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) {
+                Fail(where + "could not send the raw bytes");
+                ok = false;
+            }
+            break;
+        }
+        case ScriptStep::kStartTls: {
+            std::string why;
+            if (!Handshake(step.bytes.at(0), step.bytes.at(1), why)) {
+                Fail(where + "TLS handshake failed: " + why);
+                ok = false;
+            }
+            break;
+        }
+        case ScriptStep::kDeaf: {
+            const long long until = step.ms < 0 ? deadlineNs_ : NowNs() + step.ms * 1000000LL;
+            while (TimeLeft() && NowNs() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
+            break;
+        }
         case ScriptStep::kSilent: {
             const long long until = step.ms < 0 ? deadlineNs_ : NowNs() + step.ms * 1000000LL;
             while (NowNs() < until && Fill(kSliceMs)) {

@@ -39,6 +39,12 @@
 // - NextConnection() closes the current connection, if any, and accepts the next one.
 // - ReadData() reads through the end-of-data mark "\r\n.\r\n" (or a leading ".\r\n") and keeps
 //   those bytes, the mark included, as the next entry of Data().
+// - StartTls(cert, key) runs the server's side of a TLS handshake with that certificate chain
+//   and key (PEM files); from then on the steps read and write through TLS on this connection,
+//   and Received() records what the client sent inside it. A failed handshake is a Failure().
+// - SendRaw(bytes) writes the bytes to the socket as they are, also under TLS (a broken record).
+// - Deaf(ms) neither reads nor writes for ms milliseconds (-1: until stopped or the deadline), so
+//   a client writing much fills the connection; a small receiveBuffer makes that come sooner.
 // - After the last step the server keeps recording until the client closes the connection,
 //   then the run is complete. Bytes that arrive ahead of a step are recorded once, in order.
 // - Received() holds every byte any client sent, in arrival order, across connections.
@@ -51,13 +57,16 @@
 #include <thread>
 #include <vector>
 
+struct ssl_ctx_st;
+struct ssl_st;
+
 namespace testsupport {
 
 struct ScriptStep {
-    enum Kind { kExpect, kSend, kSilent, kClose, kNextConnection, kReadData };
+    enum Kind { kExpect, kSend, kSilent, kClose, kNextConnection, kReadData, kStartTls, kSendRaw, kDeaf };
     Kind kind;
-    std::vector<std::string> bytes;   // kExpect: one entry; kSend: the segments
-    int ms = -1;                      // kSend: pause between segments; kSilent: duration (-1: until close)
+    std::vector<std::string> bytes;   // kExpect, kSendRaw: one entry; kSend: the segments; kStartTls: cert, key
+    int ms = -1;                      // kSend: pause between segments; kSilent, kDeaf: duration
 };
 
 ScriptStep Expect(std::string line);
@@ -67,11 +76,16 @@ ScriptStep Silent(int ms = -1);
 ScriptStep CloseConnection();
 ScriptStep NextConnection();
 ScriptStep ReadData();
+ScriptStep StartTls(std::string certFile, std::string keyFile);
+ScriptStep SendRaw(std::string bytes);
+ScriptStep Deaf(int ms = -1);
 
 class ScriptedSmtpServer {
 public:
     // port 0: one the system chooses; another port that is taken throws std::runtime_error.
-    explicit ScriptedSmtpServer(std::vector<ScriptStep> script, int deadlineMs = 10000, int port = 0);
+    // receiveBuffer > 0: the connections' receive buffer in bytes (SO_RCVBUF).
+    explicit ScriptedSmtpServer(std::vector<ScriptStep> script, int deadlineMs = 10000, int port = 0,
+                                int receiveBuffer = 0);
     ~ScriptedSmtpServer();
     ScriptedSmtpServer(const ScriptedSmtpServer&) = delete;
     ScriptedSmtpServer& operator=(const ScriptedSmtpServer&) = delete;
@@ -96,6 +110,8 @@ private:
     void Run();
     bool AcceptConnection();
     bool Fill(int sliceMs);   // one read into buf_; false on EOF/error/deadline/stop
+    bool Write(const std::string& bytes);   // all of it, through TLS once started
+    bool Handshake(const std::string& cert, const std::string& key, std::string& why);
     bool TimeLeft() const;
     void Fail(const std::string& why);
     void CloseConn();
@@ -106,6 +122,8 @@ private:
     int port_ = 0;
     long long deadlineNs_ = 0;
     std::string buf_;   // received, not yet consumed by a step
+    ssl_ctx_st* tlsContext_ = nullptr;   // of the connection's TLS, once started
+    ssl_st* tls_ = nullptr;
 
     mutable std::mutex mu_;
     std::condition_variable cv_;
