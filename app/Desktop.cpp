@@ -24,12 +24,6 @@ QString WithSlash(QString folder)
     return folder;
 }
 
-bool SystemFolderWritable(const QString &folder)
-{
-    // access() also answers "no" for a read-only file system.
-    return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
-}
-
 // The settings folder holds the recipient history, the server and the user name: made
 // owner-only when the program makes it; one the user made keeps its mode.
 void MakePrivateFolder(const QString &folder)
@@ -48,6 +42,26 @@ TFolderWritableCheck &writableCheck()
 }
 
 } // namespace
+
+QString InstalledProgramFolder()
+{
+#ifdef SENDORIX_INSTALL_FULL_BINDIR
+    return WithSlash(QDir::cleanPath(QStringLiteral(SENDORIX_INSTALL_FULL_BINDIR)));
+#else
+    return {};
+#endif
+}
+
+bool SystemFolderWritable(const QString &folder)
+{
+    // The folder this build installs into (/usr/bin for the package) belongs to the system and
+    // its package manager: root could write there, but files left there outlive the package.
+    const QString installed = InstalledProgramFolder();
+    if (!installed.isEmpty() && QDir(folder) == QDir(installed))
+        return false;
+    // access() also answers "no" for a read-only file system.
+    return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+}
 
 // ---- Where files live -----------------------------------------------------------------------
 

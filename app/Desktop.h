@@ -30,9 +30,16 @@ QString SettingsFolder();
 // the program's folder for a portable copy (as always), the home folder for an installed one.
 QString DocumentsStartFolder();
 
-// The writability check SettingsFolder uses (the system's access test unless replaced). Tests
-// run as root, for whom every folder is writable, so they replace it; nullptr restores it.
+// The writability check SettingsFolder uses (SystemFolderWritable unless replaced). Tests run
+// as root, for whom every folder is writable, so they replace it; nullptr restores it.
 void SetFolderWritableCheck(TFolderWritableCheck check);
+
+// The system's answer: the folder can be written by this user, and it is not
+// InstalledProgramFolder(), which is never written even by root.
+bool SystemFolderWritable(const QString &folder);
+
+// The absolute folder this build installs the program into (trailing '/'), e.g. /usr/bin.
+QString InstalledProgramFolder();
 
 // ---- Command line ---------------------------------------------------------------------------
 

@@ -26,7 +26,8 @@ int main(int argc, char **argv)
 
     // Exceptions escaping a command end up in the application's error box, not in a crash.
     TApplication app(argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("sendorix"));
+    // The desktop entry's name (without .desktop), which a Wayland desktop matches windows with.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.sendorix.Sendorix"));
     QApplication::setWindowIcon(ProgramIcon());
 
     // Qt has taken its own options out by now.

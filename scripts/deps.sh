@@ -5,7 +5,7 @@ pkgs=(cmake ninja-build g++ pkg-config
       qt6-base-dev qt6-5compat-dev libsimpleini-dev libqt6sql6-sqlite
       libgtest-dev python3 python3-aiosmtpd media-types
       xvfb xauth fonts-dejavu-core curl
-      qt6-translations-l10n desktop-file-utils
+      qt6-translations-l10n desktop-file-utils appstream man-db
       libssl-dev openssl qtkeychain-qt6-dev gnome-keyring dbus libsecret-tools time
       python3-dnslib)
 missing=()

@@ -449,6 +449,26 @@ TEST(SettingsLocation, ProgramFolderWhenWritableOrAlreadyUsedElseConfigHome)
     EXPECT_EQ(ChooseSettingsFolder(program, config, no), program + "/");
 }
 
+TEST(SettingsLocation, InstalledProgramFolderIsNeverWrittenEvenByRoot)
+{
+    // The folder the install puts the program in (/usr/bin for the package): files left there
+    // would outlive the package, so even root, who may write there, gets the config home.
+    const QString installed = InstalledProgramFolder();
+    ASSERT_TRUE(QDir::isAbsolutePath(installed)) << installed.toStdString();
+    EXPECT_TRUE(installed.endsWith('/'));
+    EXPECT_FALSE(SystemFolderWritable(installed));
+    EXPECT_FALSE(SystemFolderWritable(installed + "."));
+    const QString config = QDir::tempPath() + "/config";
+    EXPECT_EQ(ChooseSettingsFolder(installed, config, SystemFolderWritable), config + "/sendorix/");
+
+    // Any other folder is asked of the system: a folder of ours is writable, a missing one not.
+    testsupport::TempDir tmp("sendorix-writable");
+    const QString own = QString::fromStdString(tmp.path());
+    EXPECT_TRUE(SystemFolderWritable(own));
+    EXPECT_FALSE(SystemFolderWritable(own + "/missing"));
+    EXPECT_EQ(ChooseSettingsFolder(own, config, SystemFolderWritable), own + "/");
+}
+
 TEST(SettingsLocation, ConfigHomeFollowsXdgWhenAbsolute)
 {
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");

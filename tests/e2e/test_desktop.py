@@ -12,6 +12,7 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("SENDORIX_BUILD_DIR", os.path.join(ROOT, "build"))
 PROGRAM = os.path.join(BUILD, "bin", "sendorix")
 ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+APP_ID = "org.sendorix.Sendorix"   # the desktop entry's and the software centre's name
 
 
 def bare_env(**extra):
@@ -95,7 +96,7 @@ class Install(unittest.TestCase):
             self.assertEqual(r.returncode, 0, r.stderr)
             self.assertTrue(r.stdout.startswith("Sendorix "), r.stdout)
 
-            entry = os.path.join(prefix, "share", "applications", "sendorix.desktop")
+            entry = os.path.join(prefix, "share", "applications", APP_ID + ".desktop")
             validator = shutil.which("desktop-file-validate")
             self.assertIsNotNone(validator, "desktop-file-utils is not installed")
             r = subprocess.run([validator, entry], capture_output=True, text=True, timeout=60)
@@ -112,6 +113,13 @@ class Install(unittest.TestCase):
             for size in ICON_SIZES:
                 png = os.path.join(icons, "%dx%d" % (size, size), "apps", "sendorix.png")
                 self.assertEqual(png_size(png), (size, size), png)
+
+            # The software centre's description, and the manual pages in both languages.
+            share = os.path.join(prefix, "share")
+            self.assertTrue(os.path.isfile(os.path.join(share, "metainfo",
+                                                        APP_ID + ".metainfo.xml")))
+            for page in (("man", "man1", "sendorix.1"), ("man", "ru", "man1", "sendorix.1")):
+                self.assertTrue(os.path.isfile(os.path.join(share, *page)), page)
 
 
 if __name__ == "__main__":
