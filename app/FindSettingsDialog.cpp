@@ -197,7 +197,18 @@ void TFindSettingsDialog::ShowOutcome()
     const TLookupOutcome &o = Lookup->Outcome();
     if (o.Cancelled)
         return;
-    // What each source said, for the record and for finding the settings by hand.
+    const bool failed = ShowTried(o);
+    if (o.Found)
+        ShowFound(*o.Found, failed);
+    else
+        ShowNothingFound(o, failed);
+    FitToContents();
+}
+
+// What each source said, for the record and for finding the settings by hand; true when one
+// of them failed.
+bool TFindSettingsDialog::ShowTried(const TLookupOutcome &o)
+{
     QStringList tried;
     bool failed = false;
     for (int s = 0; s < lsSourceCount; ++s) {
@@ -218,47 +229,36 @@ void TFindSettingsDialog::ShowOutcome()
                      .arg(TProviderLookup::SourceName(TLookupSource(s), Russian), state, Breakable(detail));
     }
     lblTried->setText(T("Что проверено:", "What was tried:") + QLatin1Char('\n') + tried.join(QLatin1Char('\n')));
+    return failed;
+}
 
-    if (!o.Found) {
-        QString why;
-        if (o.TimedOut)
-            why = T("Поиск для %1 не уложился в %2 секунд и был остановлен.",
-                    "The lookup for %1 did not finish within %2 seconds and was stopped.")
-                      .arg(Address.Domain)
-                      .arg(TProviderLookup::TimeLimitMs / 1000);
-        else if (failed)
-            why = T("Для %1 настройки не найдены: часть источников ответила ошибкой (см. ниже).",
-                    "No settings were found for %1: some sources answered with an error (see below).")
-                      .arg(Address.Domain);
-        else
-            why = T("Для %1 настройки не найдены.", "No settings were found for %1.").arg(Address.Domain);
-        lblStatus->setText(why + QLatin1Char(' ')
-                           + T("Узнайте у почтового сервиса сервер SMTP, порт и защиту или прочтите в справке раздел "
-                               "«Поиск сервера» (F1 или кнопка «Справка»): там сказано, где их найти самому.",
-                               "Ask your provider for the SMTP server, its port and security, or read \"Finding the "
-                               "server\" in the manual (F1 or Help) for where to find them yourself."));
-        lblTried->show();
-        btnCancel->setText(T("Закрыть", "Close"));
-        btnCancel->setDefault(true);
-        btnCancel->setFocus();
-        FitToContents();
-        return;
-    }
+void TFindSettingsDialog::ShowNothingFound(const TLookupOutcome &o, bool failed)
+{
+    QString why;
+    if (o.TimedOut)
+        why = T("Поиск для %1 не уложился в %2 секунд и был остановлен.",
+                "The lookup for %1 did not finish within %2 seconds and was stopped.")
+                  .arg(Address.Domain)
+                  .arg(TProviderLookup::TimeLimitMs / 1000);
+    else if (failed)
+        why = T("Для %1 настройки не найдены: часть источников ответила ошибкой (см. ниже).",
+                "No settings were found for %1: some sources answered with an error (see below).")
+                  .arg(Address.Domain);
+    else
+        why = T("Для %1 настройки не найдены.", "No settings were found for %1.").arg(Address.Domain);
+    lblStatus->setText(why + QLatin1Char(' ')
+                       + T("Узнайте у почтового сервиса сервер SMTP, порт и защиту или прочтите в справке раздел "
+                           "«Поиск сервера» (F1 или кнопка «Справка»): там сказано, где их найти самому.",
+                           "Ask your provider for the SMTP server, its port and security, or read \"Finding the "
+                           "server\" in the manual (F1 or Help) for where to find them yourself."));
+    lblTried->show();
+    btnCancel->setText(T("Закрыть", "Close"));
+    btnCancel->setDefault(true);
+    btnCancel->setFocus();
+}
 
-    const TFoundSettings found = *o.Found;
-    const TFoundSettings offer = SafeProposal(found);
-    lblStatus->setText(T("Найдено. Проверьте настройки: поля страницы «Отправитель» заполнятся, только если нажать "
-                         "«Использовать».",
-                         "Found. Check the settings: the Sender page's fields are filled in only when you choose "
-                         "\"Use these settings\"."));
-    lblHost->setText(Breakable(offer.Host));
-    lblPort->setText(QString::number(offer.Port));
-    lblSecurity->setText(SecurityText(offer.Security, Russian));
-    QString user = offer.User.isEmpty() ? T("(без входа)", "(no login)") : offer.User;
-    if (offer.OAuth2 && !offer.User.isEmpty())
-        user += T(" (вход по токену OAuth2)", " (OAuth2 token sign-in)");
-    lblUser->setText(Breakable(user));
-
+QString TFindSettingsDialog::SourceText(const TFoundSettings &found) const
+{
     QString source;
     switch (found.Source) {
     case lsTable:
@@ -285,7 +285,25 @@ void TFindSettingsDialog::ShowOutcome()
     }
     if (!found.Documentation.isEmpty())
         source += QStringLiteral("<br>") + T("Страница сервиса: ", "Provider's page: ") + Link(found.Documentation);
-    lblSource->setText(source);
+    return source;
+}
+
+void TFindSettingsDialog::ShowFound(const TFoundSettings &found, bool failed)
+{
+    const TFoundSettings offer = SafeProposal(found);
+    lblStatus->setText(T("Найдено. Проверьте настройки: поля страницы «Отправитель» заполнятся, только если нажать "
+                         "«Использовать».",
+                         "Found. Check the settings: the Sender page's fields are filled in only when you choose "
+                         "\"Use these settings\"."));
+    lblHost->setText(Breakable(offer.Host));
+    lblPort->setText(QString::number(offer.Port));
+    lblSecurity->setText(SecurityText(offer.Security, Russian));
+    QString user = offer.User.isEmpty() ? T("(без входа)", "(no login)") : offer.User;
+    if (offer.OAuth2 && !offer.User.isEmpty())
+        user += T(" (вход по токену OAuth2)", " (OAuth2 token sign-in)");
+    lblUser->setText(Breakable(user));
+
+    lblSource->setText(SourceText(found));
 
     QString note = (Russian ? found.NoteRu : found.NoteEn).toHtmlEscaped();
     if (found.OAuth2 && note.isEmpty())
@@ -314,7 +332,6 @@ void TFindSettingsDialog::ShowOutcome()
     btnUse->show();
     btnUse->setDefault(true);
     btnUse->setFocus();
-    FitToContents();
 }
 
 void TFindSettingsDialog::FitToContents()

@@ -57,6 +57,10 @@ protected:
 private:
     void ShowProgress();
     void ShowOutcome();
+    bool ShowTried(const TLookupOutcome &outcome);
+    void ShowNothingFound(const TLookupOutcome &outcome, bool failed);
+    void ShowFound(const TFoundSettings &found, bool failed);
+    QString SourceText(const TFoundSettings &found) const;
     void FitToContents();
     QString T(const char *russian, const char *english) const;
 

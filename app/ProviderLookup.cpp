@@ -13,6 +13,7 @@
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -132,6 +133,57 @@ std::optional<TMailAddress> ParseMailAddress(const QString &text)
 
 // ---- the provider table --------------------------------------------------------------------
 
+// The table's texts as written, where the entry keeps only what they mean.
+struct TRawEntryTexts {
+    QString Auth, Link, Checked;
+    bool PortOk, SecurityOk;
+};
+
+// What is wrong with an entry: its own values, keys left over, clashes with the entries before it.
+QStringList EntryProblems(const TProviderEntry &e, const TRawEntryTexts &raw, const QMap<QString, QString> &unknown,
+                          const QList<TProviderEntry> &others)
+{
+    QStringList problems;
+    if (e.Name.isEmpty())
+        problems << QStringLiteral("no name");
+    if (e.Domains.isEmpty() && e.MxSuffixes.isEmpty())
+        problems << QStringLiteral("neither domains nor mx");
+    for (const QString &d : e.Domains + e.MxSuffixes)
+        if (!IsHostName(d))
+            problems << QStringLiteral("not a domain: %1").arg(d);
+    if (!IsServerName(e.Host))
+        problems << QStringLiteral("no valid host");
+    if (!raw.PortOk || e.Port < 1 || e.Port > 65535)
+        problems << QStringLiteral("no valid port");
+    if (!raw.SecurityOk)
+        problems << QStringLiteral("security is not ssl, starttls or none");
+    if (e.Login.isEmpty())
+        problems << QStringLiteral("no login");
+    if (raw.Auth != QLatin1String("password") && raw.Auth != QLatin1String("oauth2"))
+        problems << QStringLiteral("auth is not password or oauth2");
+    if (e.NoteEn.isEmpty() != e.NoteRu.isEmpty())
+        problems << QStringLiteral("a note in one language only");
+    if (!raw.Link.isEmpty() && e.Link.isEmpty())
+        problems << QStringLiteral("link is not an https address");
+    if (e.Source.isEmpty())
+        problems << QStringLiteral("no source page (an https address)");
+    if (raw.Checked != QLatin1String("yes") && raw.Checked != QLatin1String("no"))
+        problems << QStringLiteral("checked is not yes or no");
+    for (auto it = unknown.cbegin(); it != unknown.cend(); ++it)
+        problems << QStringLiteral("unknown key %1").arg(it.key());
+    for (const TProviderEntry &other : others) {
+        if (other.Id == e.Id)
+            problems << QStringLiteral("a second entry of this name");
+        for (const QString &d : e.Domains)
+            if (other.Domains.contains(d))
+                problems << QStringLiteral("%1 is also in [%2]").arg(d, other.Id);
+        for (const QString &m : e.MxSuffixes)
+            if (other.MxSuffixes.contains(m))
+                problems << QStringLiteral("mx %1 is also in [%2]").arg(m, other.Id);
+    }
+    return problems;
+}
+
 TProviderTable TProviderTable::Parse(const QString &text)
 {
     TProviderTable table;
@@ -168,43 +220,8 @@ TProviderTable TProviderTable::Parse(const QString &text)
         const QString checked = keys.take(QStringLiteral("checked"));
         e.Checked = checked == QLatin1String("yes");
 
-        if (e.Name.isEmpty())
-            problem(startLine, QStringLiteral("no name"));
-        if (e.Domains.isEmpty() && e.MxSuffixes.isEmpty())
-            problem(startLine, QStringLiteral("neither domains nor mx"));
-        for (const QString &d : e.Domains + e.MxSuffixes)
-            if (!IsHostName(d))
-                problem(startLine, QStringLiteral("not a domain: %1").arg(d));
-        if (!IsServerName(e.Host))
-            problem(startLine, QStringLiteral("no valid host"));
-        if (!portOk || e.Port < 1 || e.Port > 65535)
-            problem(startLine, QStringLiteral("no valid port"));
-        if (!securityOk)
-            problem(startLine, QStringLiteral("security is not ssl, starttls or none"));
-        if (e.Login.isEmpty())
-            problem(startLine, QStringLiteral("no login"));
-        if (auth != QLatin1String("password") && auth != QLatin1String("oauth2"))
-            problem(startLine, QStringLiteral("auth is not password or oauth2"));
-        if (e.NoteEn.isEmpty() != e.NoteRu.isEmpty())
-            problem(startLine, QStringLiteral("a note in one language only"));
-        if (!link.isEmpty() && e.Link.isEmpty())
-            problem(startLine, QStringLiteral("link is not an https address"));
-        if (e.Source.isEmpty())
-            problem(startLine, QStringLiteral("no source page (an https address)"));
-        if (checked != QLatin1String("yes") && checked != QLatin1String("no"))
-            problem(startLine, QStringLiteral("checked is not yes or no"));
-        for (auto it = keys.cbegin(); it != keys.cend(); ++it)
-            problem(startLine, QStringLiteral("unknown key %1").arg(it.key()));
-        for (const TProviderEntry &other : table.List) {
-            if (other.Id == e.Id)
-                problem(startLine, QStringLiteral("a second entry of this name"));
-            for (const QString &d : e.Domains)
-                if (other.Domains.contains(d))
-                    problem(startLine, QStringLiteral("%1 is also in [%2]").arg(d, other.Id));
-            for (const QString &m : e.MxSuffixes)
-                if (other.MxSuffixes.contains(m))
-                    problem(startLine, QStringLiteral("mx %1 is also in [%2]").arg(m, other.Id));
-        }
+        for (const QString &what : EntryProblems(e, {auth, link, checked, portOk, securityOk}, keys, table.List))
+            problem(startLine, what);
         table.List << e;
         keys.clear();
     };
@@ -345,6 +362,59 @@ QString Pick(const QList<TLangText> &texts, bool russian)
     return texts.isEmpty() ? QString() : texts.first().Text;
 }
 
+// The fields of one <outgoingServer>, read up to its end tag.
+TSmtpCandidate ReadOutgoingServer(QXmlStreamReader &r)
+{
+    TSmtpCandidate c;
+    while (!r.atEnd()) {
+        r.readNext();
+        if (r.isEndElement() && r.name() == QLatin1String("outgoingServer"))
+            break;
+        if (!r.isStartElement())
+            continue;
+        const QString field = r.name().toString();
+        const QString value = r.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
+        if (field == QLatin1String("hostname"))
+            c.Host = value;
+        else if (field == QLatin1String("port"))
+            c.Port = value;
+        else if (field == QLatin1String("socketType"))
+            c.SocketType = value;
+        else if (field == QLatin1String("username"))
+            c.User = value;
+        else if (field == QLatin1String("authentication"))
+            c.Authentication << value.toLower();
+    }
+    return c;
+}
+
+// An entry the program can use: a valid server and port, a known security, a login it can do.
+std::optional<TFoundSettings> UsableSettings(const TSmtpCandidate &c, const TMailAddress &address)
+{
+    TFoundSettings f;
+    f.Host = NoTrailingDot(Fill(c.Host, address)).toLower();
+    bool portOk = false;
+    f.Port = c.Port.toInt(&portOk);
+    bool securityOk = false;
+    f.Security = SecurityFromText(c.SocketType, &securityOk);
+    if (!IsServerName(f.Host) || !portOk || f.Port < 1 || f.Port > 65535 || !securityOk)
+        return std::nullopt;
+    static const QStringList passwordKinds = {QStringLiteral("password-cleartext"), QStringLiteral("plain"),
+                                              QStringLiteral("password-encrypted"), QStringLiteral("secure")};
+    bool password = c.Authentication.isEmpty(), oauth = false, none = false;
+    for (const QString &a : c.Authentication) {
+        password = password || passwordKinds.contains(a);
+        oauth = oauth || a == QLatin1String("oauth2");
+        none = none || a == QLatin1String("none") || a == QLatin1String("client-ip-address");
+    }
+    if (!password && !oauth && !none)
+        return std::nullopt;
+    f.OAuth2 = !password && oauth;
+    f.User = (password || oauth) ? CleanText(Fill(c.User.isEmpty() ? QStringLiteral("%EMAILADDRESS%") : c.User, address), 256)
+                                 : QString();
+    return f;
+}
+
 }  // namespace
 
 TAutoconfigResult ParseAutoconfig(const QByteArray &xml, const TMailAddress &address, bool preferRussian)
@@ -381,26 +451,7 @@ TAutoconfigResult ParseAutoconfig(const QByteArray &xml, const TMailAddress &add
             providerName = CleanText(r.readElementText(QXmlStreamReader::SkipChildElements), 80);
         } else if (name == QLatin1String("outgoingServer")) {
             const bool isSmtp = r.attributes().value(QLatin1String("type")) == QLatin1String("smtp");
-            TSmtpCandidate c;
-            while (!r.atEnd()) {
-                r.readNext();
-                if (r.isEndElement() && r.name() == QLatin1String("outgoingServer"))
-                    break;
-                if (!r.isStartElement())
-                    continue;
-                const QString field = r.name().toString();
-                const QString value = r.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
-                if (field == QLatin1String("hostname"))
-                    c.Host = value;
-                else if (field == QLatin1String("port"))
-                    c.Port = value;
-                else if (field == QLatin1String("socketType"))
-                    c.SocketType = value;
-                else if (field == QLatin1String("username"))
-                    c.User = value;
-                else if (field == QLatin1String("authentication"))
-                    c.Authentication << value.toLower();
-            }
+            const TSmtpCandidate c = ReadOutgoingServer(r);
             if (isSmtp)
                 smtp << c;
         } else if (name == QLatin1String("enable")) {
@@ -423,32 +474,10 @@ TAutoconfigResult ParseAutoconfig(const QByteArray &xml, const TMailAddress &add
         return fail(QStringLiteral("The file describes no mail provider."),
                     QStringLiteral("В файле нет описания почтового сервиса."));
 
-    // Usable entries: a valid server and port, a known security, a login the program can do.
     QList<TFoundSettings> usable;
-    for (const TSmtpCandidate &c : smtp) {
-        TFoundSettings f;
-        f.Host = NoTrailingDot(Fill(c.Host, address)).toLower();
-        bool portOk = false;
-        f.Port = c.Port.toInt(&portOk);
-        bool securityOk = false;
-        f.Security = SecurityFromText(c.SocketType, &securityOk);
-        if (!IsServerName(f.Host) || !portOk || f.Port < 1 || f.Port > 65535 || !securityOk)
-            continue;
-        static const QStringList passwordKinds = {QStringLiteral("password-cleartext"), QStringLiteral("plain"),
-                                                  QStringLiteral("password-encrypted"), QStringLiteral("secure")};
-        bool password = c.Authentication.isEmpty(), oauth = false, none = false;
-        for (const QString &a : c.Authentication) {
-            password = password || passwordKinds.contains(a);
-            oauth = oauth || a == QLatin1String("oauth2");
-            none = none || a == QLatin1String("none") || a == QLatin1String("client-ip-address");
-        }
-        if (!password && !oauth && !none)
-            continue;
-        f.OAuth2 = !password && oauth;
-        f.User = (password || oauth) ? CleanText(Fill(c.User.isEmpty() ? QStringLiteral("%EMAILADDRESS%") : c.User, address), 256)
-                                     : QString();
-        usable << f;
-    }
+    for (const TSmtpCandidate &c : smtp)
+        if (const std::optional<TFoundSettings> f = UsableSettings(c, address))
+            usable << *f;
     if (usable.isEmpty())
         return fail(QStringLiteral("The file names no SMTP server this program can use."),
                     QStringLiteral("В файле нет SMTP-сервера, которым может воспользоваться программа."));
