@@ -47,6 +47,7 @@ TEST(ProviderTable, EveryEntryParsesAndNamesItsSourcePage)
         const char *from, *to, *problem;
     } broken[] = {
         {"port=465", "port=0", "no valid port"},
+        {"port=465", "port=65536", "no valid port"},
         {"security=ssl", "security=tls1", "security"},
         {"source=https:", "source=http:", "no source page"},
         {"host=smtp.a.test", "host=smtp a.test", "no valid host"},
