@@ -9,7 +9,11 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include <QAbstractTextDocumentLayout>
+#include <QTextEdit>
+
+#include <algorithm>
+#include <cmath>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -54,12 +58,20 @@ TSecurityDialog::TSecurityDialog(QWidget *parent, const TSecureSettings &setting
                                    QStringLiteral("LOGIN"), PickStr(ru, "Токен OAuth2", "OAuth2 token")});
     comboAuthentication->setCurrentIndex(settings.Authentication);
     // Shown whole, however long: it is a program that will run with the user's rights.
-    edPasswordCommand = new QPlainTextEdit(settings.PasswordCommand, this);
+    edPasswordCommand = new QTextEdit(this);
     edPasswordCommand->setObjectName(QStringLiteral("edPasswordCommand"));
+    edPasswordCommand->setAcceptRichText(false);
     edPasswordCommand->setWordWrapMode(QTextOption::WrapAnywhere);
     edPasswordCommand->setTabChangesFocus(true);
-    edPasswordCommand->setFixedHeight(edPasswordCommand->fontMetrics().lineSpacing() * 3
-                                      + 2 * (edPasswordCommand->frameWidth() + int(edPasswordCommand->document()->documentMargin())));
+    edPasswordCommand->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // As tall as the command needs, up to eight lines.
+    connect(edPasswordCommand->document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            [this](const QSizeF &size) {
+                const int line = edPasswordCommand->fontMetrics().lineSpacing();
+                const int frame = 2 * edPasswordCommand->frameWidth();
+                edPasswordCommand->setFixedHeight(std::clamp(int(std::ceil(size.height())), line, 8 * line) + frame);
+            });
+    edPasswordCommand->setPlainText(settings.PasswordCommand);
     edPasswordCommand->setToolTip(PickStr(ru, "Её вывод — пароль или токен (вместо сохранённого пароля)",
                                           "Its output is the password or token (instead of a stored password)"));
 
@@ -78,7 +90,9 @@ TSecurityDialog::TSecurityDialog(QWidget *parent, const TSecureSettings &setting
     auto *all = new QVBoxLayout(this);
     all->addLayout(form);
     all->addWidget(buttons);
-    edUser->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 32);
+    // The dialog follows its contents (the command field grows with the command).
+    all->setSizeConstraint(QLayout::SetFixedSize);
+    edUser->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 40);
 
     connect(comboSecurity, &QComboBox::currentIndexChanged, this,
             [this](int index) { this->port = ProposedPort(index, this->port); });

@@ -8,7 +8,7 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
-class QPlainTextEdit;
+class QTextEdit;
 
 struct TSecureSettings
 {
@@ -36,7 +36,7 @@ public:
 
     QComboBox *comboSecurity, *comboAuthentication;
     QLineEdit *edUser, *edPassword;
-    QPlainTextEdit *edPasswordCommand;   // wraps, so a long command shows whole
+    QTextEdit *edPasswordCommand;   // wraps and grows, so a long command shows whole
     QCheckBox *cbRemember;
 
 private:

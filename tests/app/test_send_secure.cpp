@@ -11,6 +11,8 @@
 #include <QDirIterator>
 #include <QProcessEnvironment>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextEdit>
 #include <QTimer>
 
 using namespace sendtest;
@@ -275,6 +277,17 @@ TEST_F(SecureSendTest, TheSecurityDialogInBothLanguages)
             dialog->edUser->setText(QStringLiteral("alice"));
             dialog->edPassword->setText(Secret);
             dialog->comboAuthentication->setCurrentIndex(2);
+            // A long command is shown whole, with no part scrolled out of sight; what the
+            // user typed, broken over lines, is still one command.
+            const QString command = QStringLiteral("secret-tool lookup service smtp.example.org user alice ")
+                                    + QString(120, QLatin1Char('x'));
+            dialog->edPasswordCommand->setPlainText(command);
+            QApplication::processEvents();
+            EXPECT_FALSE(dialog->edPasswordCommand->verticalScrollBar()->isVisible());
+            EXPECT_EQ(dialog->Settings().PasswordCommand, command);
+            dialog->edPasswordCommand->setPlainText(QStringLiteral("pass show\nmail"));
+            EXPECT_EQ(dialog->Settings().PasswordCommand, "pass show mail");
+            dialog->edPasswordCommand->clear();
             if (!shots.isEmpty())
                 dialog->grab().save(QStringLiteral("%1/%2-security-dialog.png").arg(shots, language ? "ru" : "en"));
             answered = true;
