@@ -503,6 +503,11 @@ private:
     void ConnectHandlers();
     void AutoSizeCaptions();
     void ArrangeForCaptions();
+    void ShowCaptions();
+    void ShowHints();
+    void ArrangeRecipientsPage(int pageWidth, int rowHeight);
+    void ArrangeSenderPage(int pageWidth, int rowHeight);
+    void ArrangeParametersPage(int rowHeight);
     void ArrangePageTabs();
     void Place(QWidget *w, int x, int y, int width, int height);
     void PlaceAt(QWidget *w, int x, int y);   // keeps the widget's natural size

@@ -67,7 +67,41 @@ void TMainForm::SetLanguage()
     // Qt's own texts (file dialogs, the fields' context menus) follow.
     UseQtRussian(IsRussian());
 
-    // 2: captions.
+    // 2-3: captions and hints.
+    ShowCaptions();
+    ShowHints();
+
+    // 4: the manual of this language, looked up beside the program when help is asked for.
+    HelpFile = LanguageHelpFile();
+    SetApplicationHelpFile(HelpFile);
+
+    // 5: the add-files dialog (one not made yet takes them when it is).
+    if (QFileDialog *d = FileDialog.Made())
+        FileDialogTexts(d);
+
+    // 6: a non-empty files count follows the language; an empty one stays empty.
+    if (!lblFilesCount->text().isEmpty())
+        lblFilesCount->setText(LoadFormatted(30 + StringBase, gridFiles->rowCount()));
+
+    // 7-8: the protocol and the About text of this language.
+    ShowWholeProtocol();
+    memoAbout->setPlainText((IsRussian() ? RussianAbout : EnglishAbout).join(QLatin1Char('\n')));
+
+    // 9: places that depend on the new caption widths.
+    AutoSizeCaptions();
+    ArrangeForCaptions();
+
+    // 10.
+    FillPriorityList();
+
+    // The banner's own texts follow the interface.
+    if (Banner)
+        Banner->SetLanguage(QString::fromLatin1(IsRussian() ? "ru" : "en"));
+}
+
+// Every caption of the window in the current language.
+void TMainForm::ShowCaptions()
+{
     auto tab = [this](QWidget *page, int n) {
         PageControl->setTabText(PageControl->indexOf(page), Msg(n));
     };
@@ -126,8 +160,11 @@ void TMainForm::SetLanguage()
     lblServerTimeout->setText(PickStr(IsRussian(), "Ожидание ответа сервера, с:", "Server reply timeout, s:"));
     Label22->setText(Msg(80));
     btnSaveLog->setText(Msg(81));
+}
 
-    // 3: hints. The Bcc address book button has none.
+// The hints. The Bcc address book button has none.
+void TMainForm::ShowHints()
+{
     edtTo->setToolTip(Msg(22));
     edtCC->setToolTip(Msg(22));
     edBCC->setToolTip(Msg(22));
@@ -142,33 +179,6 @@ void TMainForm::SetLanguage()
     btnAddressBookCc->setToolTip(Msg(46));
     btnSelectTempDir->setToolTip(Msg(71));
     btnAddSign->setToolTip(Msg(83));
-
-    // 4: the manual of this language, looked up beside the program when help is asked for.
-    HelpFile = LanguageHelpFile();
-    SetApplicationHelpFile(HelpFile);
-
-    // 5: the add-files dialog (one not made yet takes them when it is).
-    if (QFileDialog *d = FileDialog.Made())
-        FileDialogTexts(d);
-
-    // 6: a non-empty files count follows the language; an empty one stays empty.
-    if (!lblFilesCount->text().isEmpty())
-        lblFilesCount->setText(LoadFormatted(30 + StringBase, gridFiles->rowCount()));
-
-    // 7-8: the protocol and the About text of this language.
-    ShowWholeProtocol();
-    memoAbout->setPlainText((IsRussian() ? RussianAbout : EnglishAbout).join(QLatin1Char('\n')));
-
-    // 9: places that depend on the new caption widths.
-    AutoSizeCaptions();
-    ArrangeForCaptions();
-
-    // 10.
-    FillPriorityList();
-
-    // The banner's own texts follow the interface.
-    if (Banner)
-        Banner->SetLanguage(QString::fromLatin1(IsRussian() ? "ru" : "en"));
 }
 
 void TMainForm::FillPriorityList()
@@ -298,29 +308,7 @@ void TMainForm::ArrangeForCaptions()
     const int pageWidth = S(385);
     const int rowHeight = std::max(S(21), edtTo->sizeHint().height());
 
-    // Recipients page: one column of labels, the fields after the widest of them.
-    {
-        const int fieldX = std::max(S(64), S(4) + WidestOf({Label1, Label12, Label22, Label2, Label20}) + S(6));
-        const int buttonW = rowHeight;
-        const int right = pageWidth - S(4);
-        const int boxW = std::min(S(284), right - buttonW - S(3) - fieldX);
-        const int rows[] = {4, 30, 56, 82};
-        QComboBox *boxes[] = {edtTo, edtCC, edBCC, edtSubject};
-        QLabel *labels[] = {Label1, Label12, Label22, Label2};
-        QToolButton *buttons[] = {btnAddressBookTo, btnAddressBookCc, btnAddressBookBcc};
-        for (int i = 0; i < 4; ++i) {
-            const int w = i < 3 ? boxW : std::min(S(308), right - fieldX);
-            boxes[i]->setGeometry(fieldX, S(rows[i]), w, rowHeight);
-            LabelBeside(labels[i], S(4), boxes[i]);
-            if (i < 3)
-                buttons[i]->setGeometry(fieldX + boxW + S(3), S(rows[i]), buttonW, rowHeight);
-        }
-        const int checkTop = edtSubject->geometry().bottom() + S(5);
-        cbAddPartNo->move(S(4), checkTop);
-        cbAddFileName->move(S(4), cbAddPartNo->geometry().bottom() + S(2));
-        comboPriority->setGeometry(fieldX, cbAddFileName->geometry().bottom() + S(4), S(145), rowHeight);
-        LabelBeside(Label20, S(4), comboPriority);
-    }
+    ArrangeRecipientsPage(pageWidth, rowHeight);
 
     // The status line ends where designed but starts after the support address, so a long
     // status text never runs over the link.
@@ -339,72 +327,103 @@ void TMainForm::ArrangeForCaptions()
     btnSaveLog->move(0, memoProtocol->geometry().bottom() + S(5));
     btnLatestNews->move(S(8), memoAbout->geometry().bottom() + S(6));
 
-    // Sender page: labels on the left, port and the profile buttons on the right.
-    {
-        const int fieldX = S(4) + WidestOf({Label3, Label4, Label8, Label7, Label5}) + S(6);
-        // The column of buttons is as wide as its widest caption needs.
-        int widestButton = 0;
-        for (QPushButton *b : {btnFindSettings, btnSaveConfig, btnLoadConfig, btnSecurity})
-            widestButton = std::max(widestButton, b->sizeHint().width());
-        const int rightColumn = std::min(S(290), pageWidth - S(4) - widestButton);
-        const int fieldW = rightColumn - S(8) - fieldX;
-        const int rows[] = {4, 30, 56, 82, 108};
-        QWidget *fields[] = {edSMTPName, edAccount, edtName, edtReplyTo, comboEncoding};
-        QLabel *labels[] = {Label3, Label4, Label8, Label7, Label5};
-        for (int i = 0; i < 5; ++i) {
-            const int w = fields[i] == comboEncoding ? std::min(fieldW, S(100)) : fieldW;
-            fields[i]->setGeometry(fieldX, S(rows[i]), w, rowHeight);
-            LabelBeside(labels[i], S(4), fields[i]);
-        }
-        const int portW = std::max(S(40), edPort->fontMetrics().horizontalAdvance(QStringLiteral("99999")) + S(8));
-        edPort->setGeometry(pageWidth - S(4) - portW, S(4), portW, rowHeight);
-        LabelBeside(Label10, edPort->x() - S(5) - Label10->width(), edPort);
-        const int buttonW = pageWidth - S(4) - rightColumn;
-        // Find settings first, beside From and right under the server's port.
-        int buttonTop = S(30);
-        for (QPushButton *b : {btnFindSettings, btnSaveConfig, btnLoadConfig, btnSecurity}) {
-            b->setGeometry(rightColumn, buttonTop, buttonW, S(25));
-            buttonTop += S(30);
-        }
-        // The note keeps clear of the buttons' column.
-        const int noteTop = comboEncoding->geometry().bottom() + S(8);
-        const int noteW = rightColumn - S(8) - S(4);
-        Label6->setGeometry(S(4), noteTop, noteW, Label6->heightForWidth(noteW));
-    }
+    ArrangeSenderPage(pageWidth, rowHeight);
 
-    // Parameters page: title panels as wide as their titles plus 20, spin 5 after its label.
-    {
-        auto titlePanel = [this](QFrame *panel, QLabel *title, int y) {
-            panel->setGeometry(S(4), y, title->width() + S(20), title->height() + S(6));
-            title->move(S(10), S(3));
-        };
-        titlePanel(BasicPanel, Label21, S(4));
-        cbJumpToProtocol->move(S(12), BasicPanel->geometry().bottom() + S(4));
-        cbUseMAPIAddresBook->move(S(12), cbJumpToProtocol->geometry().bottom() + S(2));
-        spinServerTimeout->setGeometry(S(12) + lblServerTimeout->width() + S(5),
-                                       cbUseMAPIAddresBook->geometry().bottom() + S(4), S(64), rowHeight);
-        LabelBeside(lblServerTimeout, S(12), spinServerTimeout);
-        titlePanel(ArcPanel, Label18, spinServerTimeout->geometry().bottom() + S(8));
-        cbUseZip->move(S(12), ArcPanel->geometry().bottom() + S(4));
-        spinOneMessSizeDef->setGeometry(S(12) + Label17->width() + S(5), cbUseZip->geometry().bottom() + S(4),
-                                        S(64), rowHeight);
-        LabelBeside(Label17, S(12), spinOneMessSizeDef);
-        spinOneMessSizeDef->move(Label17->geometry().right() + 1 + S(5), spinOneMessSizeDef->y());
-        const int dirX = S(12) + Label19->width() + S(5);
-        const int dirY = spinOneMessSizeDef->geometry().bottom() + S(5);
-        const int contentW = ScrollBox1->width() - ScrollBox1->verticalScrollBar()->sizeHint().width();
-        const int dirW = std::max(S(120), contentW - S(6) - rowHeight - S(3) - dirX);
-        edTempDir->setGeometry(dirX, dirY, dirW, rowHeight);
-        LabelBeside(Label19, S(12), edTempDir);
-        btnSelectTempDir->setGeometry(dirX + dirW + S(3), dirY, rowHeight, rowHeight);
-        int right = 0, bottom = 0;
-        for (QWidget *w : ScrollContents->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-            right = std::max(right, w->geometry().right() + 1);
-            bottom = std::max(bottom, w->geometry().bottom() + 1);
-        }
-        // The contents fill the box and scroll only when they need more room than it has.
-        ScrollContents->setMinimumSize(right + S(4), bottom + S(4));
-        ScrollContents->resize(std::max(ScrollBox1->viewport()->width(), right + S(4)),
-                               std::max(ScrollBox1->viewport()->height(), bottom + S(4)));
+    ArrangeParametersPage(rowHeight);
+}
+
+// Recipients page: one column of labels, the fields after the widest of them.
+void TMainForm::ArrangeRecipientsPage(int pageWidth, int rowHeight)
+{
+    const int fieldX = std::max(S(64), S(4) + WidestOf({Label1, Label12, Label22, Label2, Label20}) + S(6));
+    const int buttonW = rowHeight;
+    const int right = pageWidth - S(4);
+    const int boxW = std::min(S(284), right - buttonW - S(3) - fieldX);
+    const int rows[] = {4, 30, 56, 82};
+    QComboBox *boxes[] = {edtTo, edtCC, edBCC, edtSubject};
+    QLabel *labels[] = {Label1, Label12, Label22, Label2};
+    QToolButton *buttons[] = {btnAddressBookTo, btnAddressBookCc, btnAddressBookBcc};
+    for (int i = 0; i < 4; ++i) {
+        const int w = i < 3 ? boxW : std::min(S(308), right - fieldX);
+        boxes[i]->setGeometry(fieldX, S(rows[i]), w, rowHeight);
+        LabelBeside(labels[i], S(4), boxes[i]);
+        if (i < 3)
+            buttons[i]->setGeometry(fieldX + boxW + S(3), S(rows[i]), buttonW, rowHeight);
     }
+    const int checkTop = edtSubject->geometry().bottom() + S(5);
+    cbAddPartNo->move(S(4), checkTop);
+    cbAddFileName->move(S(4), cbAddPartNo->geometry().bottom() + S(2));
+    comboPriority->setGeometry(fieldX, cbAddFileName->geometry().bottom() + S(4), S(145), rowHeight);
+    LabelBeside(Label20, S(4), comboPriority);
+}
+
+// Sender page: labels on the left, port and the profile buttons on the right.
+void TMainForm::ArrangeSenderPage(int pageWidth, int rowHeight)
+{
+    const int fieldX = S(4) + WidestOf({Label3, Label4, Label8, Label7, Label5}) + S(6);
+    // The column of buttons is as wide as its widest caption needs.
+    int widestButton = 0;
+    for (QPushButton *b : {btnFindSettings, btnSaveConfig, btnLoadConfig, btnSecurity})
+        widestButton = std::max(widestButton, b->sizeHint().width());
+    const int rightColumn = std::min(S(290), pageWidth - S(4) - widestButton);
+    const int fieldW = rightColumn - S(8) - fieldX;
+    const int rows[] = {4, 30, 56, 82, 108};
+    QWidget *fields[] = {edSMTPName, edAccount, edtName, edtReplyTo, comboEncoding};
+    QLabel *labels[] = {Label3, Label4, Label8, Label7, Label5};
+    for (int i = 0; i < 5; ++i) {
+        const int w = fields[i] == comboEncoding ? std::min(fieldW, S(100)) : fieldW;
+        fields[i]->setGeometry(fieldX, S(rows[i]), w, rowHeight);
+        LabelBeside(labels[i], S(4), fields[i]);
+    }
+    const int portW = std::max(S(40), edPort->fontMetrics().horizontalAdvance(QStringLiteral("99999")) + S(8));
+    edPort->setGeometry(pageWidth - S(4) - portW, S(4), portW, rowHeight);
+    LabelBeside(Label10, edPort->x() - S(5) - Label10->width(), edPort);
+    const int buttonW = pageWidth - S(4) - rightColumn;
+    // Find settings first, beside From and right under the server's port.
+    int buttonTop = S(30);
+    for (QPushButton *b : {btnFindSettings, btnSaveConfig, btnLoadConfig, btnSecurity}) {
+        b->setGeometry(rightColumn, buttonTop, buttonW, S(25));
+        buttonTop += S(30);
+    }
+    // The note keeps clear of the buttons' column.
+    const int noteTop = comboEncoding->geometry().bottom() + S(8);
+    const int noteW = rightColumn - S(8) - S(4);
+    Label6->setGeometry(S(4), noteTop, noteW, Label6->heightForWidth(noteW));
+}
+
+// Parameters page: title panels as wide as their titles plus 20, spin 5 after its label.
+void TMainForm::ArrangeParametersPage(int rowHeight)
+{
+    auto titlePanel = [this](QFrame *panel, QLabel *title, int y) {
+        panel->setGeometry(S(4), y, title->width() + S(20), title->height() + S(6));
+        title->move(S(10), S(3));
+    };
+    titlePanel(BasicPanel, Label21, S(4));
+    cbJumpToProtocol->move(S(12), BasicPanel->geometry().bottom() + S(4));
+    cbUseMAPIAddresBook->move(S(12), cbJumpToProtocol->geometry().bottom() + S(2));
+    spinServerTimeout->setGeometry(S(12) + lblServerTimeout->width() + S(5),
+                                   cbUseMAPIAddresBook->geometry().bottom() + S(4), S(64), rowHeight);
+    LabelBeside(lblServerTimeout, S(12), spinServerTimeout);
+    titlePanel(ArcPanel, Label18, spinServerTimeout->geometry().bottom() + S(8));
+    cbUseZip->move(S(12), ArcPanel->geometry().bottom() + S(4));
+    spinOneMessSizeDef->setGeometry(S(12) + Label17->width() + S(5), cbUseZip->geometry().bottom() + S(4),
+                                    S(64), rowHeight);
+    LabelBeside(Label17, S(12), spinOneMessSizeDef);
+    spinOneMessSizeDef->move(Label17->geometry().right() + 1 + S(5), spinOneMessSizeDef->y());
+    const int dirX = S(12) + Label19->width() + S(5);
+    const int dirY = spinOneMessSizeDef->geometry().bottom() + S(5);
+    const int contentW = ScrollBox1->width() - ScrollBox1->verticalScrollBar()->sizeHint().width();
+    const int dirW = std::max(S(120), contentW - S(6) - rowHeight - S(3) - dirX);
+    edTempDir->setGeometry(dirX, dirY, dirW, rowHeight);
+    LabelBeside(Label19, S(12), edTempDir);
+    btnSelectTempDir->setGeometry(dirX + dirW + S(3), dirY, rowHeight, rowHeight);
+    int right = 0, bottom = 0;
+    for (QWidget *w : ScrollContents->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        right = std::max(right, w->geometry().right() + 1);
+        bottom = std::max(bottom, w->geometry().bottom() + 1);
+    }
+    // The contents fill the box and scroll only when they need more room than it has.
+    ScrollContents->setMinimumSize(right + S(4), bottom + S(4));
+    ScrollContents->resize(std::max(ScrollBox1->viewport()->width(), right + S(4)),
+                           std::max(ScrollBox1->viewport()->height(), bottom + S(4)));
 }
