@@ -34,6 +34,7 @@
 #include "VokMsg.h"
 #include "VokSMTP.h"
 #include "SecurityDialog.h"
+#include "Settings.h"
 
 #include <QMap>
 #include <optional>
@@ -393,7 +394,7 @@ public:
     // Connecting again after the connection dropped or the server closed it (421): attempts
     // per job (from the settings file) and the first wait, which doubles with each attempt
     // up to 30 s (tests shorten it).
-    int ReconnectAttempts = 5;
+    int ReconnectAttempts = DefaultReconnectAttempts;
     int ReconnectDelayMs = 2000;
     // Waits (Cancel ends the wait) and connects again, up to the attempts left; true when
     // connected. Each attempt is written into the protocol.

@@ -1,6 +1,7 @@
 #include "SendLogic.h"
 
 #include "Global.h"
+#include "vok_util.h"
 
 #include <QLocale>
 #include <QSet>
@@ -144,7 +145,7 @@ QStringList TextLines(const QString &text)
 bool HasOverlongLine(const std::vector<std::string> &lines)
 {
     return std::any_of(lines.begin(), lines.end(),
-                       [](const std::string &l) { return l.size() > MaxWireLineLength; });
+                       [](const std::string &l) { return l.size() > vok::kMaxLineLength; });
 }
 
 QString ProtocolDateTime(const QDateTime &when)

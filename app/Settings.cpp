@@ -64,7 +64,8 @@ TProgramSettings ReadSettings(const QString &path, QString *error)
     s.JumpToProtocol = ini.ReadBool(SettingsSection, QStringLiteral("cbJumpToProtocol"), true);
     s.UseMAPIAddresBook = ini.ReadBool(SettingsSection, QStringLiteral("cbUseMAPIAddresBook"), false);
     s.ReconnectAttempts =
-        std::clamp(ini.ReadInteger(SettingsSection, QStringLiteral("ReconnectAttempts"), 5), 0, 20);
+        std::clamp(ini.ReadInteger(SettingsSection, QStringLiteral("ReconnectAttempts"), DefaultReconnectAttempts),
+                   0, MaxReconnectAttempts);
     s.ServerTimeout = std::clamp(
         ini.ReadInteger(SettingsSection, QStringLiteral("ServerTimeout"), DefaultServerTimeoutSeconds),
         MinServerTimeoutSeconds, MaxServerTimeoutSeconds);

@@ -10,15 +10,23 @@
 
 #include <array>
 
+#include "Timeouts.h"
+
 // The marker that ends a numbered key list when read.
 inline const QString HistoryEndMarker = QStringLiteral("this string is not in inifile");
 // A history grown by AddToHistory keeps at most this many entries.
 inline constexpr int HistoryLimit = 20;
 
-// What the parameters page's server timeout starts from, and its bounds (seconds).
-inline constexpr int DefaultServerTimeoutSeconds = 60;
+// What the parameters page's server timeout starts from (the mail components' own default),
+// and its bounds (seconds).
+inline constexpr int DefaultServerTimeoutSeconds = vok::DefaultTimeoutMs / 1000;
 inline constexpr int MinServerTimeoutSeconds = 5;
 inline constexpr int MaxServerTimeoutSeconds = 600;
+
+// How often a job connects again after the connection dropped, unless the settings say
+// otherwise, and the most the settings file may ask for.
+inline constexpr int DefaultReconnectAttempts = 5;
+inline constexpr int MaxReconnectAttempts = 20;
 
 // The eight boxes with a history, in the order they are read and written.
 enum THistoryBox {
@@ -58,7 +66,7 @@ struct TProgramSettings
     bool JumpToProtocol = true;      // cbJumpToProtocol
     bool UseMAPIAddresBook = false;  // cbUseMAPIAddresBook
     // How often a job connects again after the connection dropped (0: never), in 0..20.
-    int ReconnectAttempts = 5;
+    int ReconnectAttempts = DefaultReconnectAttempts;
     // Seconds a server may keep silent before the job gives up on it, in 5..600.
     int ServerTimeout = DefaultServerTimeoutSeconds;
 

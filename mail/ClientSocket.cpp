@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <cstdio>
@@ -85,7 +86,6 @@ int TCustomWinSocket::HandleIoError(TErrorEvent Kind, int Code, const char* Api)
 
 int TCustomWinSocket::SendBytes(const void* Buffer, int Count)
 {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
     if (!FConnected || FSocket < 0 || Count <= 0)
         return 0;
     using clock = std::chrono::steady_clock;
@@ -125,7 +125,6 @@ int TCustomWinSocket::SendBytes(const void* Buffer, int Count)
 
 int TCustomWinSocket::ReceiveBytes(void* Buffer, int Count)
 {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
     if (!FConnected || FSocket < 0 || Count <= 0)
         return 0;
     for (;;) {
@@ -145,7 +144,6 @@ int TCustomWinSocket::ReceiveBytes(void* Buffer, int Count)
 
 bool TCustomWinSocket::WaitReadable(int timeoutMs)
 {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
     if (!FConnected || FSocket < 0)
         return true;
     using clock = std::chrono::steady_clock;
@@ -169,21 +167,8 @@ bool TCustomWinSocket::WaitReadable(int timeoutMs)
     }
 }
 
-std::string TCustomWinSocket::LocalHostName()
-{
-    std::lock_guard<std::recursive_mutex> guard(FLock);
-    if (FSocket < 0)
-        return {};
-    char buf[256];
-    if (::gethostname(buf, sizeof buf) != 0)
-        return {};
-    buf[sizeof buf - 1] = '\0';
-    return buf;
-}
-
 void TCustomWinSocket::Close()
 {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
     if (FSocket < 0)
         return;
     // Not connected from here on, so a handler that closes again does not recurse.
@@ -231,12 +216,6 @@ void TClientSocket::SetPort(int Value)
 {
     CheckInactive(Value != FPort);
     FPort = Value;
-}
-
-void TClientSocket::SetService(const std::string& Value)
-{
-    CheckInactive(!SameText(Value, FService));
-    FService = Value;
 }
 
 void TClientSocket::SetClientType(TClientType Value)
@@ -327,23 +306,9 @@ std::vector<std::string> TClientSocket::ResolveAddresses(int fd)
     }
 }
 
-int TClientSocket::ResolvePort()
-{
-    if (!FService.empty()) {
-        servent se{};
-        servent* found = nullptr;
-        char buf[1024];
-        if (getservbyname_r(FService.c_str(), "tcp", &se, buf, sizeof buf, &found) == 0 && found)
-            return ntohs(static_cast<uint16_t>(found->s_port));
-        // An unknown service falls back to the plain port number.
-    }
-    return FPort;
-}
-
 void TClientSocket::Open()
 {
-    TClientWinSocket& s = FSocket;
-    std::lock_guard<std::recursive_mutex> guard(s.FLock);
+    TCustomWinSocket& s = FSocket;
     if (s.FConnected || s.FSocket >= 0)
         throw ESocketError("Socket already open");
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -365,14 +330,14 @@ void TClientSocket::Open()
 
 void TClientSocket::ConnectSocket(int fd)
 {
-    TClientWinSocket& s = FSocket;
+    TCustomWinSocket& s = FSocket;
 
     if (OnLookup)
         OnLookup(this, &s);
     if (FHost.empty() && FAddress.empty())
         throw ESocketError("No address specified");
     const std::vector<std::string> found = ResolveAddresses(fd);
-    const std::vector<vok::TDialAddress> addresses = vok::DialOrder(found, ResolvePort());
+    const std::vector<vok::TDialAddress> addresses = vok::DialOrder(found, FPort);
 
     if (OnConnecting)
         OnConnecting(this, &s);

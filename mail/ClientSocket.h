@@ -2,8 +2,8 @@
 // caller.
 //
 // The SMTP client drives it in this order: construct, ClientType = ctBlocking, SetPort/SetHost/
-// SetAddress, Open (or SetActive(true)), Socket().SendBytes / Socket().ReceiveBytes /
-// Socket().LocalHostName, Close (or SetActive(false)).
+// SetAddress, Open (or SetActive(true)), Socket().SendBytes / Socket().ReceiveBytes,
+// Close (or SetActive(false)).
 //
 // Every failure is an ESocketError whose what() is one of these texts:
 //   "Socket error: %s (%d), on API '%s'"          a system call failed (strerror text, errno,
@@ -14,7 +14,7 @@
 //   "Socket already open"                          opening a socket object that is connected
 //   "Can't create new socket"                      socket() refused
 //   "No address specified"                         opening with neither host name nor address
-//   "Can't change value while socket is active"    changing Host/Address/Port/Service/ClientType
+//   "Can't change value while socket is active"    changing Host/Address/Port/ClientType
 //                                                   to a different value while connected
 //
 // Behaviour beyond the plain blocking calls (callers rely on these):
@@ -48,12 +48,10 @@
 //   a failed Open closes its half-made socket silently. The destructor closes without any
 //   notification (the objects the handlers refer to may already be gone) and never throws.
 //
-// All calls are meant for one thread. The socket object's lock is recursive because the error
-// notification runs under it and may close the socket.
+// All calls are meant for one thread; nothing is locked.
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -72,12 +70,12 @@ enum TClientType { ctNonBlocking, ctBlocking };
 // Kind of failure passed to the error notification.
 enum TErrorEvent { eeGeneral, eeSend, eeReceive, eeConnect, eeDisconnect, eeAccept, eeLookup };
 
-// The socket object: the system handle, the connected flag and the lock.
+// The socket object: the system handle and the connected flag.
 class TCustomWinSocket {
 public:
     TCustomWinSocket(const TCustomWinSocket&) = delete;
     TCustomWinSocket& operator=(const TCustomWinSocket&) = delete;
-    virtual ~TCustomWinSocket();
+    ~TCustomWinSocket();
 
     // System handle, -1 when closed.
     int SocketHandle() const { return FSocket; }
@@ -94,13 +92,8 @@ public:
     // True when ReceiveBytes would not block (data, peer closed, error, or not connected);
     // false when nothing arrived within timeoutMs (0 = just look, negative = wait for ever).
     bool WaitReadable(int timeoutMs);
-    // The machine's host name; empty when the socket is closed or gethostname fails.
-    std::string LocalHostName();
     // Closes the connection (see TClientSocket::Close).
     void Close();
-
-    void Lock() { FLock.lock(); }
-    void Unlock() { FLock.unlock(); }
 
 protected:
     explicit TCustomWinSocket(TClientSocket* Owner) : FOwner(Owner) {}
@@ -111,14 +104,8 @@ protected:
     TClientSocket* FOwner;
     int FSocket = -1;
     bool FConnected = false;
-    std::recursive_mutex FLock;
 
     friend class TClientSocket;
-};
-
-class TClientWinSocket : public TCustomWinSocket {
-public:
-    explicit TClientWinSocket(TClientSocket* Owner) : TCustomWinSocket(Owner) {}
 };
 
 // Sender is the TClientSocket raising the notification.
@@ -139,9 +126,6 @@ public:
     void SetAddress(const std::string& Value);
     int Port() const { return FPort; }
     void SetPort(int Value);
-    // Service name looked up with protocol "tcp"; when set it takes precedence over Port.
-    const std::string& Service() const { return FService; }
-    void SetService(const std::string& Value);
     TClientType ClientType() const { return FClientType; }
     void SetClientType(TClientType Value);
 
@@ -150,7 +134,7 @@ public:
     void Open();
     void Close();
 
-    TClientWinSocket& Socket() { return FSocket; }
+    TCustomWinSocket& Socket() { return FSocket; }
 
     // Notifications, in the order Open raises them: lookup, connecting, connect.
     TSocketNotifyEvent OnLookup;
@@ -173,13 +157,11 @@ private:
     std::vector<std::string> ResolveAddresses(int fd);
     std::string FLookupError;   // why the last lookup found nothing: "<name>: <resolver's text>"
     int FLookupCode = 0;
-    int ResolvePort();
     void ConnectSocket(int fd);   // lookup .. connect on the fresh socket fd; throws on failure
 
     std::string FHost;
     std::string FAddress;
-    std::string FService;
     int FPort = 0;
     TClientType FClientType = ctNonBlocking;
-    TClientWinSocket FSocket;
+    TCustomWinSocket FSocket;
 };

@@ -23,11 +23,6 @@ class EFOpenError : public EStreamError {
  public:
   using EStreamError::EStreamError;
 };
-// "Cannot create file %s" for a file that cannot be written.
-class EFCreateError : public EStreamError {
- public:
-  using EStreamError::EStreamError;
-};
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 

@@ -64,7 +64,9 @@ class TVokMsg {
   TStringList ExtraHeaders;  // complete header lines appended after ours
   TPriority Priority = prNormal;
   std::string CharSet = "ISO-8859-1";
-  bool ClearRawMailAfterParse = true;  // kept for stored forms; unused
+  // Has no effect: nothing here parses mail, and composing and sending never
+  // read it. Kept, with its default, as one of the record's settings.
+  bool ClearRawMailAfterParse = true;
   TTextEncoding TextEncoding = te8Bit;
 
   TAttachedFiles AttachedFiles;

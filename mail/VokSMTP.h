@@ -75,7 +75,9 @@ class TVokSMTP {
   // ---- Settings ----
   std::string Port = "25";        // text; not a number means 25
   std::string Host;               // name or dotted address; completes a bare From
-  bool LocalizedDates = false;    // unused; dates are always English
+  // Has no effect: the Date header is always written in English, as mail
+  // requires. Kept, with its default, as one of the component's settings.
+  bool LocalizedDates = false;
   uint16_t EncodeProgressStep = 10;
   uint16_t SendProgressStep = 10;
   int32_t TimeOut = vok::DefaultTimeoutMs;  // ms any wait on the server may last (0 or less: the default)
