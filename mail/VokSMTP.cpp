@@ -542,20 +542,25 @@ bool TVokSMTP::Authenticate() {
   return oauthFinal("AQ==\r\n");
 }
 
-int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::string>& list,
-                              const TMessageLines& lines) {
-  if (list.empty()) return 1;
+TTransactionOutcome TVokSMTP::FailedStep() const {
+  if (Aborted) return TTransactionOutcome::toStopped;
+  return ConnectionLost ? TTransactionOutcome::toConnectionLost : TTransactionOutcome::toRefused;
+}
+
+TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::string>& list,
+                                              const TMessageLines& lines) {
+  if (list.empty()) return TTransactionOutcome::toDelivered;
   auto command = [&](const std::string& text, const char* expected, const char* alternative) {
     SendText(text);
     ReadReply();
     if (!replyFailed_) Failed = ReplyCode != expected && ReplyCode != alternative;
     return !Failed;
   };
-  if (!command("MAIL FROM:<" + from + ">" + mailParams_ + "\r\n", "250", "250")) return -1;
+  if (!command("MAIL FROM:<" + from + ">" + mailParams_ + "\r\n", "250", "250")) return FailedStep();
   // 251: not local, will be forwarded; the recipient is accepted all the same.
   for (const std::string& address : list)
-    if (!command("RCPT TO:<" + address + ">\r\n", "250", "251")) return -2;
-  if (!command("DATA\r\n", "354", "354")) return -3;
+    if (!command("RCPT TO:<" + address + ">\r\n", "250", "251")) return FailedStep();
+  if (!command("DATA\r\n", "354", "354")) return FailedStep();
 
   const size_t n = lines.Count();
   uint32_t threshold = SendProgressStep;
@@ -591,7 +596,7 @@ int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::st
     }
     if (aborted) {
       out_.clear();
-      return 0;
+      return TTransactionOutcome::toStopped;
     }
     SendText("\r\n.\r\n");
     Flush();
@@ -606,18 +611,18 @@ int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::st
   } catch (const std::exception&) {
     Failed = true;
     ConnectionLost = true;
-    return -6;
+    return TTransactionOutcome::toConnectionLost;
   }
   if (replyFailed_ && ReplyText == kClosedByServer) ReplyText = kClosedInData;
   // Any 2xx here means the server has taken the message.
   if (!replyFailed_) Failed = ReplyCode.size() != 3 || ReplyCode[0] != '2';
-  if (Failed) return -4;
+  if (Failed) return FailedStep();
   // Taken: whatever happens to the connection from here, this list has the message.
   inData_ = false;
   dataTaken_ = true;
-  if (!command("RSET\r\n", "250", "250")) return -5;
+  if (!command("RSET\r\n", "250", "250")) return TTransactionOutcome::toResetRefused;
   if (OnSendProgress) OnSendProgress(this, 100);
-  return 1;
+  return TTransactionOutcome::toDelivered;
 }
 
 bool TVokSMTP::Send(TVokMsg& msg) {
@@ -625,6 +630,7 @@ bool TVokSMTP::Send(TVokMsg& msg) {
   Delivered = false;
   ConnectionLost = false;
   ListsDelivered = 0;
+  outcome_ = TTransactionOutcome::toNone;
   const unsigned skip = SkipLists;
   SkipLists = 0;
   if (!Connected) throw std::runtime_error("Not connected.");
@@ -652,9 +658,17 @@ bool TVokSMTP::Send(TVokMsg& msg) {
   std::optional<TMessageLines> lines;
   {
     ActivityScope activity(*this, saEncoding);
-    lines = BuildMessage(msg);
+    try {
+      lines = BuildMessage(msg);
+    } catch (const EStreamError&) {
+      outcome_ = TTransactionOutcome::toFileError;
+      throw;
+    }
   }
-  if (Aborted || !lines) return false;
+  if (Aborted || !lines) {
+    outcome_ = TTransactionOutcome::toStopped;
+    return false;
+  }
 
   // A message the server has said it will not take is not uploaded at all.
   TooLarge = false;
@@ -662,6 +676,7 @@ bool TVokSMTP::Send(TVokMsg& msg) {
   mailParams_ = HasCapability("SIZE") ? " SIZE=" + std::to_string(MessageSize) : std::string();
   if (SizeLimit > 0 && MessageSize > SizeLimit) {
     TooLarge = true;
+    outcome_ = TTransactionOutcome::toTooLarge;
     Failed = true;
     ReplyCode.clear();
     ReplyText = "The message has " + std::to_string(MessageSize) + " bytes; the server accepts at most " +
@@ -679,21 +694,31 @@ bool TVokSMTP::Send(TVokMsg& msg) {
   for (size_t k = 0; k < 3; ++k)
     if (!lists[k].empty() && !(skip & (1u << k))) lastList = k;
   Delivered = true;
+  outcome_ = TTransactionOutcome::toDelivered;
   for (size_t k = 0; k < 3; ++k) {
     if (skip & (1u << k)) continue;
     dataTaken_ = false;
-    int r;
-    try {
-      r = SendTransaction(sender, lists[k], *lines);
-    } catch (...) {
-      // The connection broke: a list whose end of data was accepted keeps the message.
+    // A list whose end of data was accepted keeps the message, whatever
+    // happens to the connection after it.
+    auto settleBroken = [&](TTransactionOutcome why) {
+      outcome_ = why;
       if (dataTaken_) ListsDelivered |= 1u << k;
       Delivered = dataTaken_ && k == lastList;
+    };
+    TTransactionOutcome r;
+    try {
+      r = SendTransaction(sender, lists[k], *lines);
+    } catch (const EStreamError&) {
+      settleBroken(TTransactionOutcome::toFileError);
+      throw;
+    } catch (...) {
+      settleBroken(TTransactionOutcome::toConnectionLost);
       throw;
     }
-    if (r > 0 || r == -5) ListsDelivered |= 1u << k;
-    if (r <= 0) {
-      Delivered = r == -5 && k == lastList;
+    outcome_ = r;
+    if (MessageTaken(r)) ListsDelivered |= 1u << k;
+    if (r != TTransactionOutcome::toDelivered) {
+      Delivered = MessageTaken(r) && k == lastList;
       ReportError(this);
       break;
     }

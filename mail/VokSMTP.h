@@ -58,6 +58,21 @@ enum TSmtpActivity {
   saSending      // writing commands or message lines
 };
 
+// How a transaction, and so a Send, ended.
+enum class TTransactionOutcome {
+  toNone,            // no Send yet, or its input was refused before anything was built
+  toDelivered,       // every list's transaction got a 2xx after its end of data and RSET
+                     // its 250 (an empty list counts as delivered: nothing was due)
+  toResetRefused,    // the message was taken (a 2xx after its end of data), but the RSET
+                     // after it failed: that list has the message, the connection is gone
+  toRefused,         // MAIL FROM, RCPT TO, DATA or the end of data got another reply, or
+                     // one that was no SMTP reply
+  toConnectionLost,  // the connection dropped, a write failed, or no reply came in time
+  toStopped,         // Aborted ended the building, a wait or the message lines
+  toFileError,       // an attached file could not be read, or changed since it was encoded
+  toTooLarge         // not uploaded: larger than the server's SIZE limit
+};
+
 // secNone: plain SMTP (HELO unless authentication is set); secStartTls:
 // EHLO, STARTTLS, EHLO again; secTls: TLS from the first byte.
 enum TSecurity { secNone = 0, secStartTls = 1, secTls = 2 };
@@ -131,6 +146,9 @@ class TVokSMTP {
   // After Send: the message was not uploaded because it exceeds SizeLimit.
   bool TooLarge = false;
   uint64_t MessageSize = 0;
+  // How the last Send ended: the outcome of the transaction that ended it, or
+  // of the step before the transactions (building, the size check).
+  TTransactionOutcome Outcome() const { return outcome_; }
 
   // ---- Events ----
   TNotifyEvent OnConnect;
@@ -175,9 +193,16 @@ class TVokSMTP {
   // leaves them untouched when Aborted is set.
   void EncodeAttachment(TAttachedFile& item);
 
-  // Result codes of one transaction (see SendTransaction).
-  int SendTransaction(const std::string& from, const std::vector<std::string>& list,
-                      const TMessageLines& lines);
+  // One transaction: MAIL FROM, RCPT TO for every address, DATA, the lines,
+  // the end of data, RSET. Nothing is sent for an empty list. Lets an
+  // unreadable or changed file's EStreamError and socket errors of commands
+  // pass.
+  TTransactionOutcome SendTransaction(const std::string& from, const std::vector<std::string>& list,
+                                      const TMessageLines& lines);
+  // Whether the server has the message after a transaction with this outcome.
+  static bool MessageTaken(TTransactionOutcome o) {
+    return o == TTransactionOutcome::toDelivered || o == TTransactionOutcome::toResetRefused;
+  }
 
   // Bounds of one reply, line ends included; the longest EHLO answers
   // have a few dozen lines.
@@ -241,4 +266,7 @@ class TVokSMTP {
   std::vector<std::string> replyLines_;  // every line of the last reply
   std::string mailParams_;       // appended to MAIL FROM (" SIZE=n")
   bool dataTaken_ = false;       // the current transaction's end of data got its 2xx
+  TTransactionOutcome outcome_ = TTransactionOutcome::toNone;
+  // The outcome of a step that failed: a stop, a lost connection or a refusal.
+  TTransactionOutcome FailedStep() const;
 };

@@ -546,7 +546,7 @@ TEST_F(Smtp, ProgressThresholds) {
     ConnectTo(srv);
     TMessageLines lines;
     for (int i = 0; i < lineCount; ++i) lines.Add("line " + std::to_string(i));
-    EXPECT_EQ(smtp.SendTransaction("me@x", {"a@x"}, lines), 1);
+    EXPECT_EQ(smtp.SendTransaction("me@x", {"a@x"}, lines), TTransactionOutcome::toDelivered);
     smtp.Quit();
     EXPECT_TRUE(srv.Wait()) << srv.Failure();
     return progress;
@@ -581,7 +581,7 @@ TEST_F(Smtp, FinalHundredOnlyWhileTheLastLinePercentIsBelowIt) {
 
 TEST_F(Smtp, EmptyListSendsNothing) {
   TMessageLines lines;
-  EXPECT_EQ(smtp.SendTransaction("me@x", {}, lines), 1);
+  EXPECT_EQ(smtp.SendTransaction("me@x", {}, lines), TTransactionOutcome::toDelivered);
 }
 
 TEST_F(Smtp, AbortedWhileWritingLines) {
