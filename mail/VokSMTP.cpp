@@ -672,7 +672,9 @@ bool TVokSMTP::Send(TVokMsg& msg) {
 
   // A message the server has said it will not take is not uploaded at all.
   TooLarge = false;
-  MessageSize = lines->WireSize();
+  // What the server receives and counts against its limit: the lines, and the empty line
+  // the end of data puts before its dot.
+  MessageSize = lines->WireSize() + 2;
   mailParams_ = HasCapability("SIZE") ? " SIZE=" + std::to_string(MessageSize) : std::string();
   if (SizeLimit > 0 && MessageSize > SizeLimit) {
     TooLarge = true;
