@@ -21,6 +21,13 @@
 
 using namespace testsupport;
 
+// Outcomes by name in a failure message.
+void PrintTo(TTransactionOutcome o, std::ostream* os) {
+  static const char* const kNames[] = {"toNone",           "toDelivered", "toResetRefused", "toRefused",
+                                       "toConnectionLost", "toStopped",   "toFileError",    "toTooLarge"};
+  *os << kNames[static_cast<int>(o)];
+}
+
 namespace {
 
 // The name the fixture's client announces (its name source is the test's).
@@ -231,7 +238,11 @@ TEST_F(Smtp, RepliesAfterRecipientsAndData) {
     bool failed, delivered;
     std::string code, text;
     std::vector<std::string> errors;
+    TTransactionOutcome outcome;
+    unsigned lists;          // ListsDelivered (a list without addresses counts as done)
+    std::string cc = "";     // a second list, after To
   };
+  using enum TTransactionOutcome;
   const auto envelope = [](const char* rcptReply) {
     return std::vector<ScriptStep>{Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"),
                                    Expect("RCPT TO:<to@example.org>\r\n"), Send(rcptReply),
@@ -241,30 +252,41 @@ TEST_F(Smtp, RepliesAfterRecipientsAndData) {
   cases.push_back({"251 to RCPT is an accepted recipient",
                    Join({Greeting(), envelope("251 User not local; will forward\r\n"),
                          {Send("250 queued\r\n"), Expect("RSET\r\n"), Send("250 ok\r\n")}, QuitSteps()}),
-                   false, true, "221", "bye", {}});
+                   false, true, "221", "bye", {}, toDelivered, 7});
   cases.push_back({"421 to RSET after an accepted message: delivered, connection gone",
                    Join({Greeting(), envelope("250 ok\r\n"),
                          {Send("250 queued as 12\r\n"), Expect("RSET\r\n"), Send("421 closing\r\n"),
                           CloseConnection()}}),
-                   true, true, "421", "closing", {"421 closing"}});
+                   true, true, "421", "closing", {"421 closing"}, toResetRefused, 1});
+  cases.push_back({"RSET refused between the To and Cc transactions: not delivered until Cc has it",
+                   Join({Greeting(), envelope("250 ok\r\n"),
+                         {Send("250 queued\r\n"), Expect("RSET\r\n"), Send("500 what\r\n")}}),
+                   true, false, "500", "what", {"500 what"}, toResetRefused, 1, "cc@example.org"});
   cases.push_back({"any 2xx ends the data",
                    Join({Greeting(), envelope("250 ok\r\n"),
                          {Send("252 taken\r\n"), Expect("RSET\r\n"), Send("250 ok\r\n")}, QuitSteps()}),
-                   false, true, "221", "bye", {}});
+                   false, true, "221", "bye", {}, toDelivered, 7});
   cases.push_back({"a line without a code fails at once",
                    Join({Greeting(), {Expect("MAIL FROM:<Sender@Example.org>\r\n"),
                                       Send("Hello, this is not SMTP\r\n"), Silent()}}),
-                   true, false, "", "Invalid reply from the server.", {"0 Invalid reply from the server."}});
+                   true, false, "", "Invalid reply from the server.", {"0 Invalid reply from the server."},
+                   toRefused, 0});
   cases.push_back({"end of data refused",
                    Join({Greeting(), envelope("250 ok\r\n"), {Send("554 no\r\n")}}),
-                   true, false, "554", "no", {"554 no"}});
+                   true, false, "554", "no", {"554 no"}, toRefused, 0});
+  cases.push_back({"Cc refused after To took the message",
+                   Join({Greeting(), envelope("250 ok\r\n"),
+                         {Send("250 queued\r\n"), Expect("RSET\r\n"), Send("250 ok\r\n"),
+                          Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("451 later\r\n")}}),
+                   true, false, "451", "later", {"451 later"}, toRefused, 1, "cc@example.org"});
   cases.push_back({"closed after the data, before the reply",
                    Join({Greeting(), envelope("250 ok\r\n"), {CloseConnection()}}),
                    true, false, "", "Connection closed by the server during the message data.",
-                   {"0 Connection closed by the server during the message data."}});
+                   {"0 Connection closed by the server during the message data."}, toConnectionLost, 0});
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
     errors.clear();
+    msg.CC = c.cc;
     ScriptedSmtpServer srv(c.script);
     ConnectTo(srv);
     ASSERT_FALSE(smtp.Failed);
@@ -275,8 +297,77 @@ TEST_F(Smtp, RepliesAfterRecipientsAndData) {
     EXPECT_EQ(smtp.ReplyCode, c.code);
     EXPECT_EQ(smtp.ReplyText, c.text);
     EXPECT_EQ(errors, c.errors);
+    EXPECT_EQ(smtp.Outcome(), c.outcome);
+    EXPECT_EQ(smtp.ListsDelivered, c.lists);
     EXPECT_FALSE(smtp.Connected);
     EXPECT_TRUE(srv.Wait()) << srv.Failure();
+  }
+}
+
+// The server's SIZE limit is the largest message it takes: a message of exactly that size
+// goes out (RFC 1870), one byte more is not uploaded at all.
+TEST_F(Smtp, MessageOfTheServersSizeGoesOutOneByteMoreDoesNot) {
+  smtp.UserName = "alice";
+  smtp.Password = "pw";  // EHLO (and so SIZE) needs more than the plain dialogue
+  msg.MessageId = "<size.test@client.example.net>";
+  // Send stamps the date again; its text keeps its width but on the night the day of the month
+  // gains a digit.
+  msg.Date = vok::FormatMessageDate(std::time(nullptr));
+  // The lines, and the empty line before the end-of-data dot.
+  const uint64_t size = smtp.BuildMessage(msg)->WireSize() + 2;
+  struct Case {
+    uint64_t limit;
+    bool tooLarge;
+    TTransactionOutcome outcome;
+  };
+  for (const Case& c : {Case{size, false, TTransactionOutcome::toDelivered},
+                        Case{size - 1, true, TTransactionOutcome::toTooLarge}}) {
+    SCOPED_TRACE(c.limit);
+    errors.clear();
+    std::vector<ScriptStep> script = {Send("220 hi\r\n"), Expect("EHLO client.example.net\r\n"),
+                                      Send("250-mx\r\n250-SIZE " + std::to_string(c.limit) + "\r\n250 AUTH PLAIN\r\n"),
+                                      Expect("AUTH PLAIN AGFsaWNlAHB3\r\n"), Send("235 ok\r\n")};
+    if (c.tooLarge) {
+      script.push_back(Silent());
+    } else {
+      script.push_back(Expect("MAIL FROM:<Sender@Example.org> SIZE=" + std::to_string(size) + "\r\n"));
+      script.push_back(Send("250 ok\r\n"));
+      script.push_back(Expect("RCPT TO:<to@example.org>\r\n"));
+      script.push_back(Send("250 ok\r\n"));
+      script.push_back(Expect("DATA\r\n"));
+      script.push_back(Send("354 go\r\n"));
+      script.push_back(ReadData());
+      script.push_back(Send("250 queued\r\n"));
+      script.push_back(Expect("RSET\r\n"));
+      script.push_back(Send("250 ok\r\n"));
+      script = Join({script, QuitSteps()});
+    }
+    ScriptedSmtpServer srv(script);
+    ConnectTo(srv);
+    ASSERT_FALSE(smtp.Failed) << smtp.ReplyText;
+    ASSERT_EQ(smtp.SizeLimit, c.limit);
+    EXPECT_TRUE(smtp.Send(msg));
+    EXPECT_EQ(smtp.MessageSize, size);
+    EXPECT_EQ(smtp.TooLarge, c.tooLarge);
+    EXPECT_EQ(smtp.Delivered, !c.tooLarge);
+    EXPECT_EQ(smtp.Outcome(), c.outcome);
+    if (c.tooLarge) {
+      EXPECT_TRUE(smtp.Failed);
+      EXPECT_FALSE(smtp.Connected);
+      EXPECT_EQ(errors, (std::vector<std::string>{"0 " + smtp.ReplyText}));
+      EXPECT_NE(smtp.ReplyText.find("at most " + std::to_string(size - 1)), std::string::npos) << smtp.ReplyText;
+    } else {
+      EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
+      smtp.Quit();
+      EXPECT_TRUE(errors.empty());
+    }
+    EXPECT_TRUE(srv.Wait()) << srv.Failure();
+    if (!c.tooLarge) {
+      ASSERT_EQ(srv.Data().size(), 1u);
+      // What the server read is the message the SIZE parameter announced: everything before
+      // the dot line.
+      EXPECT_EQ(srv.Data()[0].size() - std::string(".\r\n").size(), size);
+    }
   }
 }
 
@@ -370,6 +461,7 @@ TEST_F(Smtp, SilentServerTimesOut) {
   EXPECT_EQ(errors.size(), 1u);
   EXPECT_EQ(smtp.ReplyCode, "");
   EXPECT_NE(smtp.ReplyText.find("No reply"), std::string::npos) << smtp.ReplyText;
+  EXPECT_EQ(smtp.Outcome(), TTransactionOutcome::toConnectionLost);
   EXPECT_GT(pumps, 1) << "the window runs while waiting";
   EXPECT_TRUE(srv.Wait()) << srv.Failure();
 }
@@ -598,6 +690,7 @@ TEST_F(Smtp, AbortedWhileWritingLines) {
   EXPECT_TRUE(smtp.Failed);
   EXPECT_FALSE(smtp.Connected);
   EXPECT_EQ(errors, (std::vector<std::string>{"354 go"}));
+  EXPECT_EQ(smtp.Outcome(), TTransactionOutcome::toStopped);
   EXPECT_TRUE(srv.Wait()) << srv.Failure();
   EXPECT_EQ(srv.Received().find("\r\n.\r\n"), std::string::npos) << "no end of data";
   // A connect with an accepted greeting clears Aborted.
@@ -625,6 +718,7 @@ TEST_F(Smtp, UnreadableFileStopsBeforeAnyCommand) {
   smtp.OnBeforeSend = [&](void*) { ++before; };
   msg.AttachedFiles.AddFile("/nonexistent/file.txt");
   EXPECT_THROW(smtp.Send(msg), EFOpenError);
+  EXPECT_EQ(smtp.Outcome(), TTransactionOutcome::toFileError);
   EXPECT_EQ(before, 0);
   EXPECT_TRUE(smtp.Connected);
   smtp.Quit();
