@@ -72,4 +72,4 @@ QString ProtocolDateTime(const QDateTime &when);
 // equal without regard to letter case, in row order.
 QStringList WithoutDuplicates(const QStringList &paths);
 
-}  // namespace SendLogic
+}   // namespace SendLogic

@@ -61,8 +61,8 @@
 class TClientSocket;
 
 class ESocketError : public std::runtime_error {
-public:
-    explicit ESocketError(const std::string& Msg) : std::runtime_error(Msg) {}
+ public:
+  explicit ESocketError(const std::string& Msg) : std::runtime_error(Msg) {}
 };
 
 enum TClientType { ctNonBlocking, ctBlocking };
@@ -72,96 +72,96 @@ enum TErrorEvent { eeGeneral, eeSend, eeReceive, eeConnect, eeDisconnect, eeAcce
 
 // The socket object: the system handle and the connected flag.
 class TCustomWinSocket {
-public:
-    TCustomWinSocket(const TCustomWinSocket&) = delete;
-    TCustomWinSocket& operator=(const TCustomWinSocket&) = delete;
-    ~TCustomWinSocket();
+ public:
+  TCustomWinSocket(const TCustomWinSocket&) = delete;
+  TCustomWinSocket& operator=(const TCustomWinSocket&) = delete;
+  ~TCustomWinSocket();
 
-    // System handle, -1 when closed.
-    int SocketHandle() const { return FSocket; }
-    bool Connected() const { return FConnected; }
+  // System handle, -1 when closed.
+  int SocketHandle() const { return FSocket; }
+  bool Connected() const { return FConnected; }
 
-    // Writes all Count bytes. Returns Count; 0 without writing when not connected; fewer when
-    // OnIdle closed the socket meanwhile. On a system failure or after SendTimeoutMs without
-    // progress: error notification (eeSend, the code; the handler may set it to 0), the socket
-    // is closed, then ESocketError "send" unless the code was cleared (then -1).
-    int SendBytes(const void* Buffer, int Count);
-    // One recv of at most Count bytes; blocks until data arrives. Returns the count, 0 when
-    // the peer has closed or when not connected. Failures as SendBytes, with eeReceive/"recv".
-    int ReceiveBytes(void* Buffer, int Count);
-    // True when ReceiveBytes would not block (data, peer closed, error, or not connected);
-    // false when nothing arrived within timeoutMs (0 = just look, negative = wait for ever).
-    bool WaitReadable(int timeoutMs);
-    // Closes the connection (see TClientSocket::Close).
-    void Close();
+  // Writes all Count bytes. Returns Count; 0 without writing when not connected; fewer when
+  // OnIdle closed the socket meanwhile. On a system failure or after SendTimeoutMs without
+  // progress: error notification (eeSend, the code; the handler may set it to 0), the socket
+  // is closed, then ESocketError "send" unless the code was cleared (then -1).
+  int SendBytes(const void* Buffer, int Count);
+  // One recv of at most Count bytes; blocks until data arrives. Returns the count, 0 when
+  // the peer has closed or when not connected. Failures as SendBytes, with eeReceive/"recv".
+  int ReceiveBytes(void* Buffer, int Count);
+  // True when ReceiveBytes would not block (data, peer closed, error, or not connected);
+  // false when nothing arrived within timeoutMs (0 = just look, negative = wait for ever).
+  bool WaitReadable(int timeoutMs);
+  // Closes the connection (see TClientSocket::Close).
+  void Close();
 
-protected:
-    explicit TCustomWinSocket(TClientSocket* Owner) : FOwner(Owner) {}
-    void CloseSilently() noexcept;
-    void RaiseSystemError(int Code, const char* Api);
-    int HandleIoError(TErrorEvent Kind, int Code, const char* Api);
+ protected:
+  explicit TCustomWinSocket(TClientSocket* Owner) : FOwner(Owner) {}
+  void CloseSilently() noexcept;
+  void RaiseSystemError(int Code, const char* Api);
+  int HandleIoError(TErrorEvent Kind, int Code, const char* Api);
 
-    TClientSocket* FOwner;
-    int FSocket = -1;
-    bool FConnected = false;
+  TClientSocket* FOwner;
+  int FSocket = -1;
+  bool FConnected = false;
 
-    friend class TClientSocket;
+  friend class TClientSocket;
 };
 
 // Sender is the TClientSocket raising the notification.
 using TSocketNotifyEvent = std::function<void(void* Sender, TCustomWinSocket* Socket)>;
-using TSocketErrorEvent = std::function<void(void* Sender, TCustomWinSocket* Socket,
-                                             TErrorEvent ErrorEvent, int& ErrorCode)>;
+using TSocketErrorEvent =
+    std::function<void(void* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode)>;
 
 class TClientSocket {
-public:
-    TClientSocket();
-    ~TClientSocket();
-    TClientSocket(const TClientSocket&) = delete;
-    TClientSocket& operator=(const TClientSocket&) = delete;
+ public:
+  TClientSocket();
+  ~TClientSocket();
+  TClientSocket(const TClientSocket&) = delete;
+  TClientSocket& operator=(const TClientSocket&) = delete;
 
-    const std::string& Host() const { return FHost; }
-    void SetHost(const std::string& Value);
-    const std::string& Address() const { return FAddress; }
-    void SetAddress(const std::string& Value);
-    int Port() const { return FPort; }
-    void SetPort(int Value);
-    TClientType ClientType() const { return FClientType; }
-    void SetClientType(TClientType Value);
+  const std::string& Host() const { return FHost; }
+  void SetHost(const std::string& Value);
+  const std::string& Address() const { return FAddress; }
+  void SetAddress(const std::string& Value);
+  int Port() const { return FPort; }
+  void SetPort(int Value);
+  TClientType ClientType() const { return FClientType; }
+  void SetClientType(TClientType Value);
 
-    bool Active() const { return FSocket.Connected(); }
-    void SetActive(bool Value);   // true: Open (no-op when connected); false: Close
-    void Open();
-    void Close();
+  bool Active() const { return FSocket.Connected(); }
+  void SetActive(bool Value);  // true: Open (no-op when connected); false: Close
+  void Open();
+  void Close();
 
-    TCustomWinSocket& Socket() { return FSocket; }
+  TCustomWinSocket& Socket() { return FSocket; }
 
-    // Notifications, in the order Open raises them: lookup, connecting, connect.
-    TSocketNotifyEvent OnLookup;
-    TSocketNotifyEvent OnConnecting;
-    TSocketNotifyEvent OnConnect;
-    TSocketNotifyEvent OnDisconnect;
-    TSocketErrorEvent OnError;
-    // Called between the slices of the connect wait and of a write that waits for room, so a
-    // window can keep processing events. May be empty.
-    std::function<void()> OnIdle;
-    int ConnectTimeoutMs = vok::DefaultTimeoutMs;
-    // A write that makes no progress for this long fails (negative: wait for ever).
-    int SendTimeoutMs = vok::DefaultTimeoutMs;
+  // Notifications, in the order Open raises them: lookup, connecting, connect.
+  TSocketNotifyEvent OnLookup;
+  TSocketNotifyEvent OnConnecting;
+  TSocketNotifyEvent OnConnect;
+  TSocketNotifyEvent OnDisconnect;
+  TSocketErrorEvent OnError;
+  // Called between the slices of the connect wait and of a write that waits for room, so a
+  // window can keep processing events. May be empty.
+  std::function<void()> OnIdle;
+  int ConnectTimeoutMs = vok::DefaultTimeoutMs;
+  // A write that makes no progress for this long fails (negative: wait for ever).
+  int SendTimeoutMs = vok::DefaultTimeoutMs;
 
-private:
-    friend class TCustomWinSocket;
-    void CheckInactive(bool Changed);
-    // The numeric addresses to dial (a literal as it is; a name through the resolver in
-    // force); none when not resolved, with FLookupError saying why.
-    std::vector<std::string> ResolveAddresses(int fd);
-    std::string FLookupError;   // why the last lookup found nothing: "<name>: <resolver's text>"
-    int FLookupCode = 0;
-    void ConnectSocket(int fd);   // lookup .. connect on the fresh socket fd; throws on failure
+ private:
+  friend class TCustomWinSocket;
+  void CheckInactive(bool Changed);
+  // The numeric addresses to dial (a literal as it is; a name through the resolver in
+  // force); none when not resolved, with FLookupError saying why.
+  std::vector<std::string> ResolveAddresses(int fd);
+  std::string FLookupError;  // why the last lookup found nothing: "<name>: <resolver's text>"
+  int FLookupCode = 0;
+  void ConnectSocket(int fd);  // lookup .. connect on the fresh socket fd; throws on failure
 
-    std::string FHost;
-    std::string FAddress;
-    int FPort = 0;
-    TClientType FClientType = ctNonBlocking;
-    TCustomWinSocket FSocket;
+  std::string FHost;
+  std::string FAddress;
+  int FPort = 0;
+  TClientType FClientType = ctNonBlocking;
+  TCustomWinSocket FSocket;
 };

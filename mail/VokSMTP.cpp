@@ -19,8 +19,8 @@
 
 namespace {
 
-constexpr size_t kFlushAt = 64 * 1024;   // write in large pieces, not per line
-constexpr int kWaitSliceMs = 10;         // reply wait slice; the window runs between
+constexpr size_t kFlushAt = 64 * 1024;  // write in large pieces, not per line
+constexpr int kWaitSliceMs = 10;        // reply wait slice; the window runs between
 
 const char kClosedByServer[] = "Connection closed by the server.";
 const char kClosedInData[] = "Connection closed by the server during the message data.";
@@ -35,7 +35,6 @@ bool IsReplyLine(const std::string& line) {
     if (i >= line.size() || !std::isdigit(static_cast<unsigned char>(line[i]))) return false;
   return line.size() == 3 || line[3] == ' ' || line[3] == '-';
 }
-
 
 // The text as a whole decimal number, or fallback.
 // Leading blanks are part of the form: the window's port field is right-aligned ("  25").
@@ -54,8 +53,7 @@ long ReadNumber(const std::string& s, long fallback) {
 // a command: it could end the command and start another one.
 void CheckEnvelopeAddress(const std::string& address) {
   if (address.find_first_of(std::string("\r\n<>\0", 5)) != std::string::npos)
-    throw std::invalid_argument("Invalid character in e-mail address \"" +
-                                vok::HeaderSafe(address) + "\".");
+    throw std::invalid_argument("Invalid character in e-mail address \"" + vok::HeaderSafe(address) + "\".");
 }
 
 std::string WithoutPrefix(const std::string& text, const std::string& prefix) {
@@ -536,8 +534,9 @@ bool TVokSMTP::Authenticate() {
     return oauthFinal("\r\n");
   }
   // OAUTHBEARER (RFC 7628)
-  const std::string token = "n,a=" + UserName + ",\x01host=" + Host + "\x01port=" +
-                            std::to_string(socket_->Port()) + "\x01auth=Bearer " + Password + "\x01\x01";
+  const std::string token = "n,a=" + UserName + ",\x01host=" + Host +
+                            "\x01port=" + std::to_string(socket_->Port()) + "\x01auth=Bearer " + Password +
+                            "\x01\x01";
   finish("AUTH OAUTHBEARER " + Base64Encode(token) + "\r\n", "AUTH OAUTHBEARER " + masked, "235");
   return oauthFinal("AQ==\r\n");
 }
@@ -646,8 +645,7 @@ bool TVokSMTP::Send(TVokMsg& msg) {
     list.erase(std::remove(list.begin(), list.end(), std::string()), list.end());
     return list;
   };
-  const std::vector<std::string> lists[3] = {recipients(msg.SendTo), recipients(msg.CC),
-                                             recipients(msg.BCC)};
+  const std::vector<std::string> lists[3] = {recipients(msg.SendTo), recipients(msg.CC), recipients(msg.BCC)};
   if (lists[0].empty() && lists[1].empty() && lists[2].empty())
     throw std::runtime_error("\"SendTo\" field not specified.");
   CheckEnvelopeAddress(sender);

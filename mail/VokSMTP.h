@@ -41,8 +41,7 @@
 // OnQuit, OnLookup and OnConnecting the client socket (TClientSocket*).
 using TNotifyEvent = std::function<void(void* Sender)>;
 using TOnError = std::function<void(void* Sender, int Error, const std::string& Msg)>;
-using TOnCodeStartEvent =
-    std::function<void(void* Sender, const std::string& FileName, int64_t BytesCount)>;
+using TOnCodeStartEvent = std::function<void(void* Sender, const std::string& FileName, int64_t BytesCount)>;
 using TOnCodeProgressEvent = std::function<void(void* Sender, uint16_t Percent)>;
 using TOnSendProgressEvent = std::function<void(void* Sender, uint16_t Percent)>;
 // TSocketNotifyEvent (Sender, TCustomWinSocket*) comes from ClientSocket.h.
@@ -88,8 +87,8 @@ class TVokSMTP {
   TVokSMTP& operator=(const TVokSMTP&) = delete;
 
   // ---- Settings ----
-  std::string Port = "25";        // text; not a number means 25
-  std::string Host;               // name or dotted address; completes a bare From
+  std::string Port = "25";  // text; not a number means 25
+  std::string Host;         // name or dotted address; completes a bare From
   // Has no effect: the Date header is always written in English, as mail
   // requires. Kept, with its default, as one of the component's settings.
   bool LocalizedDates = false;
@@ -97,8 +96,8 @@ class TVokSMTP {
   uint16_t SendProgressStep = 10;
   int32_t TimeOut = vok::DefaultTimeoutMs;  // ms any wait on the server may last (0 or less: the default)
   TSecurity Security = secNone;
-  std::string UserName;           // empty: no authentication
-  std::string Password;           // password or token; never passed to an event
+  std::string UserName;  // empty: no authentication
+  std::string Password;  // password or token; never passed to an event
   TAuthMethod AuthMethod = amAutomatic;
   std::string ExtraCaFile;        // certificates trusted besides the system's (tests)
   std::string PinnedFingerprint;  // SHA-256 of a certificate the user chose to trust
@@ -106,8 +105,8 @@ class TVokSMTP {
   // ---- State, read after each call ----
   bool Failed = false;
   bool Connected = false;
-  std::string ReplyCode;          // first three characters of the last reply line
-  std::string ReplyText;          // its text (<= 64 chars, trimmed), or the socket error
+  std::string ReplyCode;  // first three characters of the last reply line
+  std::string ReplyText;  // its text (<= 64 chars, trimmed), or the socket error
   uint16_t SendPercent = 0;
   uint16_t EncodePercent = 0;
   // Set by the owner to stop at once: encoding ends, a reply or connect wait
@@ -237,7 +236,9 @@ class TVokSMTP {
   void DoConnect();
   void DoDisconnect();
   void CloseSocket();
-  void Raise(const TNotifyEvent& ev, void* sender) { if (ev) ev(sender); }
+  void Raise(const TNotifyEvent& ev, void* sender) {
+    if (ev) ev(sender);
+  }
   void AbortIfAsked();
 
   // Sets Activity for a scope and puts the previous one back.
@@ -256,16 +257,16 @@ class TVokSMTP {
   uint64_t memoryLeft_ = kEncodedMemoryBudget;
 
   std::unique_ptr<TClientSocket> socket_;
-  std::string out_;      // written bytes not yet flushed
-  std::string pending_;  // received bytes not yet consumed as reply lines
-  std::string lineText_; // the line passed to OnSendTextToSocket
-  bool replyFailed_ = false;     // the last ReadReply got no complete reply
-  bool errorReported_ = false;   // OnError already raised for this operation
-  bool inData_ = false;          // message lines being written or their reply awaited
+  std::string out_;             // written bytes not yet flushed
+  std::string pending_;         // received bytes not yet consumed as reply lines
+  std::string lineText_;        // the line passed to OnSendTextToSocket
+  bool replyFailed_ = false;    // the last ReadReply got no complete reply
+  bool errorReported_ = false;  // OnError already raised for this operation
+  bool inData_ = false;         // message lines being written or their reply awaited
   std::unique_ptr<TTlsSession> tls_;
   std::vector<std::string> replyLines_;  // every line of the last reply
-  std::string mailParams_;       // appended to MAIL FROM (" SIZE=n")
-  bool dataTaken_ = false;       // the current transaction's end of data got its 2xx
+  std::string mailParams_;               // appended to MAIL FROM (" SIZE=n")
+  bool dataTaken_ = false;               // the current transaction's end of data got its 2xx
   TTransactionOutcome outcome_ = TTransactionOutcome::toNone;
   // The outcome of a step that failed: a stop, a lost connection or a refusal.
   TTransactionOutcome FailedStep() const;
