@@ -193,6 +193,29 @@ TEST_F(SecureSendTest, AMessageOverTheServersLimitIsRefusedInBothLanguages)
     EXPECT_TRUE(en.contains("Transfer... cancelled by error."));
 }
 
+// A message of exactly the server's limit goes out: the size announced with SIZE is what the
+// server counts, the empty line before the end-of-data dot included.
+TEST_F(SecureSendTest, AMessageOfExactlyTheServersLimitGoesOut)
+{
+    form->VokSMTP.ExtraCaFile = pki.filePath("ca.pem").toStdString();
+    uint64_t size = 0;
+    {
+        SmtpSink unlimited(ServerOptions("good"));
+        Fill(unlimited.port, MakeFiles({"one.bin"}), 1);
+        Send();
+        ASSERT_EQ(unlimited.Count(), 1);
+        size = form->VokSMTP.MessageSize;
+    }
+    ASSERT_GT(size, 0u);
+    // The same message again (only its date and ids change, at the same width).
+    SmtpSink sink(ServerOptions("good") + QStringList{"--size", QString::number(size)});
+    form->edPort->setText(QString::number(sink.port));
+    Send();
+    EXPECT_EQ(form->VokSMTP.MessageSize, size);
+    EXPECT_EQ(sink.Count(), 1);
+    EXPECT_EQ(form->EnglishProtocol.last().toStdString(), "All done");
+}
+
 // A profile from elsewhere that carries a password command: the command is shown in full and
 // runs only on the user's Yes; No keeps the profile without it; a Yes is remembered for exactly
 // that command, in the settings file.
