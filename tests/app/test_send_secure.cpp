@@ -31,25 +31,26 @@ bool OpenSsl(const QString &dir, const QStringList &args)
 void MakePki(const QString &dir)
 {
     const QStringList key = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
-    ASSERT_TRUE(OpenSsl(dir, QStringList{"req", "-x509"} + key +
-                                 QStringList{"-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj",
-                                             "/CN=Window Test CA", "-addext", "basicConstraints=critical,CA:TRUE"}));
-    ASSERT_TRUE(OpenSsl(dir, QStringList{"req"} + key +
-                                 QStringList{"-keyout", "good.key", "-out", "good.csr", "-subj", "/CN=good.test"}));
+    ASSERT_TRUE(OpenSsl(dir, QStringList{"req", "-x509"} + key
+                                 + QStringList{"-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj",
+                                               "/CN=Window Test CA", "-addext", "basicConstraints=critical,CA:TRUE"}));
+    ASSERT_TRUE(OpenSsl(dir, QStringList{"req"} + key
+                                 + QStringList{"-keyout", "good.key", "-out", "good.csr", "-subj", "/CN=good.test"}));
     QFile ext(dir + "/good.ext");
     ASSERT_TRUE(ext.open(QIODevice::WriteOnly));
     ext.write("subjectAltName=IP:127.0.0.1\n");
     ext.close();
-    ASSERT_TRUE(OpenSsl(dir, {"x509", "-req", "-in", "good.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-                              "-CAcreateserial", "-out", "good.pem", "-days", "2", "-extfile", "good.ext"}));
+    ASSERT_TRUE(OpenSsl(dir, {"x509", "-req", "-in", "good.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+                              "-out", "good.pem", "-days", "2", "-extfile", "good.ext"}));
     for (const char *name : {"self", "other"})
-        ASSERT_TRUE(OpenSsl(dir, QStringList{"req", "-x509"} + key +
-                                     QStringList{"-keyout", QString(name) + ".key", "-out", QString(name) + ".pem",
-                                                 "-days", "2", "-subj", QString("/CN=%1.test").arg(name),
-                                                 "-addext", "subjectAltName=IP:127.0.0.1"}));
+        ASSERT_TRUE(OpenSsl(dir, QStringList{"req", "-x509"} + key
+                                     + QStringList{"-keyout", QString(name) + ".key", "-out", QString(name) + ".pem",
+                                                   "-days", "2", "-subj", QString("/CN=%1.test").arg(name), "-addext",
+                                                   "subjectAltName=IP:127.0.0.1"}));
 }
 
-class SecureSendTest : public WindowTest {
+class SecureSendTest : public WindowTest
+{
 protected:
     void SetUp() override
     {
@@ -71,8 +72,10 @@ protected:
     }
     QStringList ServerOptions(const QString &cert, bool implicit = false)
     {
-        QStringList o = {"--tls-cert", pki.filePath(cert + ".pem"), "--tls-key", pki.filePath(cert + ".key"),
-                         "--login", "alice", "--password-file", secretDir.filePath("secret")};
+        QStringList o = {"--tls-cert",      pki.filePath(cert + ".pem"),
+                         "--tls-key",       pki.filePath(cert + ".key"),
+                         "--login",         "alice",
+                         "--password-file", secretDir.filePath("secret")};
         if (implicit)
             o << "--implicit";
         return o;
@@ -88,10 +91,7 @@ protected:
         if (!paths.isEmpty())
             AddThroughDialog(paths);
     }
-    void Send()
-    {
-        form->btnSend->click();
-    }
+    void Send() { form->btnSend->click(); }
 
     QTemporaryDir pki, secretDir, written;
     QStringList prompts;
@@ -229,7 +229,10 @@ TEST_F(SecureSendTest, AReceivedProfileRunsItsPasswordCommandOnlyWhenTheUserSays
     QFile f(profile);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(QStringLiteral("[SMTP]\nServer=127.0.0.1\nPort=%1\nAccount=me@example.org\nSecurity=1\nUser=alice\n"
-                           "PasswordCommand=%2\n").arg(sink.port).arg(command).toUtf8());
+                           "PasswordCommand=%2\n")
+                .arg(sink.port)
+                .arg(command)
+                .toUtf8());
     f.close();
     form->edtTo->setEditText(QStringLiteral("to@example.org"));
     AddThroughDialog(MakeFiles({"a.bin"}));
@@ -323,8 +326,8 @@ TEST(Keyring, RealSecretServiceKeepsThePasswordBetweenRuns)
 {
     if (qEnvironmentVariableIsEmpty("SENDORIX_TEST_KEYRING"))
         GTEST_SKIP() << "needs the private keyring session of the keyring test entry";
-    const QString key = Keyring::EntryKey(QStringLiteral("Mail.Example.org "), QStringLiteral("  587"),
-                                          QStringLiteral("alice"));
+    const QString key =
+        Keyring::EntryKey(QStringLiteral("Mail.Example.org "), QStringLiteral("  587"), QStringLiteral("alice"));
     EXPECT_EQ(key, "alice@mail.example.org:587");
     QString read;
     EXPECT_EQ(Keyring::Read(key, read), Keyring::krNotFound);
@@ -335,7 +338,8 @@ TEST(Keyring, RealSecretServiceKeepsThePasswordBetweenRuns)
     EXPECT_EQ(Keyring::Read(key, read), Keyring::krNotFound);
 }
 
-class KeyringWindowTest : public SecureSendTest {};
+class KeyringWindowTest : public SecureSendTest
+{};
 
 TEST_F(KeyringWindowTest, ARememberedPasswordIsNotAskedInTheNextRun)
 {
@@ -356,4 +360,4 @@ TEST_F(KeyringWindowTest, ARememberedPasswordIsNotAskedInTheNextRun)
     Keyring::Remove(Keyring::EntryKey("127.0.0.1", form->edPort->text(), "alice"));
 }
 
-}  // namespace
+}   // namespace
