@@ -34,10 +34,6 @@ public:
 class TIniFile
 {
 public:
-    // The read limit of the old platform's profile functions. Reads are no longer cut (a cut
-    // value would be written back cut); kept for callers that bound what they store.
-    static constexpr int MaxValueLength = 1023;
-
     // Reads the file if it exists; a missing file reads as one without keys.
     explicit TIniFile(const QString &fileName);
     ~TIniFile();

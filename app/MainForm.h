@@ -34,6 +34,7 @@
 #include "VokMsg.h"
 #include "VokSMTP.h"
 #include "SecurityDialog.h"
+#include "Settings.h"
 
 #include <QMap>
 #include <optional>
@@ -82,7 +83,8 @@ int OwnHelpContext(const QWidget *w);
 int HelpContextOf(const QWidget *w);
 
 // A label that behaves as a link: blue, underlined, hand cursor, runs OnClick on a left click.
-class TLinkLabel : public QLabel {
+class TLinkLabel : public QLabel
+{
 public:
     explicit TLinkLabel(QWidget *parent = nullptr);
     std::function<void()> OnClick;
@@ -97,7 +99,8 @@ private:
 
 // Whether a line of plain text fits a width in a widget's font, cheaply when it plainly does:
 // the characters' advances are looked up once per font.
-class TTextFit {
+class TTextFit
+{
 public:
     TTextFit() { Advance.fill(-1); }
     bool Fits(const QWidget *w, const QString &text, int room);
@@ -107,7 +110,8 @@ private:
     std::array<int, 0x500> Advance;   // Latin and Cyrillic; -1: not looked up yet
 };
 
-class TMainForm : public QWidget {
+class TMainForm : public QWidget
+{
     Q_OBJECT
 public:
     explicit TMainForm(QWidget *parent = nullptr);
@@ -303,15 +307,15 @@ public:
     // shown; each run is logged with what the dialog was preset to.
     struct FileDialogsTest {
         struct TShown {
-            QString Dialog;         // the dialog's object name
-            QString Folder;         // its directory when run
-            QString FileName;       // the preset file name
-            QStringList Filters;    // its name filters
+            QString Dialog;        // the dialog's object name
+            QString Folder;        // its directory when run
+            QString FileName;      // the preset file name
+            QStringList Filters;   // its name filters
             QString DefaultSuffix;
             bool Accepted = false;
-            bool Unanswered = false; // nothing was queued and refusal was on: cancelled
+            bool Unanswered = false;   // nothing was queued and refusal was on: cancelled
         };
-        static void QueueAnswer(const QString &fileName);   // OK with this file
+        static void QueueAnswer(const QString &fileName);        // OK with this file
         static void QueueAnswer(const QStringList &fileNames);   // OK with these; none: cancel
         static void QueueCancel();
         // With refusal on, a dialog with no queued answer is cancelled instead of shown.
@@ -321,9 +325,9 @@ public:
     };
 
     // ---- file list (MainFiles.cpp)
-    bool FileListEmpty() const;          // one row with an empty cell
+    bool FileListEmpty() const;   // one row with an empty cell
     void AddFilesToList(const QStringList &paths);
-    void UpdateFileListCommands();       // Delete/Clear/No duplicates and the count label
+    void UpdateFileListCommands();   // Delete/Clear/No duplicates and the count label
     void FilesToSend(QStringList &list);
     void btnLoadClick();
     void btnDeleteClick();
@@ -342,8 +346,8 @@ public:
     // The memo shows the protocol of the interface language; during a job it takes the lines
     // written since the last tick of the strip painter.
     void ProtocolChanged();
-    void ShowProtocolLines();    // brings the memo up to date with the protocol
-    void ShowWholeProtocol();    // the memo anew, in the interface language
+    void ShowProtocolLines();             // brings the memo up to date with the protocol
+    void ShowWholeProtocol();             // the memo anew, in the interface language
     qsizetype ProtocolLinesShown = 0;     // protocol lines the memo holds
     bool ProtocolLastLineStale = false;   // the memo's last line was extended since shown
     void btnSaveLogClick();
@@ -373,7 +377,7 @@ public:
     // A stop at once was asked for (second Cancel, Cancel while connecting, encoding or
     // waiting, or closing the window): the message in progress is abandoned.
     bool StopRequested = false;
-    bool CloseAfterJob = false;    // the window closes when the stopped job has ended
+    bool CloseAfterJob = false;   // the window closes when the stopped job has ended
     QObject *CloseBlocker = nullptr;
     void StopJob();
     // Closing the window while a job runs: asks whether to stop it, and stops it on Yes.
@@ -382,18 +386,18 @@ public:
     bool CheckBeforeSend();
     void EnterSendState();
     void LeaveSendState();
-    void RunSendJob();             // steps after the checks; the window is unlocked on every way out
+    void RunSendJob();   // steps after the checks; the window is unlocked on every way out
     void SendSeries();
     // A file of the message could not be read: says which and why in the protocol, then
     // ends the job with that text in the interface language.
     [[noreturn]] void ReportUnreadableFile(bool russian, const QString &libraryText);
-    void CloseAfterFailure();      // a job ended by an exception leaves no connection open
-    void ShowCounter(const QString &text);   // the message counter, kept whole however long
+    void CloseAfterFailure();                       // a job ended by an exception leaves no connection open
+    void ShowCounter(const QString &text);          // the message counter, kept whole however long
     std::pair<qsizetype, int> CounterFit{-1, -1};   // length and room the counter's font was fitted to
     // Connecting again after the connection dropped or the server closed it (421): attempts
     // per job (from the settings file) and the first wait, which doubles with each attempt
     // up to 30 s (tests shorten it).
-    int ReconnectAttempts = 5;
+    int ReconnectAttempts = DefaultReconnectAttempts;
     int ReconnectDelayMs = 2000;
     // Waits (Cancel ends the wait) and connects again, up to the attempts left; true when
     // connected. Each attempt is written into the protocol.
@@ -411,13 +415,13 @@ public:
     void EndJournal();
     int JournalTotal = 0;   // messages in the series; 0 before the journal is started
     QString JournalIdentity;
-    std::unique_ptr<QFile> JournalOut;   // open for appending while a job runs
-    QElapsedTimer JournalSynced;         // since the journal was last flushed to the disk
+    std::unique_ptr<QFile> JournalOut;     // open for appending while a job runs
+    QElapsedTimer JournalSynced;           // since the journal was last flushed to the disk
     QMap<int, QString> JournalDelivered;   // message number -> Message-Id, this series
     QMap<int, QString> ResumeDelivered;    // messages this job skips: delivered before
 
     // ---- secure delivery (MainSecurity.cpp)
-    TSecureSettings Secure;            // the sender's TLS and login settings (kept in profiles)
+    TSecureSettings Secure;   // the sender's TLS and login settings (kept in profiles)
     QPushButton *btnSecurity = nullptr;
     void btnSecurityClick();
     // The secret for the current login, from the password command, this run's memory, the

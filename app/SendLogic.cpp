@@ -1,6 +1,7 @@
 #include "SendLogic.h"
 
 #include "Global.h"
+#include "vok_util.h"
 
 #include <QLocale>
 #include <QSet>
@@ -143,8 +144,7 @@ QStringList TextLines(const QString &text)
 
 bool HasOverlongLine(const std::vector<std::string> &lines)
 {
-    return std::any_of(lines.begin(), lines.end(),
-                       [](const std::string &l) { return l.size() > MaxWireLineLength; });
+    return std::any_of(lines.begin(), lines.end(), [](const std::string &l) { return l.size() > vok::kMaxLineLength; });
 }
 
 QString ProtocolDateTime(const QDateTime &when)
@@ -171,4 +171,4 @@ QStringList WithoutDuplicates(const QStringList &paths)
     return kept;
 }
 
-}  // namespace SendLogic
+}   // namespace SendLogic

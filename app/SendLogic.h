@@ -59,10 +59,9 @@ QString FileErrorReason(int error, bool russian);
 // The lines of a memo's text ("" has none; a final line break does not start a new line).
 QStringList TextLines(const QString &text);
 
-// SMTP servers refuse lines over 1000 octets (998 plus CR LF). A text with such a line
-// cannot go in 8 bits unchanged, so the message carries it in base64 instead: the text
-// arrives byte for byte, only its transfer encoding differs.
-constexpr size_t MaxWireLineLength = 998;
+// SMTP servers refuse lines over 1000 octets (vok::kMaxLineLength plus CR LF). A text with
+// such a line cannot go in 8 bits unchanged, so the message carries it in base64 instead: the
+// text arrives byte for byte, only its transfer encoding differs.
 bool HasOverlongLine(const std::vector<std::string> &lines);
 
 // Date and time as the protocol writes them: the short date, a blank and the long time;
@@ -73,4 +72,4 @@ QString ProtocolDateTime(const QDateTime &when);
 // equal without regard to letter case, in row order.
 QStringList WithoutDuplicates(const QStringList &paths);
 
-}  // namespace SendLogic
+}   // namespace SendLogic

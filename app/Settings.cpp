@@ -24,7 +24,7 @@ bool isHistoryKey(const QString &key, int *index)
     *index = key.toInt();
     return true;
 }
-} // namespace
+}   // namespace
 
 QString HistorySection(THistoryBox box)
 {
@@ -56,23 +56,21 @@ TProgramSettings ReadSettings(const QString &path, QString *error)
     for (int b = 0; b < hbCount; ++b)
         LoadHistory(ini, s.Histories[b], HistorySection(THistoryBox(b)));
     s.FileDialogDir = ini.ReadString(SettingsSection, QStringLiteral("FileDialogDir"), QString());
-    s.LoadConfigDialogDir =
-        ini.ReadString(SettingsSection, QStringLiteral("LoadConfigDialogDir"), QString());
-    s.SaveConfigDialogDir =
-        ini.ReadString(SettingsSection, QStringLiteral("SaveConfigDialogDir"), QString());
+    s.LoadConfigDialogDir = ini.ReadString(SettingsSection, QStringLiteral("LoadConfigDialogDir"), QString());
+    s.SaveConfigDialogDir = ini.ReadString(SettingsSection, QStringLiteral("SaveConfigDialogDir"), QString());
     s.SaveLogDialogDir = ini.ReadString(SettingsSection, QStringLiteral("SaveLogDialogDir"), QString());
     s.JumpToProtocol = ini.ReadBool(SettingsSection, QStringLiteral("cbJumpToProtocol"), true);
     s.UseMAPIAddresBook = ini.ReadBool(SettingsSection, QStringLiteral("cbUseMAPIAddresBook"), false);
     s.ReconnectAttempts =
-        std::clamp(ini.ReadInteger(SettingsSection, QStringLiteral("ReconnectAttempts"), 5), 0, 20);
-    s.ServerTimeout = std::clamp(
-        ini.ReadInteger(SettingsSection, QStringLiteral("ServerTimeout"), DefaultServerTimeoutSeconds),
-        MinServerTimeoutSeconds, MaxServerTimeoutSeconds);
+        std::clamp(ini.ReadInteger(SettingsSection, QStringLiteral("ReconnectAttempts"), DefaultReconnectAttempts), 0,
+                   MaxReconnectAttempts);
+    s.ServerTimeout =
+        std::clamp(ini.ReadInteger(SettingsSection, QStringLiteral("ServerTimeout"), DefaultServerTimeoutSeconds),
+                   MinServerTimeoutSeconds, MaxServerTimeoutSeconds);
     return s;
 }
 
-void WriteSettings(const QString &path, const TProgramSettings &s, int runningMajor,
-                   int runningMinor)
+void WriteSettings(const QString &path, const TProgramSettings &s, int runningMajor, int runningMinor)
 {
     TIniFile ini(path);
     ini.WriteInteger(VersionSection, QStringLiteral("MajorVersion"), runningMajor);
@@ -109,7 +107,7 @@ QString CommandKey(const QString &command)
     return QString::fromLatin1(QCryptographicHash::hash(command.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
-}  // namespace
+}   // namespace
 
 bool PasswordCommandApproved(const QString &path, const QString &command)
 {
@@ -129,10 +127,9 @@ std::pair<int, int> RunningVersion(const QString &fileVersion)
     const QStringList parts = fileVersion.split(QLatin1Char('.'));
     bool okMajor = false, okMinor = false;
     const int major = parts.value(0).trimmed().toInt(&okMajor);
-    const int minor = parts.value(1).trimmed().toInt(&okMinor); // "03" is 3
+    const int minor = parts.value(1).trimmed().toInt(&okMinor);   // "03" is 3
     if (!okMajor || !okMinor)
-        throw std::invalid_argument(
-            QStringLiteral("'%1' is not a valid version").arg(fileVersion).toStdString());
+        throw std::invalid_argument(QStringLiteral("'%1' is not a valid version").arg(fileVersion).toStdString());
     return {major, minor};
 }
 
@@ -193,10 +190,9 @@ bool NeedsAddressBookQuestion(const TProgramSettings &settings)
 
 QString AddressBookQuestion(bool russian)
 {
-    return russian
-        ? QStringLiteral("Теперь Вы можете использовать для хранения адресов электронной почты "
-                         "адресную книгу, встроенную в систему. Разрешить использование "
-                         "системной адресной книги?")
-        : QStringLiteral("Now you can use the system's internal address book for storing your "
-                         "email addresses. Can you use the system address book?");
+    return russian ? QStringLiteral("Теперь Вы можете использовать для хранения адресов электронной почты "
+                                    "адресную книгу, встроенную в систему. Разрешить использование "
+                                    "системной адресной книги?")
+                   : QStringLiteral("Now you can use the system's internal address book for storing your "
+                                    "email addresses. Can you use the system address book?");
 }

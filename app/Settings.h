@@ -10,55 +10,62 @@
 
 #include <array>
 
+#include "Timeouts.h"
+
 // The marker that ends a numbered key list when read.
 inline const QString HistoryEndMarker = QStringLiteral("this string is not in inifile");
 // A history grown by AddToHistory keeps at most this many entries.
 inline constexpr int HistoryLimit = 20;
 
-// What the parameters page's server timeout starts from, and its bounds (seconds).
-inline constexpr int DefaultServerTimeoutSeconds = 60;
+// What the parameters page's server timeout starts from (the mail components' own default),
+// and its bounds (seconds).
+inline constexpr int DefaultServerTimeoutSeconds = vok::DefaultTimeoutMs / 1000;
 inline constexpr int MinServerTimeoutSeconds = 5;
 inline constexpr int MaxServerTimeoutSeconds = 600;
 
+// How often a job connects again after the connection dropped, unless the settings say
+// otherwise, and the most the settings file may ask for.
+inline constexpr int DefaultReconnectAttempts = 5;
+inline constexpr int MaxReconnectAttempts = 20;
+
 // The eight boxes with a history, in the order they are read and written.
 enum THistoryBox {
-    hbTo,       // edtTo
-    hbCC,       // edtCC
-    hbBCC,      // edBCC
-    hbSubject,  // edtSubject
-    hbHost,     // edSMTPName
-    hbName,     // edtName
-    hbReplyTo,  // edtReplyTo
-    hbTempDir,  // edTempDir
+    hbTo,        // edtTo
+    hbCC,        // edtCC
+    hbBCC,       // edBCC
+    hbSubject,   // edtSubject
+    hbHost,      // edSMTPName
+    hbName,      // edtName
+    hbReplyTo,   // edtReplyTo
+    hbTempDir,   // edTempDir
     hbCount
 };
 // The settings file's section for each box: "EditTo", "EditCC", ...
 QString HistorySection(THistoryBox box);
 
-struct TProgramSettings
-{
+struct TProgramSettings {
     // Section "Version": on read, what the file holds (1 and 1 when absent), used only for the
     // address book question. On write the running program's version is stored instead.
     int MajorVersion = 1;
     int MinorVersion = 1;
 
-    int Language = 0;           // comboLanguage item index: 0 English, 1 Russian, -1 none
-    bool MailMode = true;       // btnMail down (true) or btnNews down (false): SetSenderMode
-    QString SMTPConfigFile;     // TMainForm::SMTPConfigFile, the current mail profile
-    QString NNTPConfigFile;     // TMainForm::NNTPConfigFile, the current news profile
+    int Language = 0;         // comboLanguage item index: 0 English, 1 Russian, -1 none
+    bool MailMode = true;     // btnMail down (true) or btnNews down (false): SetSenderMode
+    QString SMTPConfigFile;   // TMainForm::SMTPConfigFile, the current mail profile
+    QString NNTPConfigFile;   // TMainForm::NNTPConfigFile, the current news profile
 
     // The lists of the eight boxes, indexed by THistoryBox, newest first.
     std::array<QStringList, hbCount> Histories;
 
-    QString FileDialogDir;       // initial folder of the add-files dialog
-    QString LoadConfigDialogDir; // ... of LoadConfigDialog
-    QString SaveConfigDialogDir; // ... of SaveConfigDialog
-    QString SaveLogDialogDir;    // ... of the save-protocol dialog; empty: the program's folder
+    QString FileDialogDir;         // initial folder of the add-files dialog
+    QString LoadConfigDialogDir;   // ... of LoadConfigDialog
+    QString SaveConfigDialogDir;   // ... of SaveConfigDialog
+    QString SaveLogDialogDir;      // ... of the save-protocol dialog; empty: the program's folder
 
-    bool JumpToProtocol = true;      // cbJumpToProtocol
-    bool UseMAPIAddresBook = false;  // cbUseMAPIAddresBook
+    bool JumpToProtocol = true;       // cbJumpToProtocol
+    bool UseMAPIAddresBook = false;   // cbUseMAPIAddresBook
     // How often a job connects again after the connection dropped (0: never), in 0..20.
-    int ReconnectAttempts = 5;
+    int ReconnectAttempts = DefaultReconnectAttempts;
     // Seconds a server may keep silent before the job gives up on it, in 5..600.
     int ServerTimeout = DefaultServerTimeoutSeconds;
 
@@ -78,8 +85,7 @@ TProgramSettings ReadSettings(const QString &path, QString *error = nullptr);
 // Writes every key, keeping keys and sections it does not know. "Version" gets
 // runningMajor/runningMinor (see RunningVersion). Throws EIniFileError
 // ("Unable to write to <path>: <why>") and then leaves the old file as it was.
-void WriteSettings(const QString &path, const TProgramSettings &settings, int runningMajor,
-                   int runningMinor);
+void WriteSettings(const QString &path, const TProgramSettings &settings, int runningMajor, int runningMinor);
 void WriteSettings(const QString &path, const TProgramSettings &settings);
 
 // Password commands the user has seen and approved, kept by their SHA-256 in the section

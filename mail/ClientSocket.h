@@ -2,8 +2,8 @@
 // caller.
 //
 // The SMTP client drives it in this order: construct, ClientType = ctBlocking, SetPort/SetHost/
-// SetAddress, Open (or SetActive(true)), Socket().SendBytes / Socket().ReceiveBytes /
-// Socket().LocalHostName, Close (or SetActive(false)).
+// SetAddress, Open (or SetActive(true)), Socket().SendBytes / Socket().ReceiveBytes,
+// Close (or SetActive(false)).
 //
 // Every failure is an ESocketError whose what() is one of these texts:
 //   "Socket error: %s (%d), on API '%s'"          a system call failed (strerror text, errno,
@@ -14,7 +14,7 @@
 //   "Socket already open"                          opening a socket object that is connected
 //   "Can't create new socket"                      socket() refused
 //   "No address specified"                         opening with neither host name nor address
-//   "Can't change value while socket is active"    changing Host/Address/Port/Service/ClientType
+//   "Can't change value while socket is active"    changing Host/Address/Port/ClientType
 //                                                   to a different value while connected
 //
 // Behaviour beyond the plain blocking calls (callers rely on these):
@@ -48,12 +48,10 @@
 //   a failed Open closes its half-made socket silently. The destructor closes without any
 //   notification (the objects the handlers refer to may already be gone) and never throws.
 //
-// All calls are meant for one thread. The socket object's lock is recursive because the error
-// notification runs under it and may close the socket.
+// All calls are meant for one thread; nothing is locked.
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -63,8 +61,8 @@
 class TClientSocket;
 
 class ESocketError : public std::runtime_error {
-public:
-    explicit ESocketError(const std::string& Msg) : std::runtime_error(Msg) {}
+ public:
+  explicit ESocketError(const std::string& Msg) : std::runtime_error(Msg) {}
 };
 
 enum TClientType { ctNonBlocking, ctBlocking };
@@ -72,114 +70,98 @@ enum TClientType { ctNonBlocking, ctBlocking };
 // Kind of failure passed to the error notification.
 enum TErrorEvent { eeGeneral, eeSend, eeReceive, eeConnect, eeDisconnect, eeAccept, eeLookup };
 
-// The socket object: the system handle, the connected flag and the lock.
+// The socket object: the system handle and the connected flag.
 class TCustomWinSocket {
-public:
-    TCustomWinSocket(const TCustomWinSocket&) = delete;
-    TCustomWinSocket& operator=(const TCustomWinSocket&) = delete;
-    virtual ~TCustomWinSocket();
+ public:
+  TCustomWinSocket(const TCustomWinSocket&) = delete;
+  TCustomWinSocket& operator=(const TCustomWinSocket&) = delete;
+  ~TCustomWinSocket();
 
-    // System handle, -1 when closed.
-    int SocketHandle() const { return FSocket; }
-    bool Connected() const { return FConnected; }
+  // System handle, -1 when closed.
+  int SocketHandle() const { return FSocket; }
+  bool Connected() const { return FConnected; }
 
-    // Writes all Count bytes. Returns Count; 0 without writing when not connected; fewer when
-    // OnIdle closed the socket meanwhile. On a system failure or after SendTimeoutMs without
-    // progress: error notification (eeSend, the code; the handler may set it to 0), the socket
-    // is closed, then ESocketError "send" unless the code was cleared (then -1).
-    int SendBytes(const void* Buffer, int Count);
-    // One recv of at most Count bytes; blocks until data arrives. Returns the count, 0 when
-    // the peer has closed or when not connected. Failures as SendBytes, with eeReceive/"recv".
-    int ReceiveBytes(void* Buffer, int Count);
-    // True when ReceiveBytes would not block (data, peer closed, error, or not connected);
-    // false when nothing arrived within timeoutMs (0 = just look, negative = wait for ever).
-    bool WaitReadable(int timeoutMs);
-    // The machine's host name; empty when the socket is closed or gethostname fails.
-    std::string LocalHostName();
-    // Closes the connection (see TClientSocket::Close).
-    void Close();
+  // Writes all Count bytes. Returns Count; 0 without writing when not connected; fewer when
+  // OnIdle closed the socket meanwhile. On a system failure or after SendTimeoutMs without
+  // progress: error notification (eeSend, the code; the handler may set it to 0), the socket
+  // is closed, then ESocketError "send" unless the code was cleared (then -1).
+  int SendBytes(const void* Buffer, int Count);
+  // One recv of at most Count bytes; blocks until data arrives. Returns the count, 0 when
+  // the peer has closed or when not connected. Failures as SendBytes, with eeReceive/"recv".
+  int ReceiveBytes(void* Buffer, int Count);
+  // True when ReceiveBytes would not block (data, peer closed, error, or not connected);
+  // false when nothing arrived within timeoutMs (0 = just look, negative = wait for ever).
+  bool WaitReadable(int timeoutMs);
+  // Closes the connection (see TClientSocket::Close).
+  void Close();
 
-    void Lock() { FLock.lock(); }
-    void Unlock() { FLock.unlock(); }
+ protected:
+  explicit TCustomWinSocket(TClientSocket* Owner) : FOwner(Owner) {}
+  void CloseSilently() noexcept;
+  void RaiseSystemError(int Code, const char* Api);
+  int HandleIoError(TErrorEvent Kind, int Code, const char* Api);
 
-protected:
-    explicit TCustomWinSocket(TClientSocket* Owner) : FOwner(Owner) {}
-    void CloseSilently() noexcept;
-    void RaiseSystemError(int Code, const char* Api);
-    int HandleIoError(TErrorEvent Kind, int Code, const char* Api);
+  TClientSocket* FOwner;
+  int FSocket = -1;
+  bool FConnected = false;
 
-    TClientSocket* FOwner;
-    int FSocket = -1;
-    bool FConnected = false;
-    std::recursive_mutex FLock;
-
-    friend class TClientSocket;
-};
-
-class TClientWinSocket : public TCustomWinSocket {
-public:
-    explicit TClientWinSocket(TClientSocket* Owner) : TCustomWinSocket(Owner) {}
+  friend class TClientSocket;
 };
 
 // Sender is the TClientSocket raising the notification.
 using TSocketNotifyEvent = std::function<void(void* Sender, TCustomWinSocket* Socket)>;
-using TSocketErrorEvent = std::function<void(void* Sender, TCustomWinSocket* Socket,
-                                             TErrorEvent ErrorEvent, int& ErrorCode)>;
+using TSocketErrorEvent =
+    std::function<void(void* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode)>;
 
 class TClientSocket {
-public:
-    TClientSocket();
-    ~TClientSocket();
-    TClientSocket(const TClientSocket&) = delete;
-    TClientSocket& operator=(const TClientSocket&) = delete;
+ public:
+  TClientSocket();
+  ~TClientSocket();
+  TClientSocket(const TClientSocket&) = delete;
+  TClientSocket& operator=(const TClientSocket&) = delete;
 
-    const std::string& Host() const { return FHost; }
-    void SetHost(const std::string& Value);
-    const std::string& Address() const { return FAddress; }
-    void SetAddress(const std::string& Value);
-    int Port() const { return FPort; }
-    void SetPort(int Value);
-    // Service name looked up with protocol "tcp"; when set it takes precedence over Port.
-    const std::string& Service() const { return FService; }
-    void SetService(const std::string& Value);
-    TClientType ClientType() const { return FClientType; }
-    void SetClientType(TClientType Value);
+  const std::string& Host() const { return FHost; }
+  void SetHost(const std::string& Value);
+  const std::string& Address() const { return FAddress; }
+  void SetAddress(const std::string& Value);
+  int Port() const { return FPort; }
+  void SetPort(int Value);
+  TClientType ClientType() const { return FClientType; }
+  void SetClientType(TClientType Value);
 
-    bool Active() const { return FSocket.Connected(); }
-    void SetActive(bool Value);   // true: Open (no-op when connected); false: Close
-    void Open();
-    void Close();
+  bool Active() const { return FSocket.Connected(); }
+  void SetActive(bool Value);  // true: Open (no-op when connected); false: Close
+  void Open();
+  void Close();
 
-    TClientWinSocket& Socket() { return FSocket; }
+  TCustomWinSocket& Socket() { return FSocket; }
 
-    // Notifications, in the order Open raises them: lookup, connecting, connect.
-    TSocketNotifyEvent OnLookup;
-    TSocketNotifyEvent OnConnecting;
-    TSocketNotifyEvent OnConnect;
-    TSocketNotifyEvent OnDisconnect;
-    TSocketErrorEvent OnError;
-    // Called between the slices of the connect wait and of a write that waits for room, so a
-    // window can keep processing events. May be empty.
-    std::function<void()> OnIdle;
-    int ConnectTimeoutMs = vok::DefaultTimeoutMs;
-    // A write that makes no progress for this long fails (negative: wait for ever).
-    int SendTimeoutMs = vok::DefaultTimeoutMs;
+  // Notifications, in the order Open raises them: lookup, connecting, connect.
+  TSocketNotifyEvent OnLookup;
+  TSocketNotifyEvent OnConnecting;
+  TSocketNotifyEvent OnConnect;
+  TSocketNotifyEvent OnDisconnect;
+  TSocketErrorEvent OnError;
+  // Called between the slices of the connect wait and of a write that waits for room, so a
+  // window can keep processing events. May be empty.
+  std::function<void()> OnIdle;
+  int ConnectTimeoutMs = vok::DefaultTimeoutMs;
+  // A write that makes no progress for this long fails (negative: wait for ever).
+  int SendTimeoutMs = vok::DefaultTimeoutMs;
 
-private:
-    friend class TCustomWinSocket;
-    void CheckInactive(bool Changed);
-    // The numeric addresses to dial (a literal as it is; a name through the resolver in
-    // force); none when not resolved, with FLookupError saying why.
-    std::vector<std::string> ResolveAddresses(int fd);
-    std::string FLookupError;   // why the last lookup found nothing: "<name>: <resolver's text>"
-    int FLookupCode = 0;
-    int ResolvePort();
-    void ConnectSocket(int fd);   // lookup .. connect on the fresh socket fd; throws on failure
+ private:
+  friend class TCustomWinSocket;
+  void CheckInactive(bool Changed);
+  // The numeric addresses to dial (a literal as it is; a name through the resolver in
+  // force); none when not resolved, with FLookupError saying why.
+  std::vector<std::string> ResolveAddresses(int fd);
+  std::string FLookupError;  // why the last lookup found nothing: "<name>: <resolver's text>"
+  int FLookupCode = 0;
+  void ConnectSocket(int fd);  // lookup .. connect on the fresh socket fd; throws on failure
 
-    std::string FHost;
-    std::string FAddress;
-    std::string FService;
-    int FPort = 0;
-    TClientType FClientType = ctNonBlocking;
-    TClientWinSocket FSocket;
+  std::string FHost;
+  std::string FAddress;
+  int FPort = 0;
+  TClientType FClientType = ctNonBlocking;
+  TCustomWinSocket FSocket;
 };

@@ -23,11 +23,6 @@ class EFOpenError : public EStreamError {
  public:
   using EStreamError::EStreamError;
 };
-// "Cannot create file %s" for a file that cannot be written.
-class EFCreateError : public EStreamError {
- public:
-  using EStreamError::EStreamError;
-};
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
@@ -36,8 +31,8 @@ class TStream {
  public:
   virtual ~TStream() = default;
   virtual size_t Write(const void* buffer, size_t count) = 0;
-  virtual size_t Read(void* buffer, size_t count);              // raises by default
-  virtual int64_t Seek(int64_t offset, TSeekOrigin origin);     // raises by default
+  virtual size_t Read(void* buffer, size_t count);           // raises by default
+  virtual int64_t Seek(int64_t offset, TSeekOrigin origin);  // raises by default
 };
 
 // A growing in-memory stream; Data() is everything written.
@@ -67,7 +62,7 @@ class TBase64EncodingStream : public TStream {
   TBase64EncodingStream& operator=(const TBase64EncodingStream&) = delete;
 
   size_t Write(const void* buffer, size_t count) override;
-  size_t Read(void* buffer, size_t count) override;          // always raises
+  size_t Read(void* buffer, size_t count) override;  // always raises
   // Position/size queries report the characters written for full groups;
   // any other positioning raises.
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
@@ -145,9 +140,7 @@ class TEncodedLines {
 
  private:
   void ForEachFileLine(const std::function<void(std::string_view)>& fn) const;
-  uint64_t size() const {
-    return source_ ? (source_->Size + 2) / 3 * 4 : (data_ ? data_->size() : 0);
-  }
+  uint64_t size() const { return source_ ? (source_->Size + 2) / 3 * 4 : (data_ ? data_->size() : 0); }
   std::shared_ptr<const std::string> data_;
   std::shared_ptr<const TFileSource> source_;
   mutable std::string made_;  // the last line or run made from the file
@@ -196,7 +189,7 @@ class TMessageLines {
 
 // The runtime-style pseudo-random generator (kept for callers that want a
 // repeatable sequence; ids and boundaries do not draw from it).
-void RandomizeFromClock();   // seed from the UTC time of day in ms
+void RandomizeFromClock();  // seed from the UTC time of day in ms
 void SetRandomSeed(uint32_t seed);
 uint32_t RandomSeed();
 uint32_t RandomBelow(uint32_t n);

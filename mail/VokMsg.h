@@ -23,10 +23,10 @@ using TStringList = std::vector<std::string>;
 
 class TAttachedFile {
  public:
-  std::string FileName;      // name part of PathName, used in the part headers
-  std::string PathName;      // the path given to AddFile; opened when sending
-  TEncodedLines EncodedLines; // filled by sending: base64 lines of 76 chars
-  std::string ContentType;   // by extension; "application/octet-stream" if unknown
+  std::string FileName;        // name part of PathName, used in the part headers
+  std::string PathName;        // the path given to AddFile; opened when sending
+  TEncodedLines EncodedLines;  // filled by sending: base64 lines of 76 chars
+  std::string ContentType;     // by extension; "application/octet-stream" if unknown
 };
 
 // Attached files in insertion order; duplicates allowed. Items stay at the
@@ -53,18 +53,20 @@ class TVokMsg {
   TVokMsg(const TVokMsg&) = delete;
   TVokMsg& operator=(const TVokMsg&) = delete;
 
-  std::string UserName;  // sender's display name; empty: bare address in From
-  std::string From;      // sender address (or a bare local name)
-  std::string ReplyTo;   // Reply-To header when not empty
-  std::string SendTo;    // To list, comma separated; written as is
-  std::string CC;        // Cc list; CC header when not empty
-  std::string BCC;       // Bcc list; never written into a header
-  std::string Subject;   // replaced by its encoded word when sent in base64
-  TStringList Text;      // body lines; assignment copies
+  std::string UserName;      // sender's display name; empty: bare address in From
+  std::string From;          // sender address (or a bare local name)
+  std::string ReplyTo;       // Reply-To header when not empty
+  std::string SendTo;        // To list, comma separated; written as is
+  std::string CC;            // Cc list; CC header when not empty
+  std::string BCC;           // Bcc list; never written into a header
+  std::string Subject;       // replaced by its encoded word when sent in base64
+  TStringList Text;          // body lines; assignment copies
   TStringList ExtraHeaders;  // complete header lines appended after ours
   TPriority Priority = prNormal;
   std::string CharSet = "ISO-8859-1";
-  bool ClearRawMailAfterParse = true;  // kept for stored forms; unused
+  // Has no effect: nothing here parses mail, and composing and sending never
+  // read it. Kept, with its default, as one of the record's settings.
+  bool ClearRawMailAfterParse = true;
   TTextEncoding TextEncoding = te8Bit;
 
   TAttachedFiles AttachedFiles;
@@ -72,5 +74,5 @@ class TVokMsg {
   // The Message-Id to write (with its angle brackets); empty: a new one for every build.
   // A message sent again after a lost connection keeps its id this way.
   std::string MessageId;
-  std::string Date;       // set by TVokSMTP::Send just before composing
+  std::string Date;  // set by TVokSMTP::Send just before composing
 };

@@ -19,8 +19,8 @@
 
 namespace {
 
-constexpr size_t kFlushAt = 64 * 1024;   // write in large pieces, not per line
-constexpr int kWaitSliceMs = 10;         // reply wait slice; the window runs between
+constexpr size_t kFlushAt = 64 * 1024;  // write in large pieces, not per line
+constexpr int kWaitSliceMs = 10;        // reply wait slice; the window runs between
 
 const char kClosedByServer[] = "Connection closed by the server.";
 const char kClosedInData[] = "Connection closed by the server during the message data.";
@@ -35,7 +35,6 @@ bool IsReplyLine(const std::string& line) {
     if (i >= line.size() || !std::isdigit(static_cast<unsigned char>(line[i]))) return false;
   return line.size() == 3 || line[3] == ' ' || line[3] == '-';
 }
-
 
 // The text as a whole decimal number, or fallback.
 // Leading blanks are part of the form: the window's port field is right-aligned ("  25").
@@ -54,8 +53,7 @@ long ReadNumber(const std::string& s, long fallback) {
 // a command: it could end the command and start another one.
 void CheckEnvelopeAddress(const std::string& address) {
   if (address.find_first_of(std::string("\r\n<>\0", 5)) != std::string::npos)
-    throw std::invalid_argument("Invalid character in e-mail address \"" +
-                                vok::HeaderSafe(address) + "\".");
+    throw std::invalid_argument("Invalid character in e-mail address \"" + vok::HeaderSafe(address) + "\".");
 }
 
 std::string WithoutPrefix(const std::string& text, const std::string& prefix) {
@@ -536,26 +534,32 @@ bool TVokSMTP::Authenticate() {
     return oauthFinal("\r\n");
   }
   // OAUTHBEARER (RFC 7628)
-  const std::string token = "n,a=" + UserName + ",\x01host=" + Host + "\x01port=" +
-                            std::to_string(socket_->Port()) + "\x01auth=Bearer " + Password + "\x01\x01";
+  const std::string token = "n,a=" + UserName + ",\x01host=" + Host +
+                            "\x01port=" + std::to_string(socket_->Port()) + "\x01auth=Bearer " + Password +
+                            "\x01\x01";
   finish("AUTH OAUTHBEARER " + Base64Encode(token) + "\r\n", "AUTH OAUTHBEARER " + masked, "235");
   return oauthFinal("AQ==\r\n");
 }
 
-int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::string>& list,
-                              const TMessageLines& lines) {
-  if (list.empty()) return 1;
+TTransactionOutcome TVokSMTP::FailedStep() const {
+  if (Aborted) return TTransactionOutcome::toStopped;
+  return ConnectionLost ? TTransactionOutcome::toConnectionLost : TTransactionOutcome::toRefused;
+}
+
+TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::string>& list,
+                                              const TMessageLines& lines) {
+  if (list.empty()) return TTransactionOutcome::toDelivered;
   auto command = [&](const std::string& text, const char* expected, const char* alternative) {
     SendText(text);
     ReadReply();
     if (!replyFailed_) Failed = ReplyCode != expected && ReplyCode != alternative;
     return !Failed;
   };
-  if (!command("MAIL FROM:<" + from + ">" + mailParams_ + "\r\n", "250", "250")) return -1;
+  if (!command("MAIL FROM:<" + from + ">" + mailParams_ + "\r\n", "250", "250")) return FailedStep();
   // 251: not local, will be forwarded; the recipient is accepted all the same.
   for (const std::string& address : list)
-    if (!command("RCPT TO:<" + address + ">\r\n", "250", "251")) return -2;
-  if (!command("DATA\r\n", "354", "354")) return -3;
+    if (!command("RCPT TO:<" + address + ">\r\n", "250", "251")) return FailedStep();
+  if (!command("DATA\r\n", "354", "354")) return FailedStep();
 
   const size_t n = lines.Count();
   uint32_t threshold = SendProgressStep;
@@ -591,7 +595,7 @@ int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::st
     }
     if (aborted) {
       out_.clear();
-      return 0;
+      return TTransactionOutcome::toStopped;
     }
     SendText("\r\n.\r\n");
     Flush();
@@ -606,18 +610,18 @@ int TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::st
   } catch (const std::exception&) {
     Failed = true;
     ConnectionLost = true;
-    return -6;
+    return TTransactionOutcome::toConnectionLost;
   }
   if (replyFailed_ && ReplyText == kClosedByServer) ReplyText = kClosedInData;
   // Any 2xx here means the server has taken the message.
   if (!replyFailed_) Failed = ReplyCode.size() != 3 || ReplyCode[0] != '2';
-  if (Failed) return -4;
+  if (Failed) return FailedStep();
   // Taken: whatever happens to the connection from here, this list has the message.
   inData_ = false;
   dataTaken_ = true;
-  if (!command("RSET\r\n", "250", "250")) return -5;
+  if (!command("RSET\r\n", "250", "250")) return TTransactionOutcome::toResetRefused;
   if (OnSendProgress) OnSendProgress(this, 100);
-  return 1;
+  return TTransactionOutcome::toDelivered;
 }
 
 bool TVokSMTP::Send(TVokMsg& msg) {
@@ -625,6 +629,7 @@ bool TVokSMTP::Send(TVokMsg& msg) {
   Delivered = false;
   ConnectionLost = false;
   ListsDelivered = 0;
+  outcome_ = TTransactionOutcome::toNone;
   const unsigned skip = SkipLists;
   SkipLists = 0;
   if (!Connected) throw std::runtime_error("Not connected.");
@@ -640,8 +645,7 @@ bool TVokSMTP::Send(TVokMsg& msg) {
     list.erase(std::remove(list.begin(), list.end(), std::string()), list.end());
     return list;
   };
-  const std::vector<std::string> lists[3] = {recipients(msg.SendTo), recipients(msg.CC),
-                                             recipients(msg.BCC)};
+  const std::vector<std::string> lists[3] = {recipients(msg.SendTo), recipients(msg.CC), recipients(msg.BCC)};
   if (lists[0].empty() && lists[1].empty() && lists[2].empty())
     throw std::runtime_error("\"SendTo\" field not specified.");
   CheckEnvelopeAddress(sender);
@@ -652,16 +656,27 @@ bool TVokSMTP::Send(TVokMsg& msg) {
   std::optional<TMessageLines> lines;
   {
     ActivityScope activity(*this, saEncoding);
-    lines = BuildMessage(msg);
+    try {
+      lines = BuildMessage(msg);
+    } catch (const EStreamError&) {
+      outcome_ = TTransactionOutcome::toFileError;
+      throw;
+    }
   }
-  if (Aborted || !lines) return false;
+  if (Aborted || !lines) {
+    outcome_ = TTransactionOutcome::toStopped;
+    return false;
+  }
 
   // A message the server has said it will not take is not uploaded at all.
   TooLarge = false;
-  MessageSize = lines->WireSize();
+  // What the server receives and counts against its limit: the lines, and the empty line
+  // the end of data puts before its dot.
+  MessageSize = lines->WireSize() + 2;
   mailParams_ = HasCapability("SIZE") ? " SIZE=" + std::to_string(MessageSize) : std::string();
   if (SizeLimit > 0 && MessageSize > SizeLimit) {
     TooLarge = true;
+    outcome_ = TTransactionOutcome::toTooLarge;
     Failed = true;
     ReplyCode.clear();
     ReplyText = "The message has " + std::to_string(MessageSize) + " bytes; the server accepts at most " +
@@ -679,21 +694,31 @@ bool TVokSMTP::Send(TVokMsg& msg) {
   for (size_t k = 0; k < 3; ++k)
     if (!lists[k].empty() && !(skip & (1u << k))) lastList = k;
   Delivered = true;
+  outcome_ = TTransactionOutcome::toDelivered;
   for (size_t k = 0; k < 3; ++k) {
     if (skip & (1u << k)) continue;
     dataTaken_ = false;
-    int r;
-    try {
-      r = SendTransaction(sender, lists[k], *lines);
-    } catch (...) {
-      // The connection broke: a list whose end of data was accepted keeps the message.
+    // A list whose end of data was accepted keeps the message, whatever
+    // happens to the connection after it.
+    auto settleBroken = [&](TTransactionOutcome why) {
+      outcome_ = why;
       if (dataTaken_) ListsDelivered |= 1u << k;
       Delivered = dataTaken_ && k == lastList;
+    };
+    TTransactionOutcome r;
+    try {
+      r = SendTransaction(sender, lists[k], *lines);
+    } catch (const EStreamError&) {
+      settleBroken(TTransactionOutcome::toFileError);
+      throw;
+    } catch (...) {
+      settleBroken(TTransactionOutcome::toConnectionLost);
       throw;
     }
-    if (r > 0 || r == -5) ListsDelivered |= 1u << k;
-    if (r <= 0) {
-      Delivered = r == -5 && k == lastList;
+    outcome_ = r;
+    if (MessageTaken(r)) ListsDelivered |= 1u << k;
+    if (r != TTransactionOutcome::toDelivered) {
+      Delivered = MessageTaken(r) && k == lastList;
       ReportError(this);
       break;
     }

@@ -41,8 +41,7 @@
 // OnQuit, OnLookup and OnConnecting the client socket (TClientSocket*).
 using TNotifyEvent = std::function<void(void* Sender)>;
 using TOnError = std::function<void(void* Sender, int Error, const std::string& Msg)>;
-using TOnCodeStartEvent =
-    std::function<void(void* Sender, const std::string& FileName, int64_t BytesCount)>;
+using TOnCodeStartEvent = std::function<void(void* Sender, const std::string& FileName, int64_t BytesCount)>;
 using TOnCodeProgressEvent = std::function<void(void* Sender, uint16_t Percent)>;
 using TOnSendProgressEvent = std::function<void(void* Sender, uint16_t Percent)>;
 // TSocketNotifyEvent (Sender, TCustomWinSocket*) comes from ClientSocket.h.
@@ -56,6 +55,21 @@ enum TSmtpActivity {
   saEncoding,    // Send: building the message, encoding its files
   saWaiting,     // waiting for a reply
   saSending      // writing commands or message lines
+};
+
+// How a transaction, and so a Send, ended.
+enum class TTransactionOutcome {
+  toNone,            // no Send yet, or its input was refused before anything was built
+  toDelivered,       // every list's transaction got a 2xx after its end of data and RSET
+                     // its 250 (an empty list counts as delivered: nothing was due)
+  toResetRefused,    // the message was taken (a 2xx after its end of data), but the RSET
+                     // after it failed: that list has the message, the connection is gone
+  toRefused,         // MAIL FROM, RCPT TO, DATA or the end of data got another reply, or
+                     // one that was no SMTP reply
+  toConnectionLost,  // the connection dropped, a write failed, or no reply came in time
+  toStopped,         // Aborted ended the building, a wait or the message lines
+  toFileError,       // an attached file could not be read, or changed since it was encoded
+  toTooLarge         // not uploaded: larger than the server's SIZE limit
 };
 
 // secNone: plain SMTP (HELO unless authentication is set); secStartTls:
@@ -73,15 +87,17 @@ class TVokSMTP {
   TVokSMTP& operator=(const TVokSMTP&) = delete;
 
   // ---- Settings ----
-  std::string Port = "25";        // text; not a number means 25
-  std::string Host;               // name or dotted address; completes a bare From
-  bool LocalizedDates = false;    // unused; dates are always English
+  std::string Port = "25";  // text; not a number means 25
+  std::string Host;         // name or dotted address; completes a bare From
+  // Has no effect: the Date header is always written in English, as mail
+  // requires. Kept, with its default, as one of the component's settings.
+  bool LocalizedDates = false;
   uint16_t EncodeProgressStep = 10;
   uint16_t SendProgressStep = 10;
   int32_t TimeOut = vok::DefaultTimeoutMs;  // ms any wait on the server may last (0 or less: the default)
   TSecurity Security = secNone;
-  std::string UserName;           // empty: no authentication
-  std::string Password;           // password or token; never passed to an event
+  std::string UserName;  // empty: no authentication
+  std::string Password;  // password or token; never passed to an event
   TAuthMethod AuthMethod = amAutomatic;
   std::string ExtraCaFile;        // certificates trusted besides the system's (tests)
   std::string PinnedFingerprint;  // SHA-256 of a certificate the user chose to trust
@@ -89,8 +105,8 @@ class TVokSMTP {
   // ---- State, read after each call ----
   bool Failed = false;
   bool Connected = false;
-  std::string ReplyCode;          // first three characters of the last reply line
-  std::string ReplyText;          // its text (<= 64 chars, trimmed), or the socket error
+  std::string ReplyCode;  // first three characters of the last reply line
+  std::string ReplyText;  // its text (<= 64 chars, trimmed), or the socket error
   uint16_t SendPercent = 0;
   uint16_t EncodePercent = 0;
   // Set by the owner to stop at once: encoding ends, a reply or connect wait
@@ -129,6 +145,9 @@ class TVokSMTP {
   // After Send: the message was not uploaded because it exceeds SizeLimit.
   bool TooLarge = false;
   uint64_t MessageSize = 0;
+  // How the last Send ended: the outcome of the transaction that ended it, or
+  // of the step before the transactions (building, the size check).
+  TTransactionOutcome Outcome() const { return outcome_; }
 
   // ---- Events ----
   TNotifyEvent OnConnect;
@@ -173,9 +192,16 @@ class TVokSMTP {
   // leaves them untouched when Aborted is set.
   void EncodeAttachment(TAttachedFile& item);
 
-  // Result codes of one transaction (see SendTransaction).
-  int SendTransaction(const std::string& from, const std::vector<std::string>& list,
-                      const TMessageLines& lines);
+  // One transaction: MAIL FROM, RCPT TO for every address, DATA, the lines,
+  // the end of data, RSET. Nothing is sent for an empty list. Lets an
+  // unreadable or changed file's EStreamError and socket errors of commands
+  // pass.
+  TTransactionOutcome SendTransaction(const std::string& from, const std::vector<std::string>& list,
+                                      const TMessageLines& lines);
+  // Whether the server has the message after a transaction with this outcome.
+  static bool MessageTaken(TTransactionOutcome o) {
+    return o == TTransactionOutcome::toDelivered || o == TTransactionOutcome::toResetRefused;
+  }
 
   // Bounds of one reply, line ends included; the longest EHLO answers
   // have a few dozen lines.
@@ -210,7 +236,9 @@ class TVokSMTP {
   void DoConnect();
   void DoDisconnect();
   void CloseSocket();
-  void Raise(const TNotifyEvent& ev, void* sender) { if (ev) ev(sender); }
+  void Raise(const TNotifyEvent& ev, void* sender) {
+    if (ev) ev(sender);
+  }
   void AbortIfAsked();
 
   // Sets Activity for a scope and puts the previous one back.
@@ -229,14 +257,17 @@ class TVokSMTP {
   uint64_t memoryLeft_ = kEncodedMemoryBudget;
 
   std::unique_ptr<TClientSocket> socket_;
-  std::string out_;      // written bytes not yet flushed
-  std::string pending_;  // received bytes not yet consumed as reply lines
-  std::string lineText_; // the line passed to OnSendTextToSocket
-  bool replyFailed_ = false;     // the last ReadReply got no complete reply
-  bool errorReported_ = false;   // OnError already raised for this operation
-  bool inData_ = false;          // message lines being written or their reply awaited
+  std::string out_;             // written bytes not yet flushed
+  std::string pending_;         // received bytes not yet consumed as reply lines
+  std::string lineText_;        // the line passed to OnSendTextToSocket
+  bool replyFailed_ = false;    // the last ReadReply got no complete reply
+  bool errorReported_ = false;  // OnError already raised for this operation
+  bool inData_ = false;         // message lines being written or their reply awaited
   std::unique_ptr<TTlsSession> tls_;
   std::vector<std::string> replyLines_;  // every line of the last reply
-  std::string mailParams_;       // appended to MAIL FROM (" SIZE=n")
-  bool dataTaken_ = false;       // the current transaction's end of data got its 2xx
+  std::string mailParams_;               // appended to MAIL FROM (" SIZE=n")
+  bool dataTaken_ = false;               // the current transaction's end of data got its 2xx
+  TTransactionOutcome outcome_ = TTransactionOutcome::toNone;
+  // The outcome of a step that failed: a stop, a lost connection or a refusal.
+  TTransactionOutcome FailedStep() const;
 };

@@ -33,25 +33,26 @@ bool OpenSsl(const QString &dir, const QStringList &args)
 void MakePki(const QString &dir)
 {
     const QStringList key = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
-    ASSERT_TRUE(OpenSsl(dir, QStringList{"req", "-x509"} + key +
-                                 QStringList{"-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj",
-                                             "/CN=Window Test CA", "-addext", "basicConstraints=critical,CA:TRUE"}));
-    ASSERT_TRUE(OpenSsl(dir, QStringList{"req"} + key +
-                                 QStringList{"-keyout", "good.key", "-out", "good.csr", "-subj", "/CN=good.test"}));
+    ASSERT_TRUE(OpenSsl(dir, QStringList{"req", "-x509"} + key
+                                 + QStringList{"-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj",
+                                               "/CN=Window Test CA", "-addext", "basicConstraints=critical,CA:TRUE"}));
+    ASSERT_TRUE(OpenSsl(dir, QStringList{"req"} + key
+                                 + QStringList{"-keyout", "good.key", "-out", "good.csr", "-subj", "/CN=good.test"}));
     QFile ext(dir + "/good.ext");
     ASSERT_TRUE(ext.open(QIODevice::WriteOnly));
     ext.write("subjectAltName=IP:127.0.0.1\n");
     ext.close();
-    ASSERT_TRUE(OpenSsl(dir, {"x509", "-req", "-in", "good.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-                              "-CAcreateserial", "-out", "good.pem", "-days", "2", "-extfile", "good.ext"}));
+    ASSERT_TRUE(OpenSsl(dir, {"x509", "-req", "-in", "good.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+                              "-out", "good.pem", "-days", "2", "-extfile", "good.ext"}));
     for (const char *name : {"self", "other"})
-        ASSERT_TRUE(OpenSsl(dir, QStringList{"req", "-x509"} + key +
-                                     QStringList{"-keyout", QString(name) + ".key", "-out", QString(name) + ".pem",
-                                                 "-days", "2", "-subj", QString("/CN=%1.test").arg(name),
-                                                 "-addext", "subjectAltName=IP:127.0.0.1"}));
+        ASSERT_TRUE(OpenSsl(dir, QStringList{"req", "-x509"} + key
+                                     + QStringList{"-keyout", QString(name) + ".key", "-out", QString(name) + ".pem",
+                                                   "-days", "2", "-subj", QString("/CN=%1.test").arg(name), "-addext",
+                                                   "subjectAltName=IP:127.0.0.1"}));
 }
 
-class SecureSendTest : public WindowTest {
+class SecureSendTest : public WindowTest
+{
 protected:
     void SetUp() override
     {
@@ -73,8 +74,10 @@ protected:
     }
     QStringList ServerOptions(const QString &cert, bool implicit = false)
     {
-        QStringList o = {"--tls-cert", pki.filePath(cert + ".pem"), "--tls-key", pki.filePath(cert + ".key"),
-                         "--login", "alice", "--password-file", secretDir.filePath("secret")};
+        QStringList o = {"--tls-cert",      pki.filePath(cert + ".pem"),
+                         "--tls-key",       pki.filePath(cert + ".key"),
+                         "--login",         "alice",
+                         "--password-file", secretDir.filePath("secret")};
         if (implicit)
             o << "--implicit";
         return o;
@@ -90,10 +93,7 @@ protected:
         if (!paths.isEmpty())
             AddThroughDialog(paths);
     }
-    void Send()
-    {
-        form->btnSend->click();
-    }
+    void Send() { form->btnSend->click(); }
 
     QTemporaryDir pki, secretDir, written;
     QStringList prompts;
@@ -195,6 +195,29 @@ TEST_F(SecureSendTest, AMessageOverTheServersLimitIsRefusedInBothLanguages)
     EXPECT_TRUE(en.contains("Transfer... cancelled by error."));
 }
 
+// A message of exactly the server's limit goes out: the size announced with SIZE is what the
+// server counts, the empty line before the end-of-data dot included.
+TEST_F(SecureSendTest, AMessageOfExactlyTheServersLimitGoesOut)
+{
+    form->VokSMTP.ExtraCaFile = pki.filePath("ca.pem").toStdString();
+    uint64_t size = 0;
+    {
+        SmtpSink unlimited(ServerOptions("good"));
+        Fill(unlimited.port, MakeFiles({"one.bin"}), 1);
+        Send();
+        ASSERT_EQ(unlimited.Count(), 1);
+        size = form->VokSMTP.MessageSize;
+    }
+    ASSERT_GT(size, 0u);
+    // The same message again (only its date and ids change, at the same width).
+    SmtpSink sink(ServerOptions("good") + QStringList{"--size", QString::number(size)});
+    form->edPort->setText(QString::number(sink.port));
+    Send();
+    EXPECT_EQ(form->VokSMTP.MessageSize, size);
+    EXPECT_EQ(sink.Count(), 1);
+    EXPECT_EQ(form->EnglishProtocol.last().toStdString(), "All done");
+}
+
 // A profile from elsewhere that carries a password command: the command is shown in full and
 // runs only on the user's Yes; No keeps the profile without it; a Yes is remembered for exactly
 // that command, in the settings file.
@@ -208,7 +231,10 @@ TEST_F(SecureSendTest, AReceivedProfileRunsItsPasswordCommandOnlyWhenTheUserSays
     QFile f(profile);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(QStringLiteral("[SMTP]\nServer=127.0.0.1\nPort=%1\nAccount=me@example.org\nSecurity=1\nUser=alice\n"
-                           "PasswordCommand=%2\n").arg(sink.port).arg(command).toUtf8());
+                           "PasswordCommand=%2\n")
+                .arg(sink.port)
+                .arg(command)
+                .toUtf8());
     f.close();
     form->edtTo->setEditText(QStringLiteral("to@example.org"));
     AddThroughDialog(MakeFiles({"a.bin"}));
@@ -313,8 +339,8 @@ TEST(Keyring, RealSecretServiceKeepsThePasswordBetweenRuns)
 {
     if (qEnvironmentVariableIsEmpty("SENDORIX_TEST_KEYRING"))
         GTEST_SKIP() << "needs the private keyring session of the keyring test entry";
-    const QString key = Keyring::EntryKey(QStringLiteral("Mail.Example.org "), QStringLiteral("  587"),
-                                          QStringLiteral("alice"));
+    const QString key =
+        Keyring::EntryKey(QStringLiteral("Mail.Example.org "), QStringLiteral("  587"), QStringLiteral("alice"));
     EXPECT_EQ(key, "alice@mail.example.org:587");
     QString read;
     EXPECT_EQ(Keyring::Read(key, read), Keyring::krNotFound);
@@ -325,7 +351,8 @@ TEST(Keyring, RealSecretServiceKeepsThePasswordBetweenRuns)
     EXPECT_EQ(Keyring::Read(key, read), Keyring::krNotFound);
 }
 
-class KeyringWindowTest : public SecureSendTest {};
+class KeyringWindowTest : public SecureSendTest
+{};
 
 TEST_F(KeyringWindowTest, ARememberedPasswordIsNotAskedInTheNextRun)
 {
@@ -346,4 +373,4 @@ TEST_F(KeyringWindowTest, ARememberedPasswordIsNotAskedInTheNextRun)
     Keyring::Remove(Keyring::EntryKey("127.0.0.1", form->edPort->text(), "alice"));
 }
 
-}  // namespace
+}   // namespace

@@ -244,12 +244,10 @@ TEST(ClientSocketOpen, ConnectsToLoopbackWithNotificationsInOrder)
     getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nodelay, &len);
     EXPECT_NE(nodelay, 0);
     EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "blocking mode must be restored";
-    EXPECT_FALSE(cs.Socket().LocalHostName().empty());
 
     cs.Close();
     EXPECT_FALSE(cs.Active());
     EXPECT_EQ(r.events.back(), "disconnect");
-    EXPECT_EQ(cs.Socket().LocalHostName(), "");
 }
 
 TEST(ClientSocketOpen, ResolvesLocalhostByName)
@@ -318,7 +316,6 @@ TEST(ClientSocketProperties, ChangesRefusedOnlyWhileActiveAndOnlyForNewValues)
     EXPECT_EQ(msg([&] { cs.SetPort(l.port() + 1); }), active);
     EXPECT_EQ(msg([&] { cs.SetHost("example.org"); }), active);
     EXPECT_EQ(msg([&] { cs.SetAddress("127.0.0.2"); }), active);
-    EXPECT_EQ(msg([&] { cs.SetService("smtp"); }), active);
     EXPECT_EQ(msg([&] { cs.SetClientType(ctNonBlocking); }), active);
     EXPECT_EQ(cs.Port(), l.port());
     cs.Close();
@@ -333,7 +330,6 @@ TEST(ClientSocketIo, ClosedSocketSendsAndReceivesNothing)
     EXPECT_EQ(cs.Socket().SendBytes(buf, 3), 0);
     EXPECT_EQ(cs.Socket().ReceiveBytes(buf, sizeof buf), 0);
     EXPECT_TRUE(cs.Socket().WaitReadable(0));
-    EXPECT_EQ(cs.Socket().LocalHostName(), "");
     EXPECT_NO_THROW(cs.Close());
 }
 

@@ -21,6 +21,13 @@
 
 using namespace testsupport;
 
+// Outcomes by name in a failure message.
+void PrintTo(TTransactionOutcome o, std::ostream* os) {
+  static const char* const kNames[] = {"toNone",           "toDelivered", "toResetRefused", "toRefused",
+                                       "toConnectionLost", "toStopped",   "toFileError",    "toTooLarge"};
+  *os << kNames[static_cast<int>(o)];
+}
+
 namespace {
 
 // The name the fixture's client announces (its name source is the test's).
@@ -89,9 +96,9 @@ class Smtp : public ::testing::Test {
 
 TEST_F(Smtp, WholeDialogueToAndCcExactBytes) {
   msg.CC = "\"Copy, One\" <CC1@example.org>, cc2@example.org";
-  ScriptedSmtpServer srv(Join({Greeting(), Transaction("Sender@Example.org", {"to@example.org"}),
-                               Transaction("Sender@Example.org", {"cc1@example.org", "cc2@example.org"}),
-                               QuitSteps()}));
+  ScriptedSmtpServer srv(
+      Join({Greeting(), Transaction("Sender@Example.org", {"to@example.org"}),
+            Transaction("Sender@Example.org", {"cc1@example.org", "cc2@example.org"}), QuitSteps()}));
   std::vector<std::string> sent, received;
   int before = 0, after = 0;
   smtp.OnSendTextToSocket = [&](void*, const std::string& s) { sent.push_back(s); };
@@ -119,8 +126,7 @@ TEST_F(Smtp, WholeDialogueToAndCcExactBytes) {
   EXPECT_EQ(srv.Data()[0], srv.Data()[1]) << "both lists get the same message";
   const std::string data = srv.Data()[0];
   EXPECT_NE(data.find("\r\nFrom: Sender@Example.org\r\n"), std::string::npos);
-  EXPECT_NE(data.find("\r\nCC: \"Copy, One\" <CC1@example.org>, cc2@example.org\r\n"),
-            std::string::npos);
+  EXPECT_NE(data.find("\r\nCC: \"Copy, One\" <CC1@example.org>, cc2@example.org\r\n"), std::string::npos);
   EXPECT_NE(data.find("\r\n\r\nHello\r\n..dot\r\n\r\n.\r\n"), std::string::npos);
   EXPECT_EQ(data.rfind("\r\n\r\n.\r\n"), data.size() - 7) << "one empty line before the dot";
 
@@ -132,14 +138,11 @@ TEST_F(Smtp, WholeDialogueToAndCcExactBytes) {
   }
   EXPECT_EQ(joined, srv.Received());
   // Each reply's final line as it came, line end included.
-  EXPECT_EQ(received, (std::vector<std::string>{"220 mail.test ESMTP ready\r\n",
-                                                "250 mail.test\r\n", "250 sender ok\r\n",
-                                                "250 rcpt ok\r\n", "354 go ahead\r\n",
-                                                "250 queued\r\n", "250 reset\r\n",
-                                                "250 sender ok\r\n", "250 rcpt ok\r\n",
-                                                "250 rcpt ok\r\n", "354 go ahead\r\n",
-                                                "250 queued\r\n", "250 reset\r\n",
-                                                "221 bye\r\n"}));
+  EXPECT_EQ(received,
+            (std::vector<std::string>{
+                "220 mail.test ESMTP ready\r\n", "250 mail.test\r\n", "250 sender ok\r\n", "250 rcpt ok\r\n",
+                "354 go ahead\r\n", "250 queued\r\n", "250 reset\r\n", "250 sender ok\r\n", "250 rcpt ok\r\n",
+                "250 rcpt ok\r\n", "354 go ahead\r\n", "250 queued\r\n", "250 reset\r\n", "221 bye\r\n"}));
   EXPECT_EQ(progress.back(), 100);
 }
 
@@ -156,10 +159,10 @@ TEST_F(Smtp, TwoLineGreetingInOneSegment) {
 }
 
 TEST_F(Smtp, ReplySplitMidLineAcrossSegments) {
-  ScriptedSmtpServer srv(Join({
-      {SendSplit({"220-multi\r\n22", "0 gre", "eting done\r\n"}, 40),
-       Expect("HELO " + HostName() + "\r\n"), SendSplit({"250-one\r\n250-tw", "o\r\n250 three\r\n"}, 40)},
-      QuitSteps()}));
+  ScriptedSmtpServer srv(Join(
+      {{SendSplit({"220-multi\r\n22", "0 gre", "eting done\r\n"}, 40), Expect("HELO " + HostName() + "\r\n"),
+        SendSplit({"250-one\r\n250-tw", "o\r\n250 three\r\n"}, 40)},
+       QuitSteps()}));
   std::vector<std::string> received;
   smtp.OnReceiveTextFromSocket = [&](void*, const std::string& s) { received.push_back(s); };
   ConnectTo(srv);
@@ -199,10 +202,10 @@ TEST_F(Smtp, GreetingRefused) {
 TEST_F(Smtp, SecondOfThreeRecipientsRejected) {
   msg.SendTo = "a@x, b@x, c@x";
   msg.CC = "d@x";
-  ScriptedSmtpServer srv(Join({Greeting(),
-                               {Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"),
-                                Expect("RCPT TO:<a@x>\r\n"), Send("250 ok\r\n"),
-                                Expect("RCPT TO:<b@x>\r\n"), Send("550 no such user\r\n")}}));
+  ScriptedSmtpServer srv(
+      Join({Greeting(),
+            {Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"), Expect("RCPT TO:<a@x>\r\n"),
+             Send("250 ok\r\n"), Expect("RCPT TO:<b@x>\r\n"), Send("550 no such user\r\n")}}));
   int after = 0;
   smtp.OnAfterSend = [&](void*) { ++after; };
   ConnectTo(srv);
@@ -231,40 +234,115 @@ TEST_F(Smtp, RepliesAfterRecipientsAndData) {
     bool failed, delivered;
     std::string code, text;
     std::vector<std::string> errors;
+    TTransactionOutcome outcome;
+    unsigned lists;       // ListsDelivered (a list without addresses counts as done)
+    std::string cc = "";  // a second list, after To
   };
+  using enum TTransactionOutcome;
   const auto envelope = [](const char* rcptReply) {
-    return std::vector<ScriptStep>{Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"),
-                                   Expect("RCPT TO:<to@example.org>\r\n"), Send(rcptReply),
-                                   Expect("DATA\r\n"), Send("354 go\r\n"), ReadData()};
+    return std::vector<ScriptStep>{Expect("MAIL FROM:<Sender@Example.org>\r\n"),
+                                   Send("250 ok\r\n"),
+                                   Expect("RCPT TO:<to@example.org>\r\n"),
+                                   Send(rcptReply),
+                                   Expect("DATA\r\n"),
+                                   Send("354 go\r\n"),
+                                   ReadData()};
   };
   std::vector<Case> cases;
   cases.push_back({"251 to RCPT is an accepted recipient",
-                   Join({Greeting(), envelope("251 User not local; will forward\r\n"),
-                         {Send("250 queued\r\n"), Expect("RSET\r\n"), Send("250 ok\r\n")}, QuitSteps()}),
-                   false, true, "221", "bye", {}});
-  cases.push_back({"421 to RSET after an accepted message: delivered, connection gone",
-                   Join({Greeting(), envelope("250 ok\r\n"),
-                         {Send("250 queued as 12\r\n"), Expect("RSET\r\n"), Send("421 closing\r\n"),
-                          CloseConnection()}}),
-                   true, true, "421", "closing", {"421 closing"}});
+                   Join({Greeting(),
+                         envelope("251 User not local; will forward\r\n"),
+                         {Send("250 queued\r\n"), Expect("RSET\r\n"), Send("250 ok\r\n")},
+                         QuitSteps()}),
+                   false,
+                   true,
+                   "221",
+                   "bye",
+                   {},
+                   toDelivered,
+                   7});
+  cases.push_back(
+      {"421 to RSET after an accepted message: delivered, connection gone",
+       Join({Greeting(),
+             envelope("250 ok\r\n"),
+             {Send("250 queued as 12\r\n"), Expect("RSET\r\n"), Send("421 closing\r\n"), CloseConnection()}}),
+       true,
+       true,
+       "421",
+       "closing",
+       {"421 closing"},
+       toResetRefused,
+       1});
+  cases.push_back({"RSET refused between the To and Cc transactions: not delivered until Cc has it",
+                   Join({Greeting(),
+                         envelope("250 ok\r\n"),
+                         {Send("250 queued\r\n"), Expect("RSET\r\n"), Send("500 what\r\n")}}),
+                   true,
+                   false,
+                   "500",
+                   "what",
+                   {"500 what"},
+                   toResetRefused,
+                   1,
+                   "cc@example.org"});
   cases.push_back({"any 2xx ends the data",
-                   Join({Greeting(), envelope("250 ok\r\n"),
-                         {Send("252 taken\r\n"), Expect("RSET\r\n"), Send("250 ok\r\n")}, QuitSteps()}),
-                   false, true, "221", "bye", {}});
-  cases.push_back({"a line without a code fails at once",
-                   Join({Greeting(), {Expect("MAIL FROM:<Sender@Example.org>\r\n"),
-                                      Send("Hello, this is not SMTP\r\n"), Silent()}}),
-                   true, false, "", "Invalid reply from the server.", {"0 Invalid reply from the server."}});
+                   Join({Greeting(),
+                         envelope("250 ok\r\n"),
+                         {Send("252 taken\r\n"), Expect("RSET\r\n"), Send("250 ok\r\n")},
+                         QuitSteps()}),
+                   false,
+                   true,
+                   "221",
+                   "bye",
+                   {},
+                   toDelivered,
+                   7});
+  cases.push_back(
+      {"a line without a code fails at once",
+       Join({Greeting(),
+             {Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("Hello, this is not SMTP\r\n"), Silent()}}),
+       true,
+       false,
+       "",
+       "Invalid reply from the server.",
+       {"0 Invalid reply from the server."},
+       toRefused,
+       0});
   cases.push_back({"end of data refused",
                    Join({Greeting(), envelope("250 ok\r\n"), {Send("554 no\r\n")}}),
-                   true, false, "554", "no", {"554 no"}});
+                   true,
+                   false,
+                   "554",
+                   "no",
+                   {"554 no"},
+                   toRefused,
+                   0});
+  cases.push_back({"Cc refused after To took the message",
+                   Join({Greeting(),
+                         envelope("250 ok\r\n"),
+                         {Send("250 queued\r\n"), Expect("RSET\r\n"), Send("250 ok\r\n"),
+                          Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("451 later\r\n")}}),
+                   true,
+                   false,
+                   "451",
+                   "later",
+                   {"451 later"},
+                   toRefused,
+                   1,
+                   "cc@example.org"});
   cases.push_back({"closed after the data, before the reply",
                    Join({Greeting(), envelope("250 ok\r\n"), {CloseConnection()}}),
-                   true, false, "", "Connection closed by the server during the message data.",
-                   {"0 Connection closed by the server during the message data."}});
+                   true,
+                   false,
+                   "",
+                   "Connection closed by the server during the message data.",
+                   {"0 Connection closed by the server during the message data."},
+                   toConnectionLost,
+                   0});
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
     errors.clear();
+    msg.CC = c.cc;
     ScriptedSmtpServer srv(c.script);
     ConnectTo(srv);
     ASSERT_FALSE(smtp.Failed);
@@ -275,8 +353,79 @@ TEST_F(Smtp, RepliesAfterRecipientsAndData) {
     EXPECT_EQ(smtp.ReplyCode, c.code);
     EXPECT_EQ(smtp.ReplyText, c.text);
     EXPECT_EQ(errors, c.errors);
+    EXPECT_EQ(smtp.Outcome(), c.outcome);
+    EXPECT_EQ(smtp.ListsDelivered, c.lists);
     EXPECT_FALSE(smtp.Connected);
     EXPECT_TRUE(srv.Wait()) << srv.Failure();
+  }
+}
+
+// The server's SIZE limit is the largest message it takes: a message of exactly that size
+// goes out (RFC 1870), one byte more is not uploaded at all.
+TEST_F(Smtp, MessageOfTheServersSizeGoesOutOneByteMoreDoesNot) {
+  smtp.UserName = "alice";
+  smtp.Password = "pw";  // EHLO (and so SIZE) needs more than the plain dialogue
+  msg.MessageId = "<size.test@client.example.net>";
+  // Send stamps the date again; its text keeps its width but on the night the day of the month
+  // gains a digit.
+  msg.Date = vok::FormatMessageDate(std::time(nullptr));
+  // The lines, and the empty line before the end-of-data dot.
+  const uint64_t size = smtp.BuildMessage(msg)->WireSize() + 2;
+  struct Case {
+    uint64_t limit;
+    bool tooLarge;
+    TTransactionOutcome outcome;
+  };
+  for (const Case& c : {Case{size, false, TTransactionOutcome::toDelivered},
+                        Case{size - 1, true, TTransactionOutcome::toTooLarge}}) {
+    SCOPED_TRACE(c.limit);
+    errors.clear();
+    std::vector<ScriptStep> script = {
+        Send("220 hi\r\n"), Expect("EHLO client.example.net\r\n"),
+        Send("250-mx\r\n250-SIZE " + std::to_string(c.limit) + "\r\n250 AUTH PLAIN\r\n"),
+        Expect("AUTH PLAIN AGFsaWNlAHB3\r\n"), Send("235 ok\r\n")};
+    if (c.tooLarge) {
+      script.push_back(Silent());
+    } else {
+      script.push_back(Expect("MAIL FROM:<Sender@Example.org> SIZE=" + std::to_string(size) + "\r\n"));
+      script.push_back(Send("250 ok\r\n"));
+      script.push_back(Expect("RCPT TO:<to@example.org>\r\n"));
+      script.push_back(Send("250 ok\r\n"));
+      script.push_back(Expect("DATA\r\n"));
+      script.push_back(Send("354 go\r\n"));
+      script.push_back(ReadData());
+      script.push_back(Send("250 queued\r\n"));
+      script.push_back(Expect("RSET\r\n"));
+      script.push_back(Send("250 ok\r\n"));
+      script = Join({script, QuitSteps()});
+    }
+    ScriptedSmtpServer srv(script);
+    ConnectTo(srv);
+    ASSERT_FALSE(smtp.Failed) << smtp.ReplyText;
+    ASSERT_EQ(smtp.SizeLimit, c.limit);
+    EXPECT_TRUE(smtp.Send(msg));
+    EXPECT_EQ(smtp.MessageSize, size);
+    EXPECT_EQ(smtp.TooLarge, c.tooLarge);
+    EXPECT_EQ(smtp.Delivered, !c.tooLarge);
+    EXPECT_EQ(smtp.Outcome(), c.outcome);
+    if (c.tooLarge) {
+      EXPECT_TRUE(smtp.Failed);
+      EXPECT_FALSE(smtp.Connected);
+      EXPECT_EQ(errors, (std::vector<std::string>{"0 " + smtp.ReplyText}));
+      EXPECT_NE(smtp.ReplyText.find("at most " + std::to_string(size - 1)), std::string::npos)
+          << smtp.ReplyText;
+    } else {
+      EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
+      smtp.Quit();
+      EXPECT_TRUE(errors.empty());
+    }
+    EXPECT_TRUE(srv.Wait()) << srv.Failure();
+    if (!c.tooLarge) {
+      ASSERT_EQ(srv.Data().size(), 1u);
+      // What the server read is the message the SIZE parameter announced: everything before
+      // the dot line.
+      EXPECT_EQ(srv.Data()[0].size() - std::string(".\r\n").size(), size);
+    }
   }
 }
 
@@ -320,17 +469,16 @@ TEST_F(Smtp, AuthenticationChoiceAndWhereASecretMayGo) {
 // HELO names the machine by its qualified name, else by the connection's address literal;
 // the Message-Id's host follows the same rule.
 TEST_F(Smtp, HeloNameQualifiedOrAddressLiteral) {
-  for (const std::string& source : {std::string("mx.client.example"), std::string("vm"),
-                                    std::string(""), std::string("localhost.localdomain")}) {
+  for (const std::string& source : {std::string("mx.client.example"), std::string("vm"), std::string(""),
+                                    std::string("localhost.localdomain")}) {
     SCOPED_TRACE(source);
     smtp.HostNameSource = [source] { return source; };
     const std::string announced = source == "mx.client.example" ? source : "[127.0.0.1]";
-    ScriptedSmtpServer srv({Send("220 hi\r\n"), Expect("HELO " + announced + "\r\n"),
-                            Send("250 ok\r\n"), Expect("MAIL FROM:<Sender@Example.org>\r\n"),
-                            Send("250 ok\r\n"), Expect("RCPT TO:<to@example.org>\r\n"),
-                            Send("250 ok\r\n"), Expect("DATA\r\n"), Send("354 go\r\n"), ReadData(),
-                            Send("250 ok\r\n"), Expect("RSET\r\n"), Send("250 ok\r\n"),
-                            Expect("QUIT\r\n"), Send("221 bye\r\n")});
+    ScriptedSmtpServer srv({Send("220 hi\r\n"), Expect("HELO " + announced + "\r\n"), Send("250 ok\r\n"),
+                            Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"),
+                            Expect("RCPT TO:<to@example.org>\r\n"), Send("250 ok\r\n"), Expect("DATA\r\n"),
+                            Send("354 go\r\n"), ReadData(), Send("250 ok\r\n"), Expect("RSET\r\n"),
+                            Send("250 ok\r\n"), Expect("QUIT\r\n"), Send("221 bye\r\n")});
     ConnectTo(srv);
     EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
     smtp.Send(msg);
@@ -344,8 +492,8 @@ TEST_F(Smtp, HeloNameQualifiedOrAddressLiteral) {
 TEST_F(Smtp, OnlyBccRecipients) {
   msg.SendTo = "";
   msg.BCC = "Hidden@X.org";
-  ScriptedSmtpServer srv(Join({Greeting(), Transaction("Sender@Example.org", {"hidden@x.org"}),
-                               QuitSteps()}));
+  ScriptedSmtpServer srv(
+      Join({Greeting(), Transaction("Sender@Example.org", {"hidden@x.org"}), QuitSteps()}));
   ConnectTo(srv);
   EXPECT_TRUE(smtp.Send(msg));
   EXPECT_FALSE(smtp.Failed);
@@ -370,6 +518,7 @@ TEST_F(Smtp, SilentServerTimesOut) {
   EXPECT_EQ(errors.size(), 1u);
   EXPECT_EQ(smtp.ReplyCode, "");
   EXPECT_NE(smtp.ReplyText.find("No reply"), std::string::npos) << smtp.ReplyText;
+  EXPECT_EQ(smtp.Outcome(), TTransactionOutcome::toConnectionLost);
   EXPECT_GT(pumps, 1) << "the window runs while waiting";
   EXPECT_TRUE(srv.Wait()) << srv.Failure();
 }
@@ -379,11 +528,11 @@ TEST_F(Smtp, ServerClosingMidData) {
   TempDir dir;
   WriteFile(dir.file("big.bin"), big);
   msg.AttachedFiles.AddFile(dir.file("big.bin"));
-  ScriptedSmtpServer srv(Join({Greeting(),
-                               {Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"),
-                                Expect("RCPT TO:<to@example.org>\r\n"), Send("250 ok\r\n"),
-                                Expect("DATA\r\n"), Send("354 go\r\n"), Expect("Message-Id: "),
-                                CloseConnection()}}));
+  ScriptedSmtpServer srv(
+      Join({Greeting(),
+            {Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"),
+             Expect("RCPT TO:<to@example.org>\r\n"), Send("250 ok\r\n"), Expect("DATA\r\n"),
+             Send("354 go\r\n"), Expect("Message-Id: "), CloseConnection()}}));
   ConnectTo(srv);
   ASSERT_FALSE(smtp.Failed);
   // However the loss shows (a failed write, a reset or the end while reading the reply), it
@@ -402,8 +551,8 @@ TEST_F(Smtp, ServerClosingMidData) {
 }
 
 TEST_F(Smtp, ServerClosingBeforeReply) {
-  ScriptedSmtpServer srv(Join({Greeting(), {Expect("MAIL FROM:<Sender@Example.org>\r\n"),
-                                            CloseConnection()}}));
+  ScriptedSmtpServer srv(
+      Join({Greeting(), {Expect("MAIL FROM:<Sender@Example.org>\r\n"), CloseConnection()}}));
   ConnectTo(srv);
   smtp.Send(msg);
   EXPECT_TRUE(smtp.Failed);
@@ -546,7 +695,7 @@ TEST_F(Smtp, ProgressThresholds) {
     ConnectTo(srv);
     TMessageLines lines;
     for (int i = 0; i < lineCount; ++i) lines.Add("line " + std::to_string(i));
-    EXPECT_EQ(smtp.SendTransaction("me@x", {"a@x"}, lines), 1);
+    EXPECT_EQ(smtp.SendTransaction("me@x", {"a@x"}, lines), TTransactionOutcome::toDelivered);
     smtp.Quit();
     EXPECT_TRUE(srv.Wait()) << srv.Failure();
     return progress;
@@ -560,9 +709,9 @@ TEST_F(Smtp, FinalHundredOnlyWhileTheLastLinePercentIsBelowIt) {
   // across messages: a message refused before DATA after a complete one
   // adds no 100 of its own.
   msg.Text = {"one", "two", "three"};
-  ScriptedSmtpServer srv(Join({Greeting(), Transaction("Sender@Example.org", {"to@example.org"}),
-                               {Expect("MAIL FROM:<Sender@Example.org>\r\n"),
-                                Send("451 try later\r\n")}}));
+  ScriptedSmtpServer srv(Join({Greeting(),
+                               Transaction("Sender@Example.org", {"to@example.org"}),
+                               {Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("451 try later\r\n")}}));
   ConnectTo(srv);
   ASSERT_FALSE(smtp.Failed) << smtp.ReplyText;
   EXPECT_TRUE(smtp.Send(msg));
@@ -581,7 +730,7 @@ TEST_F(Smtp, FinalHundredOnlyWhileTheLastLinePercentIsBelowIt) {
 
 TEST_F(Smtp, EmptyListSendsNothing) {
   TMessageLines lines;
-  EXPECT_EQ(smtp.SendTransaction("me@x", {}, lines), 1);
+  EXPECT_EQ(smtp.SendTransaction("me@x", {}, lines), TTransactionOutcome::toDelivered);
 }
 
 TEST_F(Smtp, AbortedWhileWritingLines) {
@@ -598,6 +747,7 @@ TEST_F(Smtp, AbortedWhileWritingLines) {
   EXPECT_TRUE(smtp.Failed);
   EXPECT_FALSE(smtp.Connected);
   EXPECT_EQ(errors, (std::vector<std::string>{"354 go"}));
+  EXPECT_EQ(smtp.Outcome(), TTransactionOutcome::toStopped);
   EXPECT_TRUE(srv.Wait()) << srv.Failure();
   EXPECT_EQ(srv.Received().find("\r\n.\r\n"), std::string::npos) << "no end of data";
   // A connect with an accepted greeting clears Aborted.
@@ -625,6 +775,7 @@ TEST_F(Smtp, UnreadableFileStopsBeforeAnyCommand) {
   smtp.OnBeforeSend = [&](void*) { ++before; };
   msg.AttachedFiles.AddFile("/nonexistent/file.txt");
   EXPECT_THROW(smtp.Send(msg), EFOpenError);
+  EXPECT_EQ(smtp.Outcome(), TTransactionOutcome::toFileError);
   EXPECT_EQ(before, 0);
   EXPECT_TRUE(smtp.Connected);
   smtp.Quit();
@@ -777,8 +928,7 @@ TEST_F(Smtp, AStopEndsAReplyWaitAndQuitThenSendsNothing) {
 TEST_F(Smtp, EmptyRecipientEntriesSendNoRcpt) {
   msg.SendTo = "a@x,, b@y ,";
   msg.CC = " , ";
-  ScriptedSmtpServer srv(Join({Greeting(), Transaction("Sender@Example.org", {"a@x", "b@y"}),
-                               QuitSteps()}));
+  ScriptedSmtpServer srv(Join({Greeting(), Transaction("Sender@Example.org", {"a@x", "b@y"}), QuitSteps()}));
   ConnectTo(srv);
   EXPECT_TRUE(smtp.Send(msg));
   EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
