@@ -20,9 +20,10 @@ done
 bash "$root/scripts/deps.sh"
 if [ "$sanitize" = 1 ]; then
   build=${SENDORIX_BUILD_DIR:-$root/build-asan}
-  # The mail library needs no window: no Qt program, no benchmark.
+  # The mail library needs no window: no Qt program, no benchmark. Unoptimised (Debug): it
+  # builds in half the time, and GCC's optimiser warns falsely about <regex> when instrumented.
   SENDORIX_BUILD_DIR=$build SENDORIX_BUILD_TARGETS="mail_tests mail_tool" bash "$root/scripts/build.sh" \
-    -DSENDORIX_SANITIZE=ON -DSENDORIX_WERROR=$werror -DSENDORIX_BUILD_APP=OFF -DSENDORIX_BUILD_BENCH=OFF
+    -DCMAKE_BUILD_TYPE=Debug -DSENDORIX_SANITIZE=ON -DSENDORIX_WERROR=$werror -DSENDORIX_BUILD_APP=OFF -DSENDORIX_BUILD_BENCH=OFF
   cd "$build"
   # A leak or a fault fails the test that hit it.
   export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
