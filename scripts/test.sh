@@ -3,7 +3,7 @@
 #
 #   --werror    warnings are errors (what CI builds with)
 #   --sanitize  instead: builds the mail library and its tests with AddressSanitizer and
-#               UndefinedBehaviorSanitizer into build-asan/ (or $SENDORIX_BUILD_DIR) and runs
+#               UndefinedBehaviorSanitizer into build-asan/ (or $SENDORIX_ASAN_BUILD_DIR), runs
 #               only those tests (ctest -L mail)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,7 +19,7 @@ for arg in "$@"; do
 done
 bash "$root/scripts/deps.sh"
 if [ "$sanitize" = 1 ]; then
-  build=${SENDORIX_BUILD_DIR:-$root/build-asan}
+  build=${SENDORIX_ASAN_BUILD_DIR:-$root/build-asan}
   # The mail library needs no window: no Qt program, no benchmark. Unoptimised (Debug): it
   # builds in half the time, and GCC's optimiser warns falsely about <regex> when instrumented.
   SENDORIX_BUILD_DIR=$build SENDORIX_BUILD_TARGETS="mail_tests mail_tool" bash "$root/scripts/build.sh" \
