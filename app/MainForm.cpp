@@ -42,16 +42,6 @@ QString VersionMajor;
 QString VersionMinor;
 QString ApplicationTitle;
 
-void MakeVersionTexts(const QString &fileVersion, QString &major, QString &minor)
-{
-    major = GetWord(1, fileVersion, ".").left(2);
-    bool ok = false;
-    int m = GetWord(2, fileVersion, ".").trimmed().toInt(&ok);
-    if (!ok)
-        m = 0;   // a version without a numeric second part reads as x.00
-    minor = (m <= 9 ? Format("0%d", m) : Format("%2d", m)).left(2);
-}
-
 void SetHelpContext(QWidget *w, int context)
 {
     w->setProperty("helpContext", context);
@@ -164,9 +154,7 @@ const QString TMainForm::SupportAddress = QStringLiteral("sendorix@example.org")
 const QString TMainForm::HomePage = QStringLiteral("https://example.org/sendorix/");
 const QString TMainForm::NewsPage = QStringLiteral("https://example.org/sendorix/news.html");
 
-std::function<void(const QString &)> TMainForm::DocumentOpener = [](const QString &target) {
-    OpenDocument(target);   // a failed open (no browser, no mail program) is not reported
-};
+std::function<void(const QString &)> &TMainForm::DocumentOpener = ::DocumentOpener;
 
 int TMainForm::S(int px) const
 {

@@ -68,10 +68,6 @@ extern QString VersionMinor;
 // The text the desktop shows for the running program (name and version, no trailing blank).
 extern QString ApplicationTitle;
 
-// Derives the major and minor version texts from a file version such as "1.3.0.67"
-// ("1" and "03").
-void MakeVersionTexts(const QString &fileVersion, QString &major, QString &minor);
-
 // Turns a filter of "description|pattern|description|pattern" pairs into name filters for
 // QFileDialog. The pattern "*.*" becomes "*" so files without an extension are listed too.
 QStringList DialogNameFilters(const QString &pairs);
@@ -122,8 +118,9 @@ public:
     static const QString HomePage;
     static const QString NewsPage;
 
-    // Where documents and links are opened; the desktop's opener unless a test replaces it.
-    static std::function<void(const QString &)> DocumentOpener;
+    // Where documents and links are opened; the desktop's opener unless a test replaces it
+    // (the one the help uses too: ::DocumentOpener).
+    static std::function<void(const QString &)> &DocumentOpener;
 
     // The design geometry is in the pixels of the original 8-point font; everything is
     // scaled by this factor so the larger default fonts of Linux desktops fit.

@@ -1,7 +1,6 @@
 #include "Desktop.h"
 
 #include "Global.h"
-#include "MainForm.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -55,6 +55,16 @@ QString FileVersionText()
 #endif
 }
 
+void MakeVersionTexts(const QString &fileVersion, QString &major, QString &minor)
+{
+    major = GetWord(1, fileVersion, ".").left(2);
+    bool ok = false;
+    int m = GetWord(2, fileVersion, ".").trimmed().toInt(&ok);
+    if (!ok)
+        m = 0;   // a version without a numeric second part reads as x.00
+    minor = (m <= 9 ? Format("0%d", m) : Format("%2d", m)).left(2);
+}
+
 QString TempFolder()
 {
     QString folder = QDir::tempPath();
@@ -307,6 +317,10 @@ bool OpenDocument(const QString &target, const QString &parameters)
         return false;
     return QDesktopServices::openUrl(DocumentUrl(target));
 }
+
+std::function<void(const QString &)> DocumentOpener = [](const QString &target) {
+    OpenDocument(target);   // a failed open (no browser, no mail program) is not reported
+};
 
 void WriteTextLine(QIODevice &stream, const QByteArray &text)
 {

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
@@ -66,6 +67,9 @@ public:
 QString ProgramFolder();
 // The version set by the build ("1.3.0.1"); empty if the build did not set one.
 QString FileVersionText();
+// Derives the major and minor version texts from a file version such as "1.3.0.67"
+// ("1" and "03").
+void MakeVersionTexts(const QString &fileVersion, QString &major, QString &minor);
 // The platform's temporary folder (TMPDIR or /tmp), with a trailing '/'.
 QString TempFolder();
 
@@ -154,6 +158,9 @@ QUrl DocumentUrl(const QString &target);
 // Opens a file, web address or "mailto:" address with the desktop's default application.
 // `parameters` is accepted for the callers' sake; the desktop opener takes none.
 bool OpenDocument(const QString &target, const QString &parameters = QString());
+// Where the program's documents and links (help pages, its web pages, the mail program) are
+// opened: OpenDocument, unless a test replaces it. The window and the help share it.
+extern std::function<void(const QString &target)> DocumentOpener;
 
 // Writes the bytes and then CR LF; throws EInOutError when the device refuses.
 void WriteTextLine(QIODevice &stream, const QByteArray &text);

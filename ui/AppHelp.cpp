@@ -2,7 +2,6 @@
 
 #include "ComDialogs.h"
 #include "Global.h"
-#include "MainForm.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -120,7 +119,7 @@ bool ShowHelpContext(int context, const QString &helpFile)
             ComMessageDlg(MissingHelpText(file), mtError, {mbOK}, 0);
         return false;
     }
-    TMainForm::DocumentOpener(HelpUrl(path, context).toString(QUrl::FullyEncoded));
+    DocumentOpener(HelpUrl(path, context).toString(QUrl::FullyEncoded));
     return true;
 }
 

@@ -1,6 +1,6 @@
 // Context help. The manual is one HTML page per language (SendorixE.html, SendorixR.html);
 // every help context N is the heading with the anchor "context-N". Help opens the manual of
-// the current language at that anchor through the desktop's opener (TMainForm::DocumentOpener).
+// the current language at that anchor through the desktop's opener (DocumentOpener).
 #pragma once
 
 #include <QString>

@@ -1,0 +1,3 @@
+#include "Book.h"
+#include "Banner.h"
+#include "../app/Window.h"

@@ -1,0 +1,2 @@
+#include "Banner.h"
+#include "Book.h"

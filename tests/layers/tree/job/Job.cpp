@@ -1,0 +1,2 @@
+#include "Job.h"
+#include "Grid.h"

@@ -1,0 +1,3 @@
+#include "Socket.h"
+// #include "Window.h" (a comment, not an include)
+#  include "Window.h"

@@ -1,0 +1,3 @@
+#include "Impl.h"
+#include "Plugin2.h"
+#include "Socket.h"

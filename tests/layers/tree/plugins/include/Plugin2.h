@@ -1,0 +1,3 @@
+#pragma once
+#include "Plugin.h"
+#include "Grid.h"

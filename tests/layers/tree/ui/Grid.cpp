@@ -1,0 +1,5 @@
+#include "Grid.h"
+#include "Job.h"
+#include "Socket.h"
+#include <Window.h>
+#include <QString>
