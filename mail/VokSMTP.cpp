@@ -624,6 +624,44 @@ TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std
   return TTransactionOutcome::toDelivered;
 }
 
+TVokSMTP::TRecipientLists TVokSMTP::EnvelopeOf(const TVokMsg& msg) {
+  if (msg.From.empty()) throw std::runtime_error("\"From\" field not specified.");
+  if (msg.SendTo.empty() && msg.CC.empty() && msg.BCC.empty())
+    throw std::runtime_error("\"SendTo\" field not specified.");
+  // Empty entries (a trailing or doubled comma) are no recipients: they
+  // would go out as "RCPT TO:<>".
+  auto recipients = [](const std::string& text) {
+    std::vector<std::string> list = vok::SplitAddresses(text);
+    list.erase(std::remove(list.begin(), list.end(), std::string()), list.end());
+    return list;
+  };
+  const TRecipientLists lists = {recipients(msg.SendTo), recipients(msg.CC), recipients(msg.BCC)};
+  if (lists[0].empty() && lists[1].empty() && lists[2].empty())
+    throw std::runtime_error("\"SendTo\" field not specified.");
+  CheckEnvelopeAddress(vok::ExtractAddress(msg.From, false));
+  for (const auto& list : lists)
+    for (const std::string& a : list) CheckEnvelopeAddress(a);
+  return lists;
+}
+
+bool TVokSMTP::RefusedAsTooLarge(const TMessageLines& lines) {
+  // A message the server has said it will not take is not uploaded at all.
+  TooLarge = false;
+  // What the server receives and counts against its limit: the lines, and the empty line
+  // the end of data puts before its dot.
+  MessageSize = lines.WireSize() + 2;
+  mailParams_ = HasCapability("SIZE") ? " SIZE=" + std::to_string(MessageSize) : std::string();
+  if (SizeLimit <= 0 || MessageSize <= SizeLimit) return false;
+  TooLarge = true;
+  outcome_ = TTransactionOutcome::toTooLarge;
+  Failed = true;
+  ReplyCode.clear();
+  ReplyText = "The message has " + std::to_string(MessageSize) + " bytes; the server accepts at most " +
+              std::to_string(SizeLimit) + ".";
+  ReportError(this);
+  return true;
+}
+
 bool TVokSMTP::Send(TVokMsg& msg) {
   errorReported_ = false;
   Delivered = false;
@@ -633,24 +671,8 @@ bool TVokSMTP::Send(TVokMsg& msg) {
   const unsigned skip = SkipLists;
   SkipLists = 0;
   if (!Connected) throw std::runtime_error("Not connected.");
-  if (msg.From.empty()) throw std::runtime_error("\"From\" field not specified.");
-  if (msg.SendTo.empty() && msg.CC.empty() && msg.BCC.empty())
-    throw std::runtime_error("\"SendTo\" field not specified.");
-
   const std::string sender = vok::ExtractAddress(msg.From, false);
-  // Empty entries (a trailing or doubled comma) are no recipients: they
-  // would go out as "RCPT TO:<>".
-  auto recipients = [](const std::string& text) {
-    std::vector<std::string> list = vok::SplitAddresses(text);
-    list.erase(std::remove(list.begin(), list.end(), std::string()), list.end());
-    return list;
-  };
-  const std::vector<std::string> lists[3] = {recipients(msg.SendTo), recipients(msg.CC), recipients(msg.BCC)};
-  if (lists[0].empty() && lists[1].empty() && lists[2].empty())
-    throw std::runtime_error("\"SendTo\" field not specified.");
-  CheckEnvelopeAddress(sender);
-  for (const auto& list : lists)
-    for (const std::string& a : list) CheckEnvelopeAddress(a);
+  const TRecipientLists lists = EnvelopeOf(msg);
 
   msg.Date = vok::FormatMessageDate(std::time(nullptr));
   std::optional<TMessageLines> lines;
@@ -668,20 +690,7 @@ bool TVokSMTP::Send(TVokMsg& msg) {
     return false;
   }
 
-  // A message the server has said it will not take is not uploaded at all.
-  TooLarge = false;
-  // What the server receives and counts against its limit: the lines, and the empty line
-  // the end of data puts before its dot.
-  MessageSize = lines->WireSize() + 2;
-  mailParams_ = HasCapability("SIZE") ? " SIZE=" + std::to_string(MessageSize) : std::string();
-  if (SizeLimit > 0 && MessageSize > SizeLimit) {
-    TooLarge = true;
-    outcome_ = TTransactionOutcome::toTooLarge;
-    Failed = true;
-    ReplyCode.clear();
-    ReplyText = "The message has " + std::to_string(MessageSize) + " bytes; the server accepts at most " +
-                std::to_string(SizeLimit) + ".";
-    ReportError(this);
+  if (RefusedAsTooLarge(*lines)) {
     Raise(OnAfterSend, this);
     return true;
   }

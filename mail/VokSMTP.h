@@ -24,6 +24,7 @@
 // or MaxReplyBytes bytes ("Reply from the server too long.").
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -188,6 +189,12 @@ class TVokSMTP {
   // while encoding. Fills each item's EncodedLines; replaces Subject by its
   // encoded word in base64 mode.
   std::optional<TMessageLines> BuildMessage(TVokMsg& msg);
+  // The To, Cc and Bcc lists of the envelope, checked; throws on unusable input.
+  using TRecipientLists = std::array<std::vector<std::string>, 3>;
+  static TRecipientLists EnvelopeOf(const TVokMsg& msg);
+  // Works out the size offered to the server; true (the error reported) when it is over
+  // the server's limit.
+  bool RefusedAsTooLarge(const TMessageLines& lines);
   // Encodes one file into item.EncodedLines with the encode events;
   // leaves them untouched when Aborted is set.
   void EncodeAttachment(TAttachedFile& item);
