@@ -85,36 +85,7 @@ TFindSettingsDialog::TFindSettingsDialog(QWidget *parent, const TMailAddress &ad
     Busy->setRange(0, 0);   // runs until the lookup ends
     Busy->setTextVisible(false);
 
-    ResultPanel = new QWidget(this);
-    ResultPanel->setObjectName(QStringLiteral("ResultPanel"));
-    auto *form = new QFormLayout(ResultPanel);
-    form->setContentsMargins(0, 0, 0, 0);
-    form->setRowWrapPolicy(QFormLayout::DontWrapRows);
-    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    form->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lblHost = Value(ResultPanel, "lblHost");
-    lblPort = Value(ResultPanel, "lblPort");
-    lblSecurity = Value(ResultPanel, "lblSecurity");
-    lblUser = Value(ResultPanel, "lblUser");
-    lblSource = Value(ResultPanel, "lblSource");
-    lblSource->setTextFormat(Qt::RichText);
-    lblSource->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    lblNote = Value(ResultPanel, "lblNote");
-    lblNote->setTextFormat(Qt::RichText);
-    lblNote->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    form->addRow(T("Сервер SMTP:", "SMTP server:"), lblHost);
-    form->addRow(T("Порт:", "Port:"), lblPort);
-    form->addRow(T("Защита:", "Security:"), lblSecurity);
-    form->addRow(T("Имя для входа:", "Login name:"), lblUser);
-    form->addRow(T("Источник:", "Found in:"), lblSource);
-    form->addRow(T("Важно:", "Note:"), lblNote);
-    for (QLabel *l : {lblSource, lblNote}) {
-        l->setOpenExternalLinks(false);
-        connect(l, &QLabel::linkActivated, this, [this](const QString &url) {
-            if (OpenLink)
-                OpenLink(url);
-        });
-    }
+    BuildResultPanel();
 
     lblWarning = Value(this, "lblWarning");
     {
@@ -166,6 +137,41 @@ TFindSettingsDialog::TFindSettingsDialog(QWidget *parent, const TMailAddress &ad
     lblStatus->setText(T("Поиск: таблица почтовых сервисов программы, затем DNS и веб-сервер домена %1…",
                          "Looking in the program's table of providers, then in DNS and on the web server of %1…")
                            .arg(address.Domain));
+}
+
+// What was found, a row each, with the source and the provider's note as links.
+void TFindSettingsDialog::BuildResultPanel()
+{
+    ResultPanel = new QWidget(this);
+    ResultPanel->setObjectName(QStringLiteral("ResultPanel"));
+    auto *form = new QFormLayout(ResultPanel);
+    form->setContentsMargins(0, 0, 0, 0);
+    form->setRowWrapPolicy(QFormLayout::DontWrapRows);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    form->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblHost = Value(ResultPanel, "lblHost");
+    lblPort = Value(ResultPanel, "lblPort");
+    lblSecurity = Value(ResultPanel, "lblSecurity");
+    lblUser = Value(ResultPanel, "lblUser");
+    lblSource = Value(ResultPanel, "lblSource");
+    lblSource->setTextFormat(Qt::RichText);
+    lblSource->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    lblNote = Value(ResultPanel, "lblNote");
+    lblNote->setTextFormat(Qt::RichText);
+    lblNote->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    form->addRow(T("Сервер SMTP:", "SMTP server:"), lblHost);
+    form->addRow(T("Порт:", "Port:"), lblPort);
+    form->addRow(T("Защита:", "Security:"), lblSecurity);
+    form->addRow(T("Имя для входа:", "Login name:"), lblUser);
+    form->addRow(T("Источник:", "Found in:"), lblSource);
+    form->addRow(T("Важно:", "Note:"), lblNote);
+    for (QLabel *l : {lblSource, lblNote}) {
+        l->setOpenExternalLinks(false);
+        connect(l, &QLabel::linkActivated, this, [this](const QString &url) {
+            if (OpenLink)
+                OpenLink(url);
+        });
+    }
 }
 
 void TFindSettingsDialog::StartLookup()

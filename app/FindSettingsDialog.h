@@ -56,6 +56,7 @@ protected:
 
 private:
     void ShowProgress();
+    void BuildResultPanel();
     void ShowOutcome();
     bool ShowTried(const TLookupOutcome &outcome);
     void ShowNothingFound(const TLookupOutcome &outcome, bool failed);

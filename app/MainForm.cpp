@@ -240,6 +240,36 @@ void TMainForm::BuildTopControls()
     Label15 = MakeLabel(this, "Label15");
     PlaceAt(Label15, 408, 16);
 
+    BuildPageControl();
+
+    btnSend = Make<QPushButton>(this, "btnSend");
+    btnSend->setIcon(style()->standardIcon(QStyle::SP_ArrowForward));
+    btnSend->setDefault(true);
+    btnCancel = Make<QPushButton>(this, "btnCancel");
+    btnCancel->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
+    btnCancel->setEnabled(false);
+    btnClose = Make<QPushButton>(this, "btnClose");
+    btnClose->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+    for (QPushButton *b : {btnSend, btnCancel, btnClose})
+        b->setAutoDefault(true);   // Enter on a focused command runs that command
+    Place(btnSend, 408, 62, 105, 25);
+    Place(btnCancel, 408, 94, 105, 25);
+    Place(btnClose, 408, 126, 105, 25);
+
+    Label14 = MakeLabel(this, "Label14");
+    PlaceAt(Label14, 408, 168);
+    comboLanguage = MakeList(this, "comboLanguage");
+    comboLanguage->addItems({QStringLiteral("English"), QStringLiteral("Russian")});
+    Place(comboLanguage, 408, 184, 105, 21);
+    Label14->setBuddy(comboLanguage);
+
+    BuildStatusStrip();
+}
+
+// The pages, with a row of tab buttons of our own in place of the tab bar (they wrap into
+// two rows as the captions need).
+void TMainForm::BuildPageControl()
+{
     PageControl = Make<QTabWidget>(this, "PageControl");
     Place(PageControl, 8, 41, 393, 200);
     TabSheet1 = Make<QWidget>(nullptr, "TabSheet1");
@@ -274,28 +304,11 @@ void TMainForm::BuildTopControls()
     SetHelpContext(TabSheet4, 6);
     SetHelpContext(TabSheet7, 10);
     SetHelpContext(TabSheet6, 0);
+}
 
-    btnSend = Make<QPushButton>(this, "btnSend");
-    btnSend->setIcon(style()->standardIcon(QStyle::SP_ArrowForward));
-    btnSend->setDefault(true);
-    btnCancel = Make<QPushButton>(this, "btnCancel");
-    btnCancel->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
-    btnCancel->setEnabled(false);
-    btnClose = Make<QPushButton>(this, "btnClose");
-    btnClose->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
-    for (QPushButton *b : {btnSend, btnCancel, btnClose})
-        b->setAutoDefault(true);   // Enter on a focused command runs that command
-    Place(btnSend, 408, 62, 105, 25);
-    Place(btnCancel, 408, 94, 105, 25);
-    Place(btnClose, 408, 126, 105, 25);
-
-    Label14 = MakeLabel(this, "Label14");
-    PlaceAt(Label14, 408, 168);
-    comboLanguage = MakeList(this, "comboLanguage");
-    comboLanguage->addItems({QStringLiteral("English"), QStringLiteral("Russian")});
-    Place(comboLanguage, 408, 184, 105, 21);
-    Label14->setBuddy(comboLanguage);
-
+// Under the pages: the support links, the status line, the counter and the progress bar.
+void TMainForm::BuildStatusStrip()
+{
     Label11 = MakeLabel(this, "Label11");
     PlaceAt(Label11, 8, 247);
     lblEmail = Make<TLinkLabel>(this, "lblEmail");

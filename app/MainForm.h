@@ -493,6 +493,8 @@ protected:
 private:
     void BuildLayout();
     void BuildTopControls();
+    void BuildPageControl();
+    void BuildStatusStrip();
     void BuildRecipientsPage();
     void BuildTextPage();
     void BuildFilesPage();
