@@ -170,6 +170,45 @@ void TMessageForm::keyPressEvent(QKeyEvent *event)
 
 // ---- building -----------------------------------------------------------------------------
 
+// The buttons of the set in their fixed order, captioned in the interface language, each
+// ending the box with its modal result (Help opens the box's help instead).
+static QList<QPushButton *> MakeButtons(TMessageForm *f, TMsgDlgButtons buttons, QPushButton *&defaultOut,
+                                 QPushButton *&cancelOut)
+{
+    QList<QPushButton *> created;
+    const bool russian = HookSaysRussian();
+    const TMsgDlgBtn defaultButton = buttons.Contains(mbOK)    ? mbOK
+                                     : buttons.Contains(mbYes) ? mbYes
+                                                               : mbRetry;
+    const TMsgDlgBtn cancelButton = buttons.Contains(mbCancel) ? mbCancel
+                                    : buttons.Contains(mbNo)   ? mbNo
+                                                               : mbOK;
+    for (int k = 0; k < MsgDlgButtonCount; ++k) {
+        const auto b = static_cast<TMsgDlgBtn>(k);
+        if (!buttons.Contains(b))
+            continue;
+        const TMsgDlgButtonInfo &bi = buttonInfos[k];
+        auto *button = new QPushButton(QString::fromUtf8(russian ? bi.Russian : bi.English), f);
+        button->setObjectName(QString::fromLatin1(bi.Name));
+        button->setProperty("modalResult", bi.ModalResult);
+        if (b == defaultButton) {
+            button->setDefault(true);
+            defaultOut = button;
+        }
+        if (b == cancelButton)
+            cancelOut = button;
+        const int result = bi.ModalResult;
+        if (result != mrNone) {
+            QObject::connect(button, &QPushButton::clicked, f, [f, result] { f->done(result); });
+        } else {
+            QObject::connect(button, &QPushButton::clicked, f,
+                             [f] { ShowHelpContext(f->HelpContext, f->HelpFile); });
+        }
+        created.append(button);
+    }
+    return created;
+}
+
 std::unique_ptr<TMessageForm> ComCreateMessageDialog(const QString &text, TMsgDlgType type,
                                                      TMsgDlgButtons buttons)
 {
@@ -215,39 +254,10 @@ std::unique_ptr<TMessageForm> ComCreateMessageDialog(const QString &text, TMsgDl
     }
 
     // Buttons are at least the stock width; wider where a caption needs it in this font.
-    QList<QPushButton *> created;
-    const bool russian = HookSaysRussian();
-    const TMsgDlgBtn defaultButton = buttons.Contains(mbOK)    ? mbOK
-                                     : buttons.Contains(mbYes) ? mbYes
-                                                               : mbRetry;
-    const TMsgDlgBtn cancelButton = buttons.Contains(mbCancel) ? mbCancel
-                                    : buttons.Contains(mbNo)   ? mbNo
-                                                               : mbOK;
+    const QList<QPushButton *> created = MakeButtons(f, buttons, f->m_default, f->m_cancel);
     int buttonHeight = minButtonHeight;
-    for (int k = 0; k < MsgDlgButtonCount; ++k) {
-        const auto b = static_cast<TMsgDlgBtn>(k);
-        if (!buttons.Contains(b))
-            continue;
-        const TMsgDlgButtonInfo &bi = buttonInfos[k];
-        auto *button = new QPushButton(QString::fromUtf8(russian ? bi.Russian : bi.English), f);
-        button->setObjectName(QString::fromLatin1(bi.Name));
-        button->setProperty("modalResult", bi.ModalResult);
-        if (b == defaultButton) {
-            button->setDefault(true);
-            f->m_default = button;
-        }
-        if (b == cancelButton)
-            f->m_cancel = button;
-        const int result = bi.ModalResult;
-        if (result != mrNone) {
-            QObject::connect(button, &QPushButton::clicked, f, [f, result] { f->done(result); });
-        } else {
-            QObject::connect(button, &QPushButton::clicked, f,
-                             [f] { ShowHelpContext(f->HelpContext, f->HelpFile); });
-        }
+    for (const QPushButton *button : created)
         buttonHeight = std::max(buttonHeight, button->sizeHint().height());
-        created.append(button);
-    }
     int rowWidth = 0;
     for (QPushButton *button : created)
         rowWidth += std::max(minButtonWidth, button->sizeHint().width());
@@ -261,7 +271,7 @@ std::unique_ptr<TMessageForm> ComCreateMessageDialog(const QString &text, TMsgDl
     if (type == mtCustom)
         f->setWindowTitle(applicationTitle());
     else
-        f->setWindowTitle(QString::fromUtf8(russian ? info.Russian : info.English));
+        f->setWindowTitle(QString::fromUtf8(HookSaysRussian() ? info.Russian : info.English));
 
     if (info.HasIcon) {
         auto *image = new QLabel(f);
