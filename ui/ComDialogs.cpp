@@ -173,7 +173,7 @@ void TMessageForm::keyPressEvent(QKeyEvent *event)
 // The buttons of the set in their fixed order, captioned in the interface language, each
 // ending the box with its modal result (Help opens the box's help instead).
 static QList<QPushButton *> MakeButtons(TMessageForm *f, TMsgDlgButtons buttons, QPushButton *&defaultOut,
-                                 QPushButton *&cancelOut)
+                                        QPushButton *&cancelOut)
 {
     QList<QPushButton *> created;
     const bool russian = HookSaysRussian();
