@@ -193,6 +193,36 @@ QString GetWord(int n, const QString &text, const QString &delimiters)
 
 // ---- Formatter ----------------------------------------------------------------------------
 
+namespace {
+
+// A number with at least `digits` digits, zeros put in after its sign.
+QString WithMinimumDigits(const QString &number, int digits)
+{
+    const bool neg = number.startsWith(QLatin1Char('-'));
+    QString body = neg ? number.mid(1) : number;
+    if (body.size() < digits)
+        body = QString(digits - body.size(), QLatin1Char('0')) + body;
+    return neg ? QLatin1Char('-') + body : body;
+}
+
+// The piece widened to `width`: blanks after it (left-aligned), zeros after a number's sign,
+// or blanks before it.
+QString Padded(const QString &piece, int width, bool leftAlign, bool zeroPad)
+{
+    if (piece.size() >= width)
+        return piece;
+    const qsizetype pad = width - piece.size();
+    if (leftAlign)
+        return piece + QString(pad, QLatin1Char(' '));
+    if (zeroPad) {
+        const bool neg = piece.startsWith(QLatin1Char('-'));
+        return (neg ? QStringLiteral("-") : QString()) + QString(pad, QLatin1Char('0')) + (neg ? piece.mid(1) : piece);
+    }
+    return QString(pad, QLatin1Char(' ')) + piece;
+}
+
+}  // namespace
+
 QString FormatText(const QString &format, std::initializer_list<FormatArg> args)
 {
     QString out;
@@ -272,26 +302,9 @@ QString FormatText(const QString &format, std::initializer_list<FormatArg> args)
         }
         if (next != args.end())
             ++next;
-        if (numeric && precision >= 0 && arg != nullptr && arg->IsNumber()) {
-            const bool neg = piece.startsWith(QLatin1Char('-'));
-            QString digits = neg ? piece.mid(1) : piece;
-            if (digits.size() < precision)
-                digits = QString(precision - digits.size(), QLatin1Char('0')) + digits;
-            piece = neg ? QLatin1Char('-') + digits : digits;
-        }
-        if (piece.size() < width) {
-            const qsizetype pad = width - piece.size();
-            if (leftAlign) {
-                piece += QString(pad, QLatin1Char(' '));
-            } else if (zeroPad && numeric) {
-                const bool neg = piece.startsWith(QLatin1Char('-'));
-                piece = (neg ? QStringLiteral("-") : QString()) + QString(pad, QLatin1Char('0'))
-                        + (neg ? piece.mid(1) : piece);
-            } else {
-                piece = QString(pad, QLatin1Char(' ')) + piece;
-            }
-        }
-        out += piece;
+        if (numeric && precision >= 0 && arg != nullptr && arg->IsNumber())
+            piece = WithMinimumDigits(piece, precision);
+        out += Padded(piece, width, leftAlign, zeroPad && numeric);
     }
     return out;
 }
