@@ -198,7 +198,7 @@ TEST(GlobalFormat, PrintfDirectives)
     EXPECT_EQ(Format("[%2d]", 123), "[123]");
     EXPECT_EQ(Format("[%-4s]", "ab"), "[ab  ]");
     EXPECT_EQ(Format("[%05d]", -42), "[-0042]");
-    EXPECT_EQ(Format("[%.3d|%.3d]", 7, -7), "[007|-007]");
+    EXPECT_EQ(Format("[%.3d|%.3d|%.3d]", 7, -42, 1234), "[007|-042|1234]");
     EXPECT_EQ(Format("[%.2s]", "abcdef"), "[ab]");
     EXPECT_EQ(Format("%x/%X", 255, 255), "ff/FF");
     EXPECT_EQ(Format("100%%"), "100%");
