@@ -4,6 +4,7 @@
 
 #include "AppHelp.h"
 #include "ComDialogs.h"
+#include "Desktop.h"
 #include "Global.h"
 #include "Language.h"
 
@@ -160,8 +161,12 @@ void TMainForm::btnCancelClick()
 {
     // The first Cancel lets the message being transferred complete; a second one, or one while
     // the job connects, encodes a file or waits for the server, stops at once.
-    if (SendJobRunning && (Cancelled || VokSMTP.Activity != saSending))
-        StopJob();
+    if (Job) {
+        if (Job->State() == TJobState::jsCancelling || VokSMTP.Activity != saSending)
+            Job->Stop();
+        else
+            Job->Cancel();
+    }
     Cancelled = true;
 }
 

@@ -65,7 +65,7 @@ protected:
         const Qt::DropActions possible = drop->possibleActions();
         const Qt::DropAction action = possible & Qt::CopyAction ? Qt::CopyAction
                                       : possible & Qt::LinkAction ? Qt::LinkAction : Qt::IgnoreAction;
-        if (Form->SendJobRunning || action == Qt::IgnoreAction) {
+        if (Form->SendJobRunning() || action == Qt::IgnoreAction) {
             drop->ignore();
             return true;
         }
@@ -248,7 +248,7 @@ void TMainForm::AddFilesFromOutside()
         return;
     }
     // Not into a running job's list, nor behind an open dialog's back: they wait their turn.
-    if (SendJobRunning || QApplication::activeModalWidget()) {
+    if (SendJobRunning() || QApplication::activeModalWidget()) {
         if (!FilesFromOutsideTimer->isActive())
             FilesFromOutsideTimer->start();
         return;

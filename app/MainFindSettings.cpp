@@ -77,7 +77,7 @@ void TMainForm::btnFindSettingsClick()
 
 void TMainForm::OfferFindSettings()
 {
-    if (FindSettingsOffered || SendJobRunning || !IsMailMode() || !isVisible())
+    if (FindSettingsOffered || SendJobRunning() || !IsMailMode() || !isVisible())
         return;
     if (!edSMTPName->currentText().trimmed().isEmpty() || QApplication::activeModalWidget())
         return;

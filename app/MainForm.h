@@ -34,6 +34,7 @@
 #include "VokMsg.h"
 #include "VokSMTP.h"
 #include "SecurityDialog.h"
+#include "SendJob.h"
 #include "Settings.h"
 
 #include <QMap>
@@ -356,9 +357,6 @@ public:
     void VokSMTPError(void *Sender, int Error, const std::string &Msg);
     // The status line; a text too wide for it is shortened in the middle, in full as its tip.
     void ShowStatus(const QString &text);
-    // String id's "Error %s: %s" with the server's reply code and text (a failed connection
-    // has no code).
-    static QString ServerErrorText(int id, const QString &code, const QString &text);
     QString StatusText;   // the status line's whole text (the line may show it shortened)
     TTextFit StatusFit;
     // While a job runs, the progress bar, status line and counter take every value at once but
@@ -369,12 +367,12 @@ public:
     void StripChanged(QWidget *changed);
     void PaintStripNow();   // before a step that may block for a while
 
-    // ---- send job (MainSend.cpp)
-    bool SendJobRunning = false;   // between EnterSendState and LeaveSendState
-    // A stop at once was asked for (second Cancel, Cancel while connecting, encoding or
-    // waiting, or closing the window): the message in progress is abandoned.
-    bool StopRequested = false;
+    // ---- send job (MainSend.cpp): the window's side of TSendJob
+    TSendJob *Job = nullptr;   // the job running inside btnSendClick, if any
+    bool SendJobRunning() const { return Job != nullptr; }
+    TJobState JobState() const { return Job ? Job->State() : TJobState::jsIdle; }
     bool CloseAfterJob = false;   // the window closes when the stopped job has ended
+    bool AskingToStop = false;    // the question of AskToStopForClose is on the screen
     QObject *CloseBlocker = nullptr;
     void StopJob();
     // Closing the window while a job runs: asks whether to stop it, and stops it on Yes.
@@ -384,11 +382,8 @@ public:
     void EnterSendState();
     void LeaveSendState();
     void RunSendJob();   // steps after the checks; the window is unlocked on every way out
-    void SendSeries();
-    // A file of the message could not be read: says which and why in the protocol, then
-    // ends the job with that text in the interface language.
-    [[noreturn]] void ReportUnreadableFile(bool russian, const QString &libraryText);
-    void CloseAfterFailure();                       // a job ended by an exception leaves no connection open
+    // What the job needs of the window, taken when Send is clicked.
+    TSendRequest SendRequest();
     void ShowCounter(const QString &text);          // the message counter, kept whole however long
     std::pair<qsizetype, int> CounterFit{-1, -1};   // length and room the counter's font was fitted to
     // Connecting again after the connection dropped or the server closed it (421): attempts
@@ -396,26 +391,12 @@ public:
     // up to 30 s (tests shorten it).
     int ReconnectAttempts = DefaultReconnectAttempts;
     int ReconnectDelayMs = 2000;
-    // Waits (Cancel ends the wait) and connects again, up to the attempts left; true when
-    // connected. Each attempt is written into the protocol.
-    bool Reconnect(int &attemptsUsed);
 
     // ---- the journal of the series (MainJournal.cpp)
     static QString JournalFile();   // beside the settings file
-    QString JobIdentity();          // a digest of the files, recipients, subject and grouping
     // Before a job: when the journal tells of this very series cut short, asks whether to go
-    // on with the first message not yet delivered; sets ResumeDelivered on Yes.
-    void OfferResume();
-    void StartJournal(int total);   // the series and what was delivered of it before
-    void JournalMessageDelivered(int number, const QString &messageId);
-    // Closes the journal on every way out of a job; a series all delivered removes it.
-    void EndJournal();
-    int JournalTotal = 0;   // messages in the series; 0 before the journal is started
-    QString JournalIdentity;
-    std::unique_ptr<QFile> JournalOut;     // open for appending while a job runs
-    QElapsedTimer JournalSynced;           // since the journal was last flushed to the disk
-    QMap<int, QString> JournalDelivered;   // message number -> Message-Id, this series
-    QMap<int, QString> ResumeDelivered;    // messages this job skips: delivered before
+    // on with the first message not yet delivered; on Yes the request skips what was delivered.
+    void OfferResume(TSendRequest &request);
 
     // ---- secure delivery (MainSecurity.cpp)
     TSecureSettings Secure;   // the sender's TLS and login settings (kept in profiles)
@@ -424,9 +405,9 @@ public:
     // The secret for the current login, from the password command, this run's memory, the
     // keyring or the user (asked once per run); nothing when the user declines.
     std::optional<QString> ObtainSecret(const QString &server, const QString &port);
-    // Connects; a certificate that does not verify is shown, and when the user trusts it, it
-    // is pinned and the connection tried once more.
-    void ConnectTrusting(const QString &server);
+    // A certificate that did not verify is shown: true when the user trusts exactly this one
+    // for the server (it is kept in the sender's settings).
+    bool TrustCertificate(const QString &server, const TCertificateProblem &problem);
     QMap<QString, QString> RunSecrets;   // secrets typed in this run, by keyring entry
     // True when the password command may run: the user typed it, or approved it before, or
     // approves it now (the question shows it in full). An approval is remembered in the

@@ -215,7 +215,7 @@ void TMainForm::btnSaveLogClick()
         const QString dir = SaveLogDialog->directory().path();
         if (dir.isEmpty() || !QFileInfo(dir).isDir())
             SaveLogDialog->setDirectory(DocumentsStartFolder());
-        SaveLogDialog->setNameFilters(DialogNameFilters(LoadMessage(82)));
+        SaveLogDialog->setNameFilters(DialogNameFilters(Text(TextId::ProtocolFilesFilter)));
         const QStringList chosen = RunFileDialog(SaveLogDialog);
         if (chosen.isEmpty()) {
             return;
@@ -278,7 +278,7 @@ void TMainForm::ShowStatus(const QString &shown)
 void TMainForm::VokSMTPEncodeStart(void *, const std::string &FileName, int64_t BytesCount)
 {
     ProgressBar->setValue(0);
-    ShowStatus(LoadFormatted(38 + StringBase, QString::fromStdString(FileName),
+    ShowStatus(Text(TextId::EncodingFile, QString::fromStdString(FileName),
                                           static_cast<long long>(BytesCount)));
 }
 
@@ -290,7 +290,7 @@ void TMainForm::VokSMTPEncodeProgress(void *, uint16_t Percent)
 void TMainForm::VokSMTPBeforeSend(void *)
 {
     ProgressBar->setValue(0);
-    ShowStatus(LoadMessage(39));
+    ShowStatus(Text(TextId::Transferring));
 }
 
 void TMainForm::VokSMTPSendProgress(void *, uint16_t Percent)
@@ -304,18 +304,8 @@ void TMainForm::VokSMTPAfterSend(void *)
     ShowStatus(QString());
 }
 
-QString TMainForm::ServerErrorText(int id, const QString &code, const QString &text)
-{
-    if (!code.isEmpty())
-        return LoadFormatted(id, code, text);
-    // A connection that failed has no reply code: "Error: ...", not "Error : ...".
-    QString pattern = LoadStr(id);
-    pattern.replace(QStringLiteral(" %s: %s"), QStringLiteral(": %s"));
-    return FormatText(pattern, {FormatArg(text)});
-}
-
 void TMainForm::VokSMTPError(void *, int, const std::string &)
 {
-    ShowStatus(ServerErrorText(37 + StringBase, QString::fromStdString(VokSMTP.ReplyCode),
+    ShowStatus(ServerErrorText(IsRussian(), QString::fromStdString(VokSMTP.ReplyCode),
                                QString::fromStdString(VokSMTP.ReplyText)));
 }

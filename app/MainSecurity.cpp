@@ -159,14 +159,9 @@ bool TMainForm::ConfirmPasswordCommand(const QString &command)
     return true;
 }
 
-void TMainForm::ConnectTrusting(const QString &server)
+bool TMainForm::TrustCertificate(const QString &server, const TCertificateProblem &problem)
 {
-    VokSMTP.PinnedFingerprint = Secure.TrustedCertificate.toStdString();
-    VokSMTP.Connect();
-    if (!VokSMTP.Failed || !VokSMTP.CertificateRefused)
-        return;
     const bool russian = IsRussian();
-    const TCertificateProblem problem = VokSMTP.Certificate;
     const QString fingerprint = QString::fromStdString(problem.Fingerprint);
     const QString text =
         PickStr(russian,
@@ -177,9 +172,8 @@ void TMainForm::ConnectTrusting(const QString &server)
             .arg(server.trimmed(), ReasonInWords(problem.Reason, russian), QString::fromStdString(problem.Subject),
                  QString::fromStdString(problem.Issuer), fingerprint);
     if (ComMessageDlg(text, mtWarning, {mbYes, mbNo}, 0) != mrYes)
-        return;
+        return false;
     Secure.TrustedCertificate = fingerprint;
     SettingsChanged = true;
-    VokSMTP.PinnedFingerprint = problem.Fingerprint;
-    VokSMTP.Connect();
+    return true;
 }

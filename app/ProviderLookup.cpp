@@ -254,9 +254,16 @@ TProviderTable TProviderTable::Parse(const QString &text)
     return table;
 }
 
+// Outside any namespace: the resource initialiser must be reachable from a static library.
+static void initProviderResource()
+{
+    Q_INIT_RESOURCE(providers);
+}
+
 const TProviderTable &TProviderTable::Builtin()
 {
     static const TProviderTable table = [] {
+        initProviderResource();
         QFile file(QStringLiteral(":/providers.ini"));
         if (!file.open(QIODevice::ReadOnly))
             return TProviderTable();

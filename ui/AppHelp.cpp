@@ -1,6 +1,7 @@
 #include "AppHelp.h"
 
 #include "ComDialogs.h"
+#include "Desktop.h"
 #include "Global.h"
 
 #include <QDir>

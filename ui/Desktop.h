@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <functional>
 
@@ -82,3 +83,15 @@ QIcon ProgramIcon();
 QStringList PluginFolders();
 // The first existing file of that name in PluginFolders(), else the name beside the program.
 QString FindPluginFile(const QString &fileName);
+
+// ---- Documents and links ----------------------------------------------------------------
+
+// The URL the desktop is asked to open: web and mailto: addresses as they stand, anything
+// else as a local file.
+QUrl DocumentUrl(const QString &target);
+// Opens a file, web address or "mailto:" address with the desktop's default application.
+// `parameters` is accepted for the callers' sake; the desktop opener takes none.
+bool OpenDocument(const QString &target, const QString &parameters = QString());
+// Where the program's documents and links (help pages, its web pages, the mail program) are
+// opened: OpenDocument, unless a test replaces it. The window and the help share it.
+extern std::function<void(const QString &target)> DocumentOpener;

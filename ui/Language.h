@@ -1,8 +1,10 @@
-// The two-language interface's non-window half: the language offset, the string table, the
-// error-and-abort used by input checks, and the guard that window slots run their bodies in.
+// The two-language interface's window half: the error-and-abort used by input checks, texts
+// that follow the language switch, and the guard that window slots run their bodies in. The
+// string table and the language offset are below it (Strings.h).
 #pragma once
 
 #include "Global.h"
+#include "Strings.h"
 
 #include <QList>
 #include <QString>
@@ -12,28 +14,6 @@
 #include <utility>
 
 class QWidget;
-
-// 0: Russian, 1000: English. English from program start until the stored setting is applied.
-extern int StringBase;
-constexpr int RussianBase = 0;
-constexpr int EnglishBase = 1000;
-
-bool IsRussian();
-// Points LanguageHook at IsRussian; the program's start-up calls it before any window exists.
-void InstallLanguageHook();
-
-// The text under a string table id (either half); empty when the table has no such id.
-QString LoadStr(int id);
-// Message n in the current language: LoadStr(n + StringBase).
-QString LoadMessage(int n);
-// LoadStr(id) formatted with FormatText ("%s" text, "%d" integer). The caller adds
-// StringBase itself, or passes a fixed id of either half (the protocol writes both).
-template <class... A> QString LoadFormatted(int id, const A &...args)
-{
-    return FormatText(LoadStr(id), {FormatArg(args)...});
-}
-// Every id the table holds, ascending (for the tests).
-QList<int> StringTableIds();
 
 // Shows message n as an error box with OK (help context 0), puts the focus into `control`
 // (may be null) and ends the running command silently by throwing EAbort.
@@ -48,9 +28,6 @@ QStringList PriorityNames();
 QString AddFilesDialogTitle();
 // The manual of the current language: "SendorixR.html" or "SendorixE.html" (AppHelp finds it).
 QString LanguageHelpFile();
-
-// The text an unexpected exception shows in the application's error box.
-QString ExceptionMessage(const std::exception &e);
 
 // Runs a command body the way the event loop needs it: nothing escapes. The silent abort
 // (EAbort) ends the command quietly; any other exception shows its message in the

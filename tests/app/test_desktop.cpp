@@ -4,6 +4,7 @@
 #include "test_mainsettings_support.h"
 
 #include "Desktop.h"
+#include "SendJournal.h"
 #include "MyStringGrid.h"
 #include "SingleInstance.h"
 
@@ -147,10 +148,10 @@ TEST_F(DesktopTest, DropsThatAreNotFilesOrComeDuringAJobAreRefused)
     EXPECT_FALSE(Drop(form->Label15, {QUrl::fromLocalFile(a)}, Qt::MoveAction));
     EXPECT_TRUE(form->FileListEmpty());
 
-    form->EnterSendState();
+    PretendJob job(*form);
     EXPECT_FALSE(Drop(form->Label15, {QUrl::fromLocalFile(a)}));
     EXPECT_FALSE(Drop(form->PageControl, {QUrl::fromLocalFile(a)}));
-    form->LeaveSendState();
+    job.End();
     QApplication::processEvents();
     EXPECT_TRUE(form->FileListEmpty()) << "a refused drop is not kept for later";
 
@@ -225,11 +226,11 @@ TEST_F(InstanceTest, SecondStartHandsItsFilesToTheRunningWindowAndEnds)
 TEST_F(InstanceTest, FilesHandedOverDuringAJobJoinTheListAfterIt)
 {
     const QString a = Touch(Folder() + "/a.txt");
-    form->EnterSendState();
+    PretendJob job(*form);
     form->PageControl->setCurrentWidget(form->TabSheet5);
     EXPECT_EQ(SecondStart({a}, Folder()), 0);
     EXPECT_TRUE(form->FileListEmpty()) << "the job's list must not change under it";
-    form->LeaveSendState();
+    job.End();
     ASSERT_TRUE(WaitFor([&] { return !form->FileListEmpty(); }));
     EXPECT_EQ(Rows(), QStringList{a});
     EXPECT_EQ(form->PageControl->currentWidget(), form->TabSheet5) << "the job's protocol stays in front";
@@ -508,8 +509,10 @@ TEST_F(WindowTest, ReadOnlyProgramFolderKeepsSettingsInTheConfigHome)
     EXPECT_EQ(QDir(TMainForm::FileDialogsTest::TakeLog().value(0).Folder), QDir::home());
 
     // What the program makes there is the user's alone.
-    form->StartJournal(2);
-    form->EndJournal();
+    {
+        TSendJournal journal;
+        journal.Start(TMainForm::JournalFile(), "series", 2, {});
+    }
     form->edtSubject->setEditText("kept");
     form->close();
     form.reset();

@@ -1,6 +1,7 @@
 // The shared routines: integer texts, word splitting, the formatter, text files and the
 // character-set conversions at the wire boundary.
 #include "FileAccess.h"
+#include "Desktop.h"
 #include "Global.h"
 
 #include <QBuffer>

@@ -55,7 +55,7 @@ protected:
         for (QWidget *page : {form->TabSheet1, form->TabSheet2, form->TabSheet3, form->TabSheet4,
                               form->TabSheet5})
             EXPECT_TRUE(page->isEnabled());
-        EXPECT_FALSE(form->SendJobRunning);
+        EXPECT_FALSE(form->SendJobRunning());
     }
     // The protocol with the two date lines' times cut off, for exact comparison.
     static QStringList Comparable(QStringList lines)

@@ -18,6 +18,39 @@
 #include <vector>
 
 // English texts and an empty message box queue before and after every test.
+// The window as it is while a job runs, without running one: the job is set and the window
+// locked, until the end of the scope.
+class PretendJob
+{
+public:
+    explicit PretendJob(TMainForm &form) : Form(form), Job(form.VokSMTP, form.VokMsg, Host, {})
+    {
+        Form.Job = &Job;
+        Form.EnterSendState();
+    }
+    ~PretendJob() { End(); }
+    void End()
+    {
+        if (Form.Job == &Job) {
+            Form.LeaveSendState();
+            Form.Job = nullptr;
+        }
+    }
+
+private:
+    struct : TSendJobHost {
+        void ClearProtocol() override {}
+        void ProtocolLine(const QString &, const QString &) override {}
+        void ProtocolAppend(const QString &, const QString &) override {}
+        void Status(const QString &) override {}
+        void Counter(const QString &) override {}
+        std::optional<QString> Secret(const QString &, const QString &) override { return {}; }
+        bool TrustCertificate(const QString &, const TCertificateProblem &) override { return false; }
+    } Host;
+    TMainForm &Form;
+    TSendJob Job;
+};
+
 class LanguageTestBase : public ::testing::Test
 {
 protected:

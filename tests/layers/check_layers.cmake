@@ -3,7 +3,7 @@
 #   cmake -DROOT=<source tree> -P check_layers.cmake
 #   cmake -DROOT=<tree> -DEXPECT=<file> -P check_layers.cmake   (the check's own test)
 #
-# The layers, from the bottom: mail < job < ui < addressbook, banner < app. A folder may include
+# The layers, from the bottom: mail < core < job < ui < addressbook, banner < app. A folder may include
 # its own headers and those of the layers below it, never one of its own layer's other folders
 # (addressbook/ and banner/ do not link each other) nor one above. plugins/include holds the
 # interface headers of the run-time plugins: anyone may include them, and they include only
@@ -20,13 +20,14 @@ if(NOT ROOT OR NOT IS_DIRECTORY "${ROOT}")
 endif()
 get_filename_component(ROOT "${ROOT}" REALPATH)
 
-set(layer_folders mail job ui addressbook banner app)
+set(layer_folders mail core job ui addressbook banner app)
 set(level_mail 0)
-set(level_job 1)
-set(level_ui 2)
-set(level_addressbook 3)
-set(level_banner 3)
-set(level_app 4)
+set(level_core 1)
+set(level_job 2)
+set(level_ui 3)
+set(level_addressbook 4)
+set(level_banner 4)
+set(level_app 5)
 
 # The folders that exist, each with the level it stands on; plugin libraries stand apart.
 set(folders)
@@ -139,7 +140,7 @@ if(found_lines)
   endforeach()
   list(LENGTH found_lines count)
   message(FATAL_ERROR "check_layers: ${count} include(s) of a header from a folder above "
-    "(layers from the bottom: mail, job, ui, addressbook and banner, app; plugins/include for all)")
+    "(layers from the bottom: mail, core, job, ui, addressbook and banner, app; plugins/include for all)")
 endif()
 list(JOIN folders ", " checked)
 message(STATUS "check_layers: no folder includes a header of a folder above it (${checked})")

@@ -3,7 +3,6 @@
 #include "FileAccess.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -310,30 +309,6 @@ QString FormatText(const QString &format, std::initializer_list<FormatArg> args)
 }
 
 // ---- Documents and text files -------------------------------------------------------------
-
-QUrl DocumentUrl(const QString &target)
-{
-    const QString t = target.trimmed();
-    // A scheme of two or more letters ("http:", "mailto:"); one letter would be a drive.
-    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
-    if (scheme.match(t).hasMatch())
-        return QUrl(t, QUrl::TolerantMode);
-    if (t.startsWith(QStringLiteral("www."), Qt::CaseInsensitive))
-        return QUrl(QStringLiteral("http://") + t, QUrl::TolerantMode);
-    return QUrl::fromLocalFile(QFileInfo(t).absoluteFilePath());
-}
-
-bool OpenDocument(const QString &target, const QString &parameters)
-{
-    Q_UNUSED(parameters);
-    if (target.trimmed().isEmpty())
-        return false;
-    return QDesktopServices::openUrl(DocumentUrl(target));
-}
-
-std::function<void(const QString &)> DocumentOpener = [](const QString &target) {
-    OpenDocument(target);   // a failed open (no browser, no mail program) is not reported
-};
 
 void WriteTextLine(QIODevice &stream, const QByteArray &text)
 {

@@ -7,9 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-#include <QUrl>
 
-#include <functional>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
@@ -151,16 +149,6 @@ template <class... A> QString Format(const QString &format, const A &...args)
 }
 
 // ---- Documents and text files -------------------------------------------------------------
-
-// The URL the desktop is asked to open: web and mailto: addresses as they stand, anything
-// else as a local file.
-QUrl DocumentUrl(const QString &target);
-// Opens a file, web address or "mailto:" address with the desktop's default application.
-// `parameters` is accepted for the callers' sake; the desktop opener takes none.
-bool OpenDocument(const QString &target, const QString &parameters = QString());
-// Where the program's documents and links (help pages, its web pages, the mail program) are
-// opened: OpenDocument, unless a test replaces it. The window and the help share it.
-extern std::function<void(const QString &target)> DocumentOpener;
 
 // Writes the bytes and then CR LF; throws EInOutError when the device refuses.
 void WriteTextLine(QIODevice &stream, const QByteArray &text);

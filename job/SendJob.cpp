@@ -1,0 +1,432 @@
+#include "SendJob.h"
+
+#include "Global.h"
+#include "SendLogic.h"
+#include "Strings.h"
+#include "vok_util.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+using namespace SendLogic;
+
+TSendJob::TSendJob(TVokSMTP &smtp, TVokMsg &msg, TSendJobHost &host, TSendRequest request)
+    : Smtp(smtp), Msg(msg), Host(host), Request(std::move(request)),
+      TextLines_(TextLines(Request.Text)),
+      Group(GroupSize(Request.UseZip, Request.FilesPerMessage)),
+      Total(MessageCount(static_cast<int>(Request.Files.size()), Request.FilesPerMessage, Request.UseZip))
+{
+}
+
+QString TSendJob::SeriesIdentity(const TSendRequest &r)
+{
+    // What makes two jobs the same series: the files, the recipients, the subject and how the
+    // files are grouped and numbered. Only a digest is kept: the journal holds no addresses.
+    const QStringList parts = {r.Files.join(QChar(0)), r.To, r.CC, r.BCC, r.Subject,
+                               QString::number(r.FilesPerMessage), QString::number(r.UseZip),
+                               QString::number(r.AddPartNo), QString::number(r.AddFileName)};
+    return QString::fromLatin1(
+        QCryptographicHash::hash(parts.join(QChar(1)).toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+template <class... A> void TSendJob::Line(int id, const A &...args)
+{
+    Host.ProtocolLine(TextIn(true, id, args...), TextIn(false, id, args...));
+}
+
+template <class... A> void TSendJob::Append(int id, const A &...args)
+{
+    Host.ProtocolAppend(TextIn(true, id, args...), TextIn(false, id, args...));
+}
+
+void TSendJob::Cancel()
+{
+    if (State_ == TJobState::jsRunning)
+        State_ = TJobState::jsCancelling;
+}
+
+void TSendJob::Stop()
+{
+    // The SMTP client gives up whatever it waits for (connect, reply, room to write) and stops
+    // encoding; it closes the connection, and the message goes without its end-of-data mark.
+    if (State_ == TJobState::jsIdle)
+        return;
+    State_ = TJobState::jsStopping;
+    Smtp.Aborted = true;
+}
+
+void TSendJob::Run()
+{
+    State_ = TJobState::jsRunning;
+    Outcome_ = TJobOutcome::joNone;
+    ReconnectsUsed = 0;
+    Smtp.Aborted = false;
+    // On every way out: the secret lives in the client only while the job runs, the record
+    // lets go of the last message's files, and the journal is closed.
+    struct Leave {
+        TSendJob &Job;
+        ~Leave()
+        {
+            Job.Smtp.Password.assign(Job.Smtp.Password.size(), '\0');
+            Job.Smtp.Password.clear();
+            Job.Msg.AttachedFiles.Clear();
+            Job.Journal.End();
+            Job.State_ = TJobState::jsIdle;
+        }
+    } leave{*this};
+    try {
+        if (Open()) {
+            SendAll();
+            Close();
+        }
+    } catch (...) {
+        Outcome_ = TJobOutcome::joFailed;
+        CloseAfterFailure();
+        // The status line ends on what ended the job, not on the step it was at.
+        try {
+            throw;
+        } catch (const EAbort &) {
+            // said already
+        } catch (const std::exception &e) {
+            Host.Status(ServerErrorText(IsRussian(), QString(), VisibleText(ExceptionMessage(e))));
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+// ---- opening -----------------------------------------------------------------------------
+
+std::string TSendJob::Wire(const QString &text) const
+{
+    return WireText(text, Request.Russian, Utf8);
+}
+
+void TSendJob::FillSender()
+{
+    Msg.CharSet = WireCharSet(Request.Russian, Utf8);
+    Msg.UserName = Wire(Request.SenderName);
+    Msg.From = Wire(Request.Account);
+    Msg.CC = Wire(Request.CC);
+    Msg.BCC = Wire(Request.BCC);
+    Msg.SendTo = Wire(Request.To);
+}
+
+bool TSendJob::Open()
+{
+    Utf8 = false;
+    Msg.TextEncoding = Request.Encoding;
+    FillSender();
+    Msg.Priority = Request.Priority;
+    Smtp.Host = Request.Server.toStdString();
+    Smtp.Port = Request.Port.toStdString();
+    Smtp.TimeOut = Request.TimeoutMs;
+    Smtp.Security = Request.Security;
+    Smtp.UserName = Request.User.toStdString();
+    Smtp.AuthMethod = Request.AuthMethod;
+    if (!Request.User.isEmpty()) {
+        const std::optional<QString> secret = Host.Secret(Request.Server, Request.Port);
+        if (!secret) {
+            Host.Status(Text(TextId::JobStopped));
+            Outcome_ = TJobOutcome::joStopped;
+            return false;
+        }
+        Smtp.Password = secret->toStdString();
+    }
+    // Shown before connecting: the attempt may take a while before the client lets the
+    // window run.
+    Host.Status(Text(TextId::Connecting, Request.Server));
+    Host.PaintNow();
+    WriteHeading();
+    ConnectTrusting();
+    if (Stopping()) {
+        // Stopped while connecting: no message was begun and nothing is left open.
+        Smtp.Aborted = true;
+        Smtp.Quit();
+        Host.Status(Text(TextId::JobStopped));
+        Line(TextId::JobStopped);
+        Outcome_ = TJobOutcome::joStopped;
+        return false;
+    }
+    if (Smtp.Failed) {
+        Host.Status(Text(TextId::ConnectErrorSeeProtocol));
+        Line(TextId::ConnectError, QString::fromStdString(Smtp.ReplyText));
+        Outcome_ = TJobOutcome::joConnectFailed;
+        return false;
+    }
+    Line(TextId::ConnectionSuccessful);
+    return true;
+}
+
+void TSendJob::WriteHeading()
+{
+    const QString separator = QStringLiteral("================");
+    Host.ClearProtocol();
+    Host.ProtocolLine(Request.ProgramTitle, Request.ProgramTitle);
+    Host.ProtocolLine(separator, separator);
+    Line(TextId::TransferStarted, ProtocolDateTime(QDateTime::currentDateTime()));
+    Line(TextId::ProtocolFrom, Request.Account);
+    Line(TextId::ProtocolTo, Request.To);
+    Line(TextId::ProtocolCopies, Request.CC);
+    Line(TextId::ProtocolHidden, Request.BCC);
+    Line(TextId::ProtocolSubject, Request.Subject);
+    Host.ProtocolLine(separator, separator);
+    Line(TextId::ConnectingToServer, Request.Server, Request.Port.trimmed());
+}
+
+void TSendJob::ConnectTrusting()
+{
+    // A certificate that does not verify is shown; when the user trusts it, it is pinned and
+    // the connection tried once more.
+    Smtp.PinnedFingerprint = Request.TrustedCertificate.toStdString();
+    Smtp.Connect();
+    if (!Smtp.Failed || !Smtp.CertificateRefused || Stopping())
+        return;
+    const TCertificateProblem problem = Smtp.Certificate;
+    if (!Host.TrustCertificate(Request.Server, problem))
+        return;
+    Smtp.PinnedFingerprint = problem.Fingerprint;
+    Smtp.Connect();
+}
+
+// ---- the series --------------------------------------------------------------------------
+
+void TSendJob::SendAll()
+{
+    Journal.Start(Request.JournalFile, Request.Identity, Total, Request.Delivered);
+    if (!Request.Delivered.isEmpty()) {
+        int first = 1;
+        while (Request.Delivered.contains(first))
+            ++first;
+        Line(TextId::ContinuingSeries, first);
+    }
+    int index = 0;
+    for (int number = 1; index < Request.Files.size(); ++number) {
+        if (Request.Delivered.contains(number)) {
+            // Delivered by the job that was cut short: its files are passed over, its number kept.
+            Line(TextId::DeliveredBefore, number, Request.Delivered.value(number));
+            index = static_cast<int>(std::min<qsizetype>(Request.Files.size(), index + Group));
+            continue;
+        }
+        TMessage m = NextMessage(number, index);
+        Host.Counter(Format("%d <%d>", number, index));
+        if (!Deliver(m))
+            break;
+    }
+    Msg.TextEncoding = Request.Encoding;
+}
+
+TSendJob::TMessage TSendJob::NextMessage(int number, int &index)
+{
+    Msg.AttachedFiles.Clear();
+    Msg.Text.clear();
+    const QString numbered = NumberedSubject(Request.Subject, Request.AddPartNo, number, Total);
+    Line(TextId::MessageStarted, number, numbered);
+    QStringList names;
+    for (int j = 0; j < Group && index < Request.Files.size(); ++j, ++index) {
+        const QString &path = Request.Files[index];
+        names << NamePart(path);
+        Line(TextId::MessageFile, names.last());
+        Msg.AttachedFiles.AddFile(QFile::encodeName(path).toStdString());
+    }
+    const QString subject = FullSubject(numbered, Request.AddFileName, names);
+    const bool carriesText = !Request.TextOnlyInFirst || number == 1;
+    // A message whose texts the mode's character set cannot carry goes out in UTF-8 instead
+    // of losing characters; each message decides for itself, as its subject differs.
+    QStringList texts = {Request.SenderName, Request.Account, Request.CC, Request.BCC, Request.To, subject};
+    if (carriesText)
+        texts += TextLines_;
+    Utf8 = !std::all_of(texts.begin(), texts.end(),
+                        [this](const QString &t) { return FitsWireCharSet(t, Request.Russian); });
+    FillSender();
+
+    TMessage m;
+    m.Number = number;
+    m.Subject = Wire(subject);   // recoded once
+    if (carriesText)
+        for (const QString &line : TextLines_)
+            Msg.Text.push_back(Wire(line));
+    // A line the server would refuse in 8 bits goes out intact in base64.
+    m.Encoding = Request.Encoding == te8Bit && HasOverlongLine(Msg.Text) ? teBase64 : Request.Encoding;
+    m.LastOne = index >= Request.Files.size();
+    return m;
+}
+
+bool TSendJob::Deliver(TMessage &m)
+{
+    // Sent again after a lost connection, to the lists that have not taken it yet and under
+    // the same Message-Id; a message whose end of data was accepted never goes twice.
+    Msg.MessageId.clear();
+    TAttempt attempt = SendOnce(m);
+    while (attempt == TAttempt::Again) {
+        Line(TextId::SentAgain, m.Number);
+        attempt = SendOnce(m);
+    }
+    if (Smtp.TooLarge)
+        Line(TextId::MessageTooLarge, QString::number(Smtp.MessageSize), QString::number(Smtp.SizeLimit));
+    return attempt == TAttempt::Next && !Cancelled();
+}
+
+TSendJob::TAttempt TSendJob::SendOnce(TMessage &m)
+{
+    Line(TextId::Transferring);
+    bool dropped = false;
+    Smtp.SkipLists = m.ListsDone;
+    // Sending encodes the subject in place in base64; every attempt starts from the subject
+    // as typed, or a message sent again arrives encoded twice.
+    Msg.Subject = m.Subject;
+    Msg.TextEncoding = m.Encoding;
+    try {
+        Smtp.Send(Msg);
+    } catch (const EFOpenError &e) {
+        ReportUnreadableFile(QString::fromLocal8Bit(e.what()));
+    } catch (const ESocketError &) {
+        // The connection broke under a command; the client has closed it.
+        if (Stopping() || Request.ReconnectAttempts <= ReconnectsUsed)
+            throw;
+        dropped = true;
+    }
+    m.ListsDone |= Smtp.ListsDelivered;
+    Msg.MessageId = Smtp.LastMessageId;
+    if (Smtp.Delivered)
+        Journal.MessageDelivered(m.Number, QString::fromStdString(Msg.MessageId));
+    if (Stopping()) {
+        Append(TextId::StepStoppedByUser);
+        Line(TextId::MessageNotSent, m.Number);
+        return TAttempt::EndSeries;
+    }
+    // A message the server took counts as sent even when the step after it failed.
+    const bool delivered = Smtp.Delivered || (!dropped && !Smtp.Failed);
+    Append(delivered ? TextId::StepDone : TextId::StepCancelledByError);
+    const bool lost = dropped || (Smtp.Failed && !Smtp.Connected && (Smtp.ConnectionLost || Smtp.ReplyCode == "421"));
+    if (delivered) {
+        // The next message needs a connection again; the last one does not.
+        if (lost && !Cancelled() && !m.LastOne && !Reconnect())
+            return TAttempt::EndSeries;
+        return TAttempt::Next;
+    }
+    if (lost && !Cancelled() && Reconnect())
+        return TAttempt::Again;
+    // A refused message has cost the connection (the client closes it on failure): the rest
+    // cannot go, and the closing steps report the server's reason instead of the next
+    // message failing on "Not connected.".
+    return Cancelled() || (Smtp.Failed && !Smtp.Connected) ? TAttempt::EndSeries : TAttempt::Next;
+}
+
+bool TSendJob::Reconnect()
+{
+    while (ReconnectsUsed < Request.ReconnectAttempts && !Cancelled()) {
+        ++ReconnectsUsed;
+        QString reason = Smtp.ReplyCode.empty() ? QString::fromStdString(Smtp.ReplyText)
+                                                : QString::fromStdString(Smtp.ReplyCode + " " + Smtp.ReplyText);
+        while (reason.endsWith(QLatin1Char('.')))
+            reason.chop(1);   // the sentence ends it
+        const int delayMs = std::min(30000, Request.ReconnectDelayMs << std::min(ReconnectsUsed - 1, 5));
+        Line(TextId::ConnectionLostReconnecting, reason, (delayMs + 999) / 1000, ReconnectsUsed,
+             Request.ReconnectAttempts);
+        if (!WaitBeforeReconnect(delayMs)) {
+            Append(TextId::StepCancelledByUser);
+            return false;
+        }
+        Host.Status(Text(TextId::Connecting, Request.Server));
+        Smtp.Connect();   // the whole opening dialogue, as at the start of the job
+        if (Cancelled()) {
+            if (Smtp.Connected) {
+                Smtp.Aborted = true;
+                Smtp.Quit();
+            }
+            Append(TextId::StepCancelledByUser);
+            return false;
+        }
+        if (!Smtp.Failed) {
+            Append(TextId::StepDone);
+            return true;
+        }
+        Append(TextId::StepFailed, QString::fromStdString(Smtp.ReplyText));
+    }
+    return false;
+}
+
+bool TSendJob::WaitBeforeReconnect(int delayMs)
+{
+    // The wait keeps the window alive; Cancel ends it.
+    QElapsedTimer waited;
+    waited.start();
+    int shown = -1;
+    while (waited.elapsed() < delayMs && !Cancelled()) {
+        const int left = static_cast<int>((delayMs - waited.elapsed() + 999) / 1000);
+        if (left != shown) {
+            shown = left;
+            Host.Status(Text(TextId::ReconnectingIn, left));
+        }
+        vok::ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !Cancelled();
+}
+
+// ---- closing -----------------------------------------------------------------------------
+
+void TSendJob::Close()
+{
+    Line(TextId::Disconnecting);
+    if (Stopping())
+        Smtp.Aborted = true;   // closes without waiting for the server
+    Smtp.Quit();
+    Append(TextId::StepDone);
+    Line(TextId::TransferFinished, ProtocolDateTime(QDateTime::currentDateTime()));
+    if (Cancelled()) {
+        Host.Status(Text(TextId::JobStopped));
+        Line(TextId::JobStopped);
+        Outcome_ = TJobOutcome::joStopped;
+    } else if (Smtp.Failed) {
+        const QString code = QString::fromStdString(Smtp.ReplyCode);
+        const QString text = QString::fromStdString(Smtp.ReplyText);
+        Host.Status(ServerErrorText(IsRussian(), code, text));
+        Host.ProtocolLine(ServerErrorText(true, code, text), ServerErrorText(false, code, text));
+        Outcome_ = TJobOutcome::joFailed;
+    } else {
+        Host.Status(Text(TextId::JobDone));
+        Line(TextId::JobDone);
+        Outcome_ = TJobOutcome::joDone;
+    }
+}
+
+void TSendJob::CloseAfterFailure()
+{
+    if (!Smtp.Connected)
+        return;
+    // A polite QUIT, but a broken connection must not hold the window for the full timeout.
+    const int32_t timeout = Smtp.TimeOut;
+    Smtp.TimeOut = std::min<int32_t>(timeout, 5000);
+    try {
+        Smtp.Quit();
+    } catch (...) {
+        // the connection is closed either way; the job's own error is the one to report
+    }
+    Smtp.TimeOut = timeout;
+}
+
+void TSendJob::ReportUnreadableFile(const QString &libraryText)
+{
+    Append(TextId::StepCancelledByError);
+    QString path;
+    int error = 0;
+    for (int i = 0; i < Msg.AttachedFiles.Count() && !error; ++i) {
+        path = QFile::decodeName(QByteArray::fromStdString(Msg.AttachedFiles[i].PathName));
+        error = FileReadError(Msg.AttachedFiles[i].PathName);
+    }
+    // A file that is readable again by now: the library's own text says what it saw.
+    auto text = [&](bool russian) {
+        return error ? TextIn(russian, TextId::CannotReadFile, path, FileErrorReason(error, russian))
+                     : TextIn(russian, TextId::FileReadError, libraryText);
+    };
+    Host.ProtocolLine(text(true), text(false));
+    throw Exception(text(Request.Russian));
+}

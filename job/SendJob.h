@@ -1,0 +1,157 @@
+// The send job: one series of messages over one SMTP connection. It takes a snapshot of what
+// the window holds, fills the one message record and hands it to the one SMTP client, message
+// by message, connecting again when the connection is lost and sending again what did not
+// arrive, and keeps the series' journal. What it has to say (protocol lines in both languages,
+// status, counter) and what it has to ask (the password, a certificate to trust) go through
+// TSendJobHost, which the window implements; the tests implement it too.
+//
+// Everything runs on the caller's thread. While the SMTP client works it lets the caller's
+// event loop run through the mail library's hook (vok::SetProcessMessagesHook), and that is
+// where Cancel() and Stop() arrive.
+#pragma once
+
+#include "SendJournal.h"
+#include "VokMsg.h"
+#include "VokSMTP.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// What the window holds when Send is clicked.
+struct TSendRequest {
+    bool Russian = false;   // Russian mode: KOI8-R on the wire; else ISO-8859-1
+    QString SenderName, Account, To, CC, BCC, Subject;
+    QString Text;
+    QStringList Files;       // full paths, in the file list's order
+    int FilesPerMessage = 1;
+    bool UseZip = false, AddPartNo = true, AddFileName = false, TextOnlyInFirst = false;
+    TTextEncoding Encoding = te8Bit;
+    TPriority Priority = prNormal;
+    // The server and how to reach it.
+    QString Server, Port;
+    int TimeoutMs = vok::DefaultTimeoutMs;
+    TSecurity Security = secNone;
+    QString User;                 // empty: no login
+    TAuthMethod AuthMethod = amAutomatic;
+    QString TrustedCertificate;   // the fingerprint the user chose to trust for this server
+    // Connecting again after the connection was lost: attempts per job and the first wait,
+    // which doubles with each attempt up to 30 s.
+    int ReconnectAttempts = 5;
+    int ReconnectDelayMs = 2000;
+    QString ProgramTitle;   // the protocol's first line: the program and its version
+    // The journal (empty: none), the series' identity and the messages an earlier job of this
+    // series delivered (message number -> Message-Id), which this one skips.
+    QString JournalFile;
+    QString Identity;
+    QMap<int, QString> Delivered;
+};
+
+// What the job tells and asks while it runs.
+class TSendJobHost {
+public:
+    virtual ~TSendJobHost() = default;
+    // The protocol is emptied at the start; then lines come in both languages, and text is
+    // added to the last line as its step ends.
+    virtual void ClearProtocol() = 0;
+    virtual void ProtocolLine(const QString &russian, const QString &english) = 0;
+    virtual void ProtocolAppend(const QString &russian, const QString &english) = 0;
+    // The status line and the message counter, in the interface language.
+    virtual void Status(const QString &text) = 0;
+    virtual void Counter(const QString &text) = 0;
+    // Before a step that may block for a while (connecting): show what has been said.
+    virtual void PaintNow() {}
+    // The password for the login; nothing when the user declines.
+    virtual std::optional<QString> Secret(const QString &server, const QString &port) = 0;
+    // A certificate that did not verify: true when the user trusts exactly this one for the
+    // server (the job then pins it and connects again).
+    virtual bool TrustCertificate(const QString &server, const TCertificateProblem &problem) = 0;
+};
+
+enum class TJobState {
+    jsIdle,         // before Run and after it
+    jsRunning,
+    jsCancelling,   // Cancel: the message in progress goes out, then the series ends
+    jsStopping      // Stop: whatever is in progress is abandoned at once
+};
+
+// How a job ended.
+enum class TJobOutcome {
+    joNone,           // not run
+    joDone,           // every message of the series was delivered
+    joStopped,        // the user cancelled or stopped it, or declined the password
+    joConnectFailed,  // the first connection failed
+    joFailed          // the server refused, or the connection could not be had again
+};
+
+class TSendJob {
+public:
+    TSendJob(TVokSMTP &smtp, TVokMsg &msg, TSendJobHost &host, TSendRequest request);
+    TSendJob(const TSendJob &) = delete;
+    TSendJob &operator=(const TSendJob &) = delete;
+
+    // Runs the whole series. A file that cannot be read and a broken connection that cannot
+    // be had again end it with an exception, after the protocol and the status line said
+    // why and the connection was closed.
+    void Run();
+    // From the event loop while Run works: end after the message in progress ...
+    void Cancel();
+    // ... or at once.
+    void Stop();
+
+    TJobState State() const { return State_; }
+    TJobOutcome Outcome() const { return Outcome_; }
+
+    // What makes two jobs the same series (the journal's key): a digest of the files, the
+    // recipients, the subject and how the files are grouped and numbered.
+    static QString SeriesIdentity(const TSendRequest &request);
+
+private:
+    TVokSMTP &Smtp;
+    TVokMsg &Msg;
+    TSendJobHost &Host;
+    const TSendRequest Request;
+    TJobState State_ = TJobState::jsIdle;
+    TJobOutcome Outcome_ = TJobOutcome::joNone;
+    const QStringList TextLines_;   // the text, split once
+    const int Group;                // files per message
+    const int Total;                // messages in the series
+    TSendJournal Journal;
+    int ReconnectsUsed = 0;
+    bool Utf8 = false;   // the message in progress goes out in UTF-8
+
+    // The message in progress.
+    struct TMessage {
+        int Number = 0;
+        std::string Subject;
+        TTextEncoding Encoding = te8Bit;
+        bool LastOne = false;
+        unsigned ListsDone = 0;
+    };
+
+    bool Cancelled() const { return State_ == TJobState::jsCancelling || State_ == TJobState::jsStopping; }
+    bool Stopping() const { return State_ == TJobState::jsStopping; }
+
+    template <class... A> void Line(int id, const A &...args);
+    template <class... A> void Append(int id, const A &...args);
+    std::string Wire(const QString &text) const;
+    void FillSender();
+
+    bool Open();   // the record, the login, the connection; false when the job ends there
+    void WriteHeading();
+    void ConnectTrusting();
+    void SendAll();
+    // Fills the record with message `number` and the files from `index` on (moved past them).
+    TMessage NextMessage(int number, int &index);
+    bool Deliver(TMessage &m);   // false: the series ends
+    enum class TAttempt { Next, Again, EndSeries };
+    TAttempt SendOnce(TMessage &m);
+    // Waits and connects again, up to the attempts left; true when connected.
+    bool Reconnect();
+    bool WaitBeforeReconnect(int delayMs);
+    void Close();
+    void CloseAfterFailure();
+    [[noreturn]] void ReportUnreadableFile(const QString &libraryText);
+};

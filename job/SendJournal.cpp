@@ -1,0 +1,121 @@
+#include "SendJournal.h"
+
+#include "FileAccess.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+
+#include <thread>
+
+#include <unistd.h>
+
+TSendJournal::TSeries TSendJournal::Read(const QString &path, const QString &identity)
+{
+    QByteArray data;
+    QString error;
+    if (ReadRegularFile(path, data, error) != TReadResult::Ok)
+        return {};
+    // A line cut short by a crash is passed over.
+    const QList<QByteArray> lines = data.split('\n');
+    const QJsonObject head = QJsonDocument::fromJson(lines.value(0)).object();
+    if (head.value(QStringLiteral("identity")).toString() != identity)
+        return {};   // another series: the new job starts afresh and replaces the journal
+    TSeries series;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QJsonObject m = QJsonDocument::fromJson(lines[i]).object();
+        const int number = m.value(QStringLiteral("number")).toInt();
+        if (number > 0)
+            series.Delivered.insert(number, m.value(QStringLiteral("message_id")).toString());
+    }
+    series.Total = head.value(QStringLiteral("total")).toInt();
+    if (series.Delivered.isEmpty() || series.Total <= 0 || series.Delivered.size() >= series.Total)
+        return {};
+    return series;
+}
+
+namespace {
+
+QByteArray JournalLine(int number, const QString &messageId)
+{
+    // Written out by hand: one line per message, and a series may have thousands.
+    QByteArray line = "{\"number\":" + QByteArray::number(number) + ",\"message_id\":\"";
+    for (const char c : messageId.toUtf8()) {
+        if (c == '"' || c == '\\')
+            line += '\\';
+        if (static_cast<unsigned char>(c) < 0x20)
+            line += "\\u00" + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
+        else
+            line += c;
+    }
+    return line + "\"}\n";
+}
+
+// Flushes the journal to the disk on a thread of its own: the window never waits for a slow
+// disk. The thread has its own descriptor, so the journal may be closed meanwhile.
+void SyncInBackground(const QFile &file)
+{
+    const int fd = ::dup(file.handle());
+    if (fd < 0)
+        return;
+    std::thread([fd] {
+        ::fdatasync(fd);
+        ::close(fd);
+    }).detach();
+}
+
+}  // namespace
+
+void TSendJournal::Start(const QString &path, const QString &identity, int total,
+                         const QMap<int, QString> &delivered)
+{
+    // Nothing here waits for the disk: a journal torn by a power cut only costs the offer to
+    // continue (a broken line is passed over when it is read).
+    End();
+    Path = path;
+    Total = total;
+    Delivered = delivered;
+    if (path.isEmpty())
+        return;
+    QByteArray data = QJsonDocument(QJsonObject{{QStringLiteral("identity"), identity},
+                                                {QStringLiteral("total"), total}})
+                          .toJson(QJsonDocument::Compact)
+                      + '\n';
+    for (auto it = delivered.cbegin(); it != delivered.cend(); ++it)
+        data += JournalLine(it.key(), it.value());
+    auto out = std::make_unique<QFile>(path);
+    if (!out->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered,
+                   QFile::ReadOwner | QFile::WriteOwner)
+        || out->write(data) != data.size())
+        return;
+    Out = std::move(out);
+    Synced.start();
+}
+
+void TSendJournal::MessageDelivered(int number, const QString &messageId)
+{
+    Delivered.insert(number, messageId);
+    if (!Out)
+        return;
+    // Written at once, so the line outlives a crash of the program; flushed to the disk at
+    // most once a second.
+    if (Out->write(JournalLine(number, messageId)) < 0) {
+        Out.reset();
+        return;
+    }
+    if (Synced.hasExpired(1000)) {
+        SyncInBackground(*Out);
+        Synced.start();
+    }
+}
+
+void TSendJournal::End()
+{
+    const int total = Total;
+    Total = 0;
+    if (Out)
+        SyncInBackground(*Out);
+    Out.reset();
+    if (total > 0 && Delivered.size() >= total && !Path.isEmpty())
+        QFile::remove(Path);
+}

@@ -1,0 +1,46 @@
+// The journal of a send job: which messages of the series the server has taken, kept beside
+// the settings so that a series cut short (a lost network, a stop, a crash) can go on where it
+// ended instead of sending its first messages a second time. A job that completes removes it.
+//
+// The first line tells which series it is (a digest, no addresses) and how many messages it
+// has; then one line per message the server took.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMap>
+#include <QString>
+
+#include <memory>
+
+class TSendJournal {
+public:
+    // What the journal at `path` says of the series `identity`: the messages delivered, by
+    // number, with their Message-Ids. Empty for another series, a series all delivered, or
+    // no journal at all.
+    struct TSeries {
+        int Total = 0;
+        QMap<int, QString> Delivered;
+    };
+    static TSeries Read(const QString &path, const QString &identity);
+
+    TSendJournal() = default;
+    TSendJournal(const TSendJournal &) = delete;
+    TSendJournal &operator=(const TSendJournal &) = delete;
+    ~TSendJournal() { End(); }
+
+    // Starts the journal of a series with what an earlier job of it delivered. A journal that
+    // cannot be written costs only the offer to continue; the job goes on without it.
+    void Start(const QString &path, const QString &identity, int total, const QMap<int, QString> &delivered);
+    // One message the server took, written at once.
+    void MessageDelivered(int number, const QString &messageId);
+    // Closes the journal; a series all delivered removes it.
+    void End();
+
+private:
+    QString Path;
+    int Total = 0;   // 0 before Start
+    QMap<int, QString> Delivered;
+    std::unique_ptr<QFile> Out;
+    QElapsedTimer Synced;   // since the journal was last flushed to the disk
+};
