@@ -66,6 +66,7 @@ void TSendJob::Run()
     State_ = TJobState::jsRunning;
     Outcome_ = TJobOutcome::joNone;
     ReconnectsUsed = 0;
+    LostAfterLast = false;
     Smtp.Aborted = false;
     // On every way out: the secret lives in the client only while the job runs, the record
     // lets go of the last message's files, and the journal is closed.
@@ -306,7 +307,10 @@ TSendJob::TAttempt TSendJob::SendOnce(TMessage &m)
     Append(delivered ? TextId::StepDone : TextId::StepCancelledByError);
     const bool lost = dropped || (Smtp.Failed && !Smtp.Connected && (Smtp.ConnectionLost || Smtp.ReplyCode == "421"));
     if (delivered) {
-        // The next message needs a connection again; the last one does not.
+        // The next message needs a connection again; the last one does not, and the series
+        // is complete: the step after it failing costs nothing.
+        if (lost && m.LastOne)
+            LostAfterLast = true;
         if (lost && !Cancelled() && !m.LastOne && !Reconnect())
             return TAttempt::EndSeries;
         return TAttempt::Next;
@@ -385,7 +389,7 @@ void TSendJob::Close()
         Host.Status(Text(TextId::JobStopped));
         Line(TextId::JobStopped);
         Outcome_ = TJobOutcome::joStopped;
-    } else if (Smtp.Failed) {
+    } else if (Smtp.Failed && !LostAfterLast) {
         const QString code = QString::fromStdString(Smtp.ReplyCode);
         const QString text = QString::fromStdString(Smtp.ReplyText);
         Host.Status(ServerErrorText(IsRussian(), code, text));

@@ -121,6 +121,9 @@ private:
     TSendJournal Journal;
     int ReconnectsUsed = 0;
     bool Utf8 = false;   // the message in progress goes out in UTF-8
+    // The server took the last message, then the connection was lost (RSET): the series is
+    // complete all the same.
+    bool LostAfterLast = false;
 
     // The message in progress.
     struct TMessage {

@@ -9,6 +9,7 @@
 #include "Language.h"
 #include "MainForm.h"
 #include "MyStringGrid.h"
+#include "SmtpSink.h"
 #include "window_test_support.h"
 
 #include <QApplication>
@@ -37,57 +38,7 @@
 
 namespace sendtest {
 
-// The server runs while the object lives (and stops by itself after two minutes at most).
-class SmtpSink {
-public:
-    explicit SmtpSink(const QStringList &options = {})
-    {
-        const QString script = QStringLiteral(TEST_SOURCE_DIR "/app/send_smtp_server.py");
-        proc.start(QStringLiteral(TEST_PYTHON), QStringList{script, dir.path()} + options);
-        QElapsedTimer t;
-        t.start();
-        while (!QFile::exists(dir.filePath("port")) && t.elapsed() < 30000
-               && proc.state() != QProcess::NotRunning)
-            QThread::msleep(20);
-        QFile f(dir.filePath("port"));
-        if (f.open(QIODevice::ReadOnly))
-            port = f.readAll().trimmed().toInt();
-        if (port == 0)
-            ADD_FAILURE() << "SMTP server did not start: " << proc.readAllStandardError().toStdString();
-    }
-    ~SmtpSink()
-    {
-        proc.closeWriteChannel();
-        if (!proc.waitForFinished(15000)) {
-            proc.kill();
-            proc.waitForFinished(5000);
-        }
-    }
-
-    // Transactions received so far (each DATA is one).
-    int Count() const
-    {
-        return static_cast<int>(QDir(dir.path()).entryList({QStringLiteral("*.json")}, QDir::Files).size());
-    }
-    // The n-th transaction (1-based).
-    QJsonObject Message(int n) const
-    {
-        QFile f(dir.filePath(QString::asprintf("%03d.json", n)));
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return QJsonDocument::fromJson(f.readAll()).object();
-    }
-    // Decoded bytes of attachment k (1-based) of transaction n.
-    QByteArray Attachment(int n, int k) const
-    {
-        QFile f(dir.filePath(QString::asprintf("%03d-%d.bin", n, k)));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
-
-    QTemporaryDir dir;
-    QProcess proc;
-    int port = 0;
-};
+using testsupport::SmtpSink;
 
 // A loopback port below 10000 (the port field holds four digits) on which nothing listens.
 inline int ClosedPort()
