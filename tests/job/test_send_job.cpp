@@ -117,7 +117,7 @@ std::string SubjectLine(const std::string &data)
     return at == std::string::npos ? "<none>" : data.substr(at + 2, data.find("\r\n", at + 2) - at - 2);
 }
 
-class SendJobTest : public ::testing::Test {
+class JobEngineTest : public ::testing::Test {
 protected:
     TempDir dir{"sendorix-job"};
     TVokSMTP smtp;
@@ -264,7 +264,7 @@ std::vector<JobCase> Cases()
     };
 }
 
-TEST_F(SendJobTest, ServerScriptInProtocolAndMessagesOut)
+TEST_F(JobEngineTest, ServerScriptInProtocolAndMessagesOut)
 {
     for (const JobCase &c : Cases()) {
         SCOPED_TRACE(c.name);
@@ -294,7 +294,7 @@ TEST_F(SendJobTest, ServerScriptInProtocolAndMessagesOut)
 
 // A series stopped after its first message goes on where it ended: five files at two per
 // message, so the second message carries exactly the third and fourth files under "2(3)".
-TEST_F(SendJobTest, AResumedSeriesSendsOnlyWhatWasNotDelivered)
+TEST_F(JobEngineTest, AResumedSeriesSendsOnlyWhatWasNotDelivered)
 {
     const QString journal = QString::fromStdString(dir.file("Sendorix.job"));
     auto request = [&](int port) {
@@ -344,7 +344,7 @@ TEST_F(SendJobTest, AResumedSeriesSendsOnlyWhatWasNotDelivered)
 
 // What a mail reader makes of messages sent again after the server closed the connection:
 // every subject as the user typed it, in base64 mode and in 8 bits with a line too long.
-TEST_F(SendJobTest, AReaderSeesTheTypedSubjectAfterAReconnect)
+TEST_F(JobEngineTest, AReaderSeesTheTypedSubjectAfterAReconnect)
 {
     for (const bool base64 : {true, false}) {
         SCOPED_TRACE(base64 ? "base64" : "8 bits, a line too long");
