@@ -390,7 +390,7 @@ public:
     // per job (from the settings file) and the first wait, which doubles with each attempt
     // up to 30 s (tests shorten it).
     int ReconnectAttempts = DefaultReconnectAttempts;
-    int ReconnectDelayMs = 2000;
+    int ReconnectDelayMs = DefaultReconnectDelayMs;
 
     // ---- the journal of the series (MainJournal.cpp)
     static QString JournalFile();   // beside the settings file

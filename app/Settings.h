@@ -10,6 +10,7 @@
 
 #include <array>
 
+#include "SendJob.h"
 #include "Timeouts.h"
 
 // The marker that ends a numbered key list when read.
@@ -23,9 +24,7 @@ inline constexpr int DefaultServerTimeoutSeconds = vok::DefaultTimeoutMs / 1000;
 inline constexpr int MinServerTimeoutSeconds = 5;
 inline constexpr int MaxServerTimeoutSeconds = 600;
 
-// How often a job connects again after the connection dropped, unless the settings say
-// otherwise, and the most the settings file may ask for.
-inline constexpr int DefaultReconnectAttempts = 5;
+// The most reconnects per job the settings file may ask for (the default is the job's own).
 inline constexpr int MaxReconnectAttempts = 20;
 
 // The eight boxes with a history, in the order they are read and written.

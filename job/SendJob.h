@@ -20,6 +20,11 @@
 
 #include <optional>
 
+// How often a job connects again after the connection was lost, unless the settings say
+// otherwise, and the first wait before it, which doubles with each attempt up to 30 s.
+inline constexpr int DefaultReconnectAttempts = 5;
+inline constexpr int DefaultReconnectDelayMs = 2000;
+
 // What the window holds when Send is clicked.
 struct TSendRequest {
     bool Russian = false;   // Russian mode: KOI8-R on the wire; else ISO-8859-1
@@ -37,10 +42,8 @@ struct TSendRequest {
     QString User;                 // empty: no login
     TAuthMethod AuthMethod = amAutomatic;
     QString TrustedCertificate;   // the fingerprint the user chose to trust for this server
-    // Connecting again after the connection was lost: attempts per job and the first wait,
-    // which doubles with each attempt up to 30 s.
-    int ReconnectAttempts = 5;
-    int ReconnectDelayMs = 2000;
+    int ReconnectAttempts = DefaultReconnectAttempts;
+    int ReconnectDelayMs = DefaultReconnectDelayMs;
     QString ProgramTitle;   // the protocol's first line: the program and its version
     // The journal (empty: none), the series' identity and the messages an earlier job of this
     // series delivered (message number -> Message-Id), which this one skips.
