@@ -123,7 +123,8 @@ void TMainForm::btnLoadConfigClick()
     RunGuarded(this, [this] {
         // A cancelled save does not stop the load; a failed one does (its error is shown), so
         // the unsaved fields are not overwritten by the loaded profile.
-        if (SettingsChanged && ComMessageDlg(Msg(TextId::SaveSenderSettings), mtConfirmation, {mbYes, mbNo}, 0) == mrYes)
+        if (SettingsChanged
+            && ComMessageDlg(Msg(TextId::SaveSenderSettings), mtConfirmation, {mbYes, mbNo}, 0) == mrYes)
             SaveProfileAs();
         const bool mail = IsMailMode();
         const QString ext = PrepareProfileDialog(*this, LoadConfigDialog, mail);
