@@ -132,7 +132,7 @@ enum : int {
     // The address book and the address dialog.
     AddressBookTitle = 370,
     NameColumn = 371,
-    AddressColumn = 372,   // also the address dialog's title
+    AddressColumn = 372,   // also the title of the address dialog
     NewAddressItem = 373,
     EditAddressItem = 374,
     DeleteAddressItem = 375,
