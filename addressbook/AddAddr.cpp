@@ -35,11 +35,10 @@ TAddAddress::TAddAddress(QWidget *parent) : TOKBottomDlg(parent, 313, 115)
 
 void TAddAddress::SetAddressCaptions()
 {
-    const bool ru = IsRussian();
-    setWindowTitle(PickStr(ru, "Адрес", "Address"));
-    CancelBtn->setText(PickStr(ru, "Отмена", "Cancel"));
-    lblName->setText(PickStr(ru, "Имя:", "Name:"));
-    lblAddress->setText(PickStr(ru, "Адрес:", "Address:"));
+    setWindowTitle(Text(TextId::AddressColumn));
+    CancelBtn->setText(Text(TextId::Cancel));
+    lblName->setText(Text(TextId::NameLabel));
+    lblAddress->setText(Text(TextId::AddressLabel));
     Arrange();
 }
 
@@ -67,7 +66,7 @@ void TAddAddress::Arrange()
 void TAddAddress::CheckAddress()
 {
     if (TrimBlanks(edAddress->text()).isEmpty())
-        ShowErrorAndAbort(54, edAddress);
+        ShowErrorAndAbort(TextId::NeedAddress, edAddress);
 }
 
 void TAddAddress::OKBtnClick()

@@ -343,7 +343,7 @@ void TAddressBook::EditRow(TMyStringGrid *grid)
 
 void TAddressBook::DeleteRows(TMyStringGrid *grid, bool confirm)
 {
-    if (confirm && ComMessageDlg(LoadMessage(53), mtConfirmation, {mbOK, mbCancel}, 0) != mrOk)
+    if (confirm && ComMessageDlg(Text(TextId::AreYouSure), mtConfirmation, {mbOK, mbCancel}, 0) != mrOk)
         return;
     const int focused = grid->currentRow();
     int top = 0, bottom = 0;
@@ -432,26 +432,25 @@ void TAddressBook::cbNoDuplicatesClick()
 
 void TAddressBook::SetBookCaptions()
 {
-    const bool ru = IsRussian();
-    setWindowTitle(PickStr(ru, "Адресная книга", "Address book"));
-    CancelBtn->setText(PickStr(ru, "Отмена", "Cancel"));
-    const QStringList titles = {PickStr(ru, "Имя", "Name"), PickStr(ru, "Адрес", "Address")};
+    setWindowTitle(Text(TextId::AddressBookTitle));
+    CancelBtn->setText(Text(TextId::Cancel));
+    const QStringList titles = {Text(TextId::NameColumn), Text(TextId::AddressColumn)};
     gridAdresses->setHorizontalHeaderLabels(titles);
     gridTarget->setHorizontalHeaderLabels(titles);
-    piNewAddr->setText(PickStr(ru, "Новый адрес", "New address"));
-    piEditAddr->setText(PickStr(ru, "Поправить адрес", "Edit address"));
-    piDeleteAddr->setText(PickStr(ru, "Удалить адрес", "Delete address"));
-    piAddToAddr->setText(PickStr(ru, "Выбрать для получения", "Select as receiver"));
-    lblAddresses->setText(PickStr(ru, "Адреса:", "Addresses:"));
-    lblReceivers->setText(PickStr(ru, "Получатели:", "Receivers:"));
-    piDeleteReceiver->setText(PickStr(ru, "Удалить получателя", "Delete receiver"));
-    btnToTarget->setToolTip(PickStr(ru, "Добавить как получателя сообщений", "Add as messages receiver"));
-    btnFromTarget->setToolTip(PickStr(ru, "Исключить из списка получателей", "Exclude from receivers list"));
-    btnNewAddr->setText(PickStr(ru, "Добавить", "Add"));
-    btnEditAddr->setText(PickStr(ru, "Поправить", "Edit"));
-    btnDeleteAddress->setText(PickStr(ru, "Удалить", "Delete"));
-    btnTargetDeleteAddr->setText(PickStr(ru, "Удалить", "Delete"));
-    cbNoDuplicates->setText(PickStr(ru, "Без дубликатов", "No duplicates"));
+    piNewAddr->setText(Text(TextId::NewAddressItem));
+    piEditAddr->setText(Text(TextId::EditAddressItem));
+    piDeleteAddr->setText(Text(TextId::DeleteAddressItem));
+    piAddToAddr->setText(Text(TextId::SelectAsReceiverItem));
+    lblAddresses->setText(Text(TextId::AddressesLabel));
+    lblReceivers->setText(Text(TextId::ReceiversLabel));
+    piDeleteReceiver->setText(Text(TextId::DeleteReceiverItem));
+    btnToTarget->setToolTip(Text(TextId::AddReceiverHint));
+    btnFromTarget->setToolTip(Text(TextId::RemoveReceiverHint));
+    btnNewAddr->setText(Text(TextId::AddButton));
+    btnEditAddr->setText(Text(TextId::EditButton));
+    btnDeleteAddress->setText(Text(TextId::DeleteButton));
+    btnTargetDeleteAddr->setText(Text(TextId::DeleteButton));
+    cbNoDuplicates->setText(Text(TextId::NoDuplicatesBox));
     Arrange();
 }
 

@@ -1,6 +1,7 @@
 #include "BrowseFolder.h"
 
 #include "Global.h"
+#include "Strings.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -204,7 +205,7 @@ bool TBrowseFolder::Execute()
     FDialog = &dialog;
     FSelection.clear();
     dialog.setObjectName(QStringLiteral("BrowseFolderDialog"));
-    dialog.setWindowTitle(PickStr(HookSaysRussian(), "Обзор папок", "Browse for Folder"));
+    dialog.setWindowTitle(TextIn(HookSaysRussian(), TextId::BrowseFolderTitle));
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setFileMode(QFileDialog::Directory);

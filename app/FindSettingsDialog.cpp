@@ -53,13 +53,8 @@ QString SecurityText(int security, bool russian)
     case fsTls:
         return QStringLiteral("SSL/TLS");
     default:
-        return russian ? QStringLiteral("нет (без шифрования)") : QStringLiteral("none (no encryption)");
+        return TextIn(russian, TextId::NoEncryption);
     }
-}
-
-QString TFindSettingsDialog::T(const char *russian, const char *english) const
-{
-    return QString::fromUtf8(Russian ? russian : english);
 }
 
 TFindSettingsDialog::TFindSettingsDialog(QWidget *parent, const TMailAddress &address, bool russian,
@@ -67,14 +62,14 @@ TFindSettingsDialog::TFindSettingsDialog(QWidget *parent, const TMailAddress &ad
     : QDialog(parent), Address(address), Russian(russian), OpenLink(std::move(openLink))
 {
     setObjectName(QStringLiteral("FindSettingsDialog"));
-    setWindowTitle(T("Поиск настроек сервера", "Find server settings"));
+    setWindowTitle(T(TextId::FindSettingsTitle));
     Lookup = new TProviderLookup(this);
 
     auto *heading = new QLabel(this);
     heading->setObjectName(QStringLiteral("lblHeading"));
     heading->setTextFormat(Qt::PlainText);
     heading->setWordWrap(true);
-    heading->setText(T("Настройки отправки для %1", "Sending settings for %1").arg(address.Address));
+    heading->setText(T(TextId::SendingSettingsFor, address.Address));
     QFont bold = heading->font();
     bold.setBold(true);
     heading->setFont(bold);
@@ -96,15 +91,14 @@ TFindSettingsDialog::TFindSettingsDialog(QWidget *parent, const TMailAddress &ad
     lblTried = Value(this, "lblTried");
     cbSaveProfile = new QCheckBox(this);
     cbSaveProfile->setObjectName(QStringLiteral("cbSaveProfile"));
-    cbSaveProfile->setText(T("Сохранить также как профиль сервера «%1.smt»", "Also save as server profile \"%1.smt\"")
-                               .arg(address.Domain));
+    cbSaveProfile->setText(T(TextId::SaveFoundProfile, address.Domain));
 
     auto *buttons = new QDialogButtonBox(this);
-    btnUse = buttons->addButton(T("Использовать", "Use these settings"), QDialogButtonBox::AcceptRole);
+    btnUse = buttons->addButton(T(TextId::UseFoundSettings), QDialogButtonBox::AcceptRole);
     btnUse->setObjectName(QStringLiteral("btnUse"));
-    btnCancel = buttons->addButton(T("Отмена", "Cancel"), QDialogButtonBox::RejectRole);
+    btnCancel = buttons->addButton(T(TextId::Cancel), QDialogButtonBox::RejectRole);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnHelp = buttons->addButton(T("Справка", "Help"), QDialogButtonBox::HelpRole);
+    btnHelp = buttons->addButton(T(TextId::HelpButton), QDialogButtonBox::HelpRole);
     btnHelp->setObjectName(QStringLiteral("btnHelp"));
     connect(btnUse, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnCancel, &QPushButton::clicked, this, &TFindSettingsDialog::reject);
@@ -134,9 +128,7 @@ TFindSettingsDialog::TFindSettingsDialog(QWidget *parent, const TMailAddress &ad
     cbSaveProfile->hide();
     lblTried->hide();
     btnUse->hide();
-    lblStatus->setText(T("Поиск: таблица почтовых сервисов программы, затем DNS и веб-сервер домена %1…",
-                         "Looking in the program's table of providers, then in DNS and on the web server of %1…")
-                           .arg(address.Domain));
+    lblStatus->setText(T(TextId::LookupStarted, address.Domain));
 }
 
 // What was found, a row each, with the source and the provider's note as links.
@@ -159,12 +151,12 @@ void TFindSettingsDialog::BuildResultPanel()
     lblNote = Value(ResultPanel, "lblNote");
     lblNote->setTextFormat(Qt::RichText);
     lblNote->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    form->addRow(T("Сервер SMTP:", "SMTP server:"), lblHost);
-    form->addRow(T("Порт:", "Port:"), lblPort);
-    form->addRow(T("Защита:", "Security:"), lblSecurity);
-    form->addRow(T("Имя для входа:", "Login name:"), lblUser);
-    form->addRow(T("Источник:", "Found in:"), lblSource);
-    form->addRow(T("Важно:", "Note:"), lblNote);
+    form->addRow(T(TextId::FoundHostLabel), lblHost);
+    form->addRow(T(TextId::FoundPortLabel), lblPort);
+    form->addRow(T(TextId::FoundSecurityLabel), lblSecurity);
+    form->addRow(T(TextId::FoundUserLabel), lblUser);
+    form->addRow(T(TextId::FoundSourceLabel), lblSource);
+    form->addRow(T(TextId::FoundNoteLabel), lblNote);
     for (QLabel *l : {lblSource, lblNote}) {
         l->setOpenExternalLinks(false);
         connect(l, &QLabel::linkActivated, this, [this](const QString &url) {
@@ -191,10 +183,7 @@ void TFindSettingsDialog::ShowProgress()
         if (r.State != TSourceReport::Running && r.State != TSourceReport::Waiting)
             ++done;
     }
-    lblStatus->setText(T("Поиск для %1: ответили %2 из %3 источников…", "Looking up %1: %2 of %3 sources answered…")
-                           .arg(Address.Domain)
-                           .arg(done)
-                           .arg(asked));
+    lblStatus->setText(T(TextId::LookupProgress, Address.Domain, done, asked));
 }
 
 void TFindSettingsDialog::ShowOutcome()
@@ -223,18 +212,18 @@ bool TFindSettingsDialog::ShowTried(const TLookupOutcome &o)
             continue;
         QString state;
         switch (r.State) {
-        case TSourceReport::Found: state = T("найдено", "found"); break;
-        case TSourceReport::Nothing: state = T("ничего", "nothing"); break;
-        case TSourceReport::Failed: state = T("ошибка", "error"); failed = true; break;
-        case TSourceReport::TimedOut: state = T("нет ответа", "no answer"); failed = true; break;
-        case TSourceReport::Cancelled: state = T("не понадобилось", "not needed"); break;
-        default: state = T("не закончено", "unfinished"); break;
+        case TSourceReport::Found: state = T(TextId::SourceFound); break;
+        case TSourceReport::Nothing: state = T(TextId::SourceNothing); break;
+        case TSourceReport::Failed: state = T(TextId::SourceFailed); failed = true; break;
+        case TSourceReport::TimedOut: state = T(TextId::SourceTimedOut); failed = true; break;
+        case TSourceReport::Cancelled: state = T(TextId::SourceNotNeeded); break;
+        default: state = T(TextId::SourceUnfinished); break;
         }
         const QString detail = Russian ? r.DetailRu : r.DetailEn;
         tried << QStringLiteral("• %1 — %2: %3")
                      .arg(TProviderLookup::SourceName(TLookupSource(s), Russian), state, Breakable(detail));
     }
-    lblTried->setText(T("Что проверено:", "What was tried:") + QLatin1Char('\n') + tried.join(QLatin1Char('\n')));
+    lblTried->setText(T(TextId::WhatWasTried) + QLatin1Char('\n') + tried.join(QLatin1Char('\n')));
     return failed;
 }
 
@@ -242,23 +231,14 @@ void TFindSettingsDialog::ShowNothingFound(const TLookupOutcome &o, bool failed)
 {
     QString why;
     if (o.TimedOut)
-        why = T("Поиск для %1 не уложился в %2 секунд и был остановлен.",
-                "The lookup for %1 did not finish within %2 seconds and was stopped.")
-                  .arg(Address.Domain)
-                  .arg(TProviderLookup::TimeLimitMs / 1000);
+        why = T(TextId::LookupTimedOut, Address.Domain, TProviderLookup::TimeLimitMs / 1000);
     else if (failed)
-        why = T("Для %1 настройки не найдены: часть источников ответила ошибкой (см. ниже).",
-                "No settings were found for %1: some sources answered with an error (see below).")
-                  .arg(Address.Domain);
+        why = T(TextId::NothingFoundSomeFailed, Address.Domain);
     else
-        why = T("Для %1 настройки не найдены.", "No settings were found for %1.").arg(Address.Domain);
-    lblStatus->setText(why + QLatin1Char(' ')
-                       + T("Узнайте у почтового сервиса сервер SMTP, порт и защиту или прочтите в справке раздел "
-                           "«Поиск сервера» (F1 или кнопка «Справка»): там сказано, где их найти самому.",
-                           "Ask your provider for the SMTP server, its port and security, or read \"Finding the "
-                           "server\" in the manual (F1 or Help) for where to find them yourself."));
+        why = T(TextId::NothingFound, Address.Domain);
+    lblStatus->setText(why + QLatin1Char(' ') + T(TextId::FindSettingsYourself));
     lblTried->show();
-    btnCancel->setText(T("Закрыть", "Close"));
+    btnCancel->setText(T(TextId::CloseButton));
     btnCancel->setDefault(true);
     btnCancel->setFocus();
 }
@@ -268,68 +248,52 @@ QString TFindSettingsDialog::SourceText(const TFoundSettings &found) const
     QString source;
     switch (found.Source) {
     case lsTable:
-        source = T("таблица почтовых сервисов программы: %1", "the program's table of providers: %1")
-                     .arg(found.ProviderName.toHtmlEscaped());
+        source = T(TextId::FoundInTable, found.ProviderName.toHtmlEscaped());
         break;
     case lsSrvSubmissions:
     case lsSrvSubmission:
-        source = T("запись DNS SRV %1", "DNS SRV record %1").arg(Breakable(found.Where).toHtmlEscaped());
+        source = T(TextId::FoundInSrv, Breakable(found.Where).toHtmlEscaped());
         break;
     case lsAutoconfigHost:
     case lsAutoconfigWellKnown:
-        source = T("файл настроек домена %1", "the domain's configuration file %1").arg(Link(found.Where));
+        source = T(TextId::FoundInConfigFile, Link(found.Where));
         if (!found.ProviderName.isEmpty())
             source += QStringLiteral(" (%1)").arg(found.ProviderName.toHtmlEscaped());
         break;
     case lsMx:
-        source = T("почту домена принимает %1 (запись MX %2); настройки из таблицы программы",
-                   "the domain's mail is handled by %1 (MX record %2); settings from the program's table")
-                     .arg(found.ProviderName.toHtmlEscaped(), Breakable(found.Where).toHtmlEscaped());
+        source = T(TextId::FoundByMx, found.ProviderName.toHtmlEscaped(), Breakable(found.Where).toHtmlEscaped());
         break;
     default:
         break;
     }
     if (!found.Documentation.isEmpty())
-        source += QStringLiteral("<br>") + T("Страница сервиса: ", "Provider's page: ") + Link(found.Documentation);
+        source += QStringLiteral("<br>") + T(TextId::ProviderPage, Link(found.Documentation));
     return source;
 }
 
 void TFindSettingsDialog::ShowFound(const TFoundSettings &found, bool failed)
 {
     const TFoundSettings offer = SafeProposal(found);
-    lblStatus->setText(T("Найдено. Проверьте настройки: поля страницы «Отправитель» заполнятся, только если нажать "
-                         "«Использовать».",
-                         "Found. Check the settings: the Sender page's fields are filled in only when you choose "
-                         "\"Use these settings\"."));
+    lblStatus->setText(T(TextId::FoundCheckSettings));
     lblHost->setText(Breakable(offer.Host));
     lblPort->setText(QString::number(offer.Port));
     lblSecurity->setText(SecurityText(offer.Security, Russian));
-    QString user = offer.User.isEmpty() ? T("(без входа)", "(no login)") : offer.User;
+    QString user = offer.User.isEmpty() ? T(TextId::NoLogin) : offer.User;
     if (offer.OAuth2 && !offer.User.isEmpty())
-        user += T(" (вход по токену OAuth2)", " (OAuth2 token sign-in)");
+        user = T(TextId::OAuth2SignIn, user);
     lblUser->setText(Breakable(user));
 
     lblSource->setText(SourceText(found));
 
     QString note = (Russian ? found.NoteRu : found.NoteEn).toHtmlEscaped();
     if (found.OAuth2 && note.isEmpty())
-        note = T("Сервис принимает только вход по OAuth2: в окне «Защита» нужна команда пароля, которая выводит токен "
-                 "доступа.",
-                 "The provider accepts only OAuth2 sign-in: Security needs a password command that prints an access "
-                 "token.");
+        note = T(TextId::OAuth2Only);
     if (!found.Link.isEmpty())
         note += (note.isEmpty() ? QString() : QStringLiteral("<br>")) + Link(found.Link);
-    lblNote->setText(note.isEmpty() ? T("нет", "none") : note);
+    lblNote->setText(note.isEmpty() ? T(TextId::NoNote) : note);
 
     if (found.PlainPassword) {
-        lblWarning->setText(
-            T("Опубликованные настройки передали бы пароль на %1 без шифрования. Sendorix так не делает: вместо них "
-              "предложен STARTTLS на том же порту, и пароль будет передан, только если сервер поддерживает "
-              "шифрование.",
-              "The published settings would send your password to %1 without encryption. Sendorix does not do "
-              "that: STARTTLS on the same port is proposed instead, so the password is sent only if the server "
-              "offers encryption.")
-                .arg(found.Host));
+        lblWarning->setText(T(TextId::PlainPasswordRefused, found.Host));
         lblWarning->show();
     }
     ResultPanel->show();

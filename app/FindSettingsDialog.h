@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ProviderLookup.h"
+#include "Strings.h"
 
 #include <QDialog>
 
@@ -63,7 +64,8 @@ private:
     void ShowFound(const TFoundSettings &found, bool failed);
     QString SourceText(const TFoundSettings &found) const;
     void FitToContents();
-    QString T(const char *russian, const char *english) const;
+    // Message id of the string table in the dialog's language, formatted.
+    template <class... A> QString T(int id, const A &...args) const { return TextIn(Russian, id, args...); }
 
     TMailAddress Address;
     bool Russian;

@@ -3,6 +3,7 @@
 
 #include "AdImage.h"
 #include "BrowseFolder.h"
+#include "Strings.h"
 
 #include <QComboBox>
 
@@ -32,7 +33,7 @@ void TMainForm::AdvertPopupMenuItemOpenClick()
 void TMainForm::btnSelectTempDirClick()
 {
     BrowseFolder->Directory = edTempDir->currentText();
-    BrowseFolder->Title = Msg(73);
+    BrowseFolder->Title = Msg(TextId::TempFolderBrowserTitle);
     if (BrowseFolder->Execute())
         edTempDir->setEditText(BrowseFolder->Directory);
 }

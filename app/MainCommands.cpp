@@ -25,48 +25,26 @@
 void TMainForm::BuildAboutText()
 {
     const QString first = Format("%s version %s.%s %s", "Sendorix", VersionMajor, VersionMinor, "");
-    RussianAbout = {
+    RussianAbout = AboutText(first, true);
+    EnglishAbout = AboutText(first, false);
+}
+
+// The About page in one language: the version line, the contacts and the thanks.
+QStringList TMainForm::AboutText(const QString &first, bool russian)
+{
+    QStringList lines = {
         first,
         QString(),
         QStringLiteral("===="),
-        QStringLiteral("(c) 2026 Команда Sendorix. Все права защищены."),
-        QStringLiteral("Пишите    : ") + SupportAddress,
+        TextIn(russian, TextId::AboutCopyright),
+        TextIn(russian, TextId::AboutContacts, SupportAddress),
         QStringLiteral("Home page : ") + HomePage,
         QStringLiteral("===="),
         QString(),
-        QStringLiteral("Отдельное спасибо:"),
-        QStringLiteral("  создателям Qt за библиотеку интерфейса;"),
-        QStringLiteral("  команде GCC за компилятор;"),
-        QStringLiteral("  авторам CMake и Ninja за сборку;"),
-        QStringLiteral("  авторам GoogleTest за тесты;"),
-        QStringLiteral("  авторам aiosmtpd за тестовый сервер;"),
-        QStringLiteral("  проекту Debian за систему;"),
-        QStringLiteral("  всем, кто присылал отчёты об ошибках;"),
-        QStringLiteral("  нашим первым пользователям."),
-        QString(),
-        QStringLiteral("Удачи!"),
     };
-    EnglishAbout = {
-        first,
-        QString(),
-        QStringLiteral("===="),
-        QStringLiteral("(c) 2026 The Sendorix team. All rights reserved."),
-        QStringLiteral("Contacts  : ") + SupportAddress,
-        QStringLiteral("Home page : ") + HomePage,
-        QStringLiteral("===="),
-        QString(),
-        QStringLiteral("Special thanks to:"),
-        QStringLiteral("  the Qt Project for the interface toolkit;"),
-        QStringLiteral("  the GCC team for the compiler;"),
-        QStringLiteral("  the CMake and Ninja authors for the build;"),
-        QStringLiteral("  the GoogleTest authors for the tests;"),
-        QStringLiteral("  the aiosmtpd authors for the test server;"),
-        QStringLiteral("  the Debian project for the system;"),
-        QStringLiteral("  everyone who sent us bug reports;"),
-        QStringLiteral("  our first users."),
-        QString(),
-        QStringLiteral("Enjoy!"),
-    };
+    lines << TextIn(russian, TextId::AboutThanks).split(QLatin1Char('\n'));
+    lines << QString() << TextIn(russian, TextId::AboutFarewell);
+    return lines;
 }
 
 void TMainForm::ShowFilesPerMessage()
@@ -214,7 +192,7 @@ void TMainForm::FormCloseQuery(bool &CanClose)
     CanClose = true;
     if (!SettingsChanged)
         return;
-    const int answer = ComMessageDlg(Msg(58), mtConfirmation, {mbYes, mbNo}, 0);
+    const int answer = ComMessageDlg(Msg(TextId::SaveSenderSettings), mtConfirmation, {mbYes, mbNo}, 0);
     if (answer == mrYes)
         CanClose = SaveProfileAs();
     else

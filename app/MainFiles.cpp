@@ -32,7 +32,7 @@ void TMainForm::UpdateFileListCommands()
         b->setEnabled(any);
     for (QAction *a : {piDelete, piClear, piNoDuplicates})
         a->setEnabled(any);
-    lblFilesCount->setText(any ? LoadFormatted(30 + StringBase, gridFiles->rowCount()) : QString());
+    lblFilesCount->setText(any ? Text(TextId::FilesCount, gridFiles->rowCount()) : QString());
 }
 
 void TMainForm::AddFilesToList(const QStringList &paths)
@@ -53,9 +53,7 @@ void TMainForm::AddFilesToList(const QStringList &paths)
     if (!refused.isEmpty()) {
         QStringList lines;
         for (const QString &path : refused)
-            lines << Format(PickStr(IsRussian(), "\"%s\" не является обычным файлом и не добавлен.",
-                                    "\"%s\" is not a regular file and was not added."),
-                            path);
+            lines << Text(TextId::NotRegularFile, path);
         ComMessageDlg(lines.join(QLatin1Char('\n')), mtError, {mbOK}, 0);
     }
 }
@@ -107,7 +105,7 @@ void TMainForm::btnDeleteClick()
         int n = 0;
         for (const auto &b : merged)
             n += b.second - b.first + 1;
-        if (ComMessageDlg(LoadFormatted(32 + StringBase, n), mtConfirmation, {mbYes, mbNo}, 0) != mrYes)
+        if (ComMessageDlg(Text(TextId::ConfirmDeleteFiles, n), mtConfirmation, {mbYes, mbNo}, 0) != mrYes)
             return;
         gridFiles->scrollToItem(gridFiles->item(merged.first().first, 0), QAbstractItemView::PositionAtTop);
         // A selection the model no longer has to follow row by row as blocks go.
@@ -123,7 +121,7 @@ void TMainForm::btnDeleteClick()
 void TMainForm::btnClearClick()
 {
     RunGuarded(this, [this] {
-        if (ComMessageDlg(LoadMessage(33), mtConfirmation, {mbYes, mbNo}, 0) != mrYes)
+        if (ComMessageDlg(Text(TextId::ConfirmClearList), mtConfirmation, {mbYes, mbNo}, 0) != mrYes)
             return;
         gridFiles->SetRows({});
         UpdateFileListCommands();

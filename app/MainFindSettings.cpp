@@ -59,19 +59,15 @@ void TMainForm::SetUpFindSettings()
 
 void TMainForm::FindSettingsTexts()
 {
-    btnFindSettings->setText(PickStr(IsRussian(), "Найти настройки", "Find settings"));
-    btnFindSettings->setToolTip(PickStr(IsRussian(), "Найти сервер, порт и защиту по адресу в поле From",
-                                        "Find the server, port and security for the address in From"));
+    btnFindSettings->setText(Text(TextId::FindSettingsButton));
+    btnFindSettings->setToolTip(Text(TextId::FindSettingsHint));
 }
 
 void TMainForm::btnFindSettingsClick()
 {
     const std::optional<TMailAddress> address = ParseMailAddress(edAccount->text());
     if (!address)
-        ShowErrorTextAndAbort(PickStr(IsRussian(),
-                                      "Сначала введите в поле From свой адрес электронной почты, например anna@example.org.",
-                                      "Type your e-mail address in From first, for example anna@example.org."),
-                              edAccount);
+        ShowErrorTextAndAbort(Text(TextId::FindSettingsNeedsFrom), edAccount);
     RunFindSettings(*address);
 }
 
@@ -85,13 +81,7 @@ void TMainForm::OfferFindSettings()
     if (!address)
         return;
     FindSettingsOffered = true;   // asked once per run, whatever the answer
-    const QString question =
-        PickStr(IsRussian(),
-                "Сервер SMTP не указан. Найти настройки для %1? Sendorix поищет их в своей таблице почтовых сервисов "
-                "и при необходимости спросит DNS и веб-сервер домена.",
-                "The SMTP server is empty. Find the settings for %1? Sendorix looks in its table of providers and, "
-                "when needed, asks DNS and the domain's web server.")
-            .arg(address->Domain);
+    const QString question = Text(TextId::OfferFindSettings, address->Domain);
     if (ComMessageDlg(question, mtConfirmation, {mbYes, mbNo}, 0) != mrYes)
         return;
     RunGuarded(this, [this, &address] { RunFindSettings(*address); });
@@ -115,10 +105,7 @@ void TMainForm::ApplyFoundSettings(const TFoundSettings &found)
 {
     // The port field holds four digits; a longer port is said, and nothing changes.
     if (found.Port > 9999)
-        ShowErrorTextAndAbort(PickStr(IsRussian(), "Порт %1 не помещается в поле «Порт» (не больше четырёх цифр).",
-                                      "The port %1 does not fit the Port field (four digits at most).")
-                                  .arg(found.Port),
-                              edPort);
+        ShowErrorTextAndAbort(Text(TextId::FoundPortTooLong, found.Port), edPort);
     const bool otherServer = edSMTPName->currentText().trimmed().compare(found.Host, Qt::CaseInsensitive) != 0;
     edSMTPName->setEditText(found.Host);
     edPort->setText(PortFieldText(QString::number(found.Port)));
@@ -141,9 +128,7 @@ void TMainForm::SaveFoundProfile(const QString &domain)
         folder = SettingsFolder();   // where profiles live by default
     const QString path = QDir(folder).filePath(domain + QLatin1String(SMTPProfileExtension));
     if (QFileInfo::exists(path)
-        && ComMessageDlg(PickStr(IsRussian(), "Профиль %1 уже есть. Заменить его?", "The profile %1 exists. Replace it?")
-                             .arg(QDir::toNativeSeparators(path)),
-                         mtConfirmation, {mbYes, mbNo}, 0)
+        && ComMessageDlg(Text(TextId::ReplaceProfile, QDir::toNativeSeparators(path)), mtConfirmation, {mbYes, mbNo}, 0)
                != mrYes)
         return;
     // The profile path of the sender page; a failed write is shown and changes nothing.

@@ -236,6 +236,7 @@ public:
 
     // ---- commands of the window (MainCommands.cpp)
     void BuildAboutText();
+    static QStringList AboutText(const QString &first, bool russian);
     void ShowFilesPerMessage();
     void FocusControlSelect(QObject *Sender);
     void PageControlChange();

@@ -56,8 +56,8 @@ QString TMainForm::Msg(int n) const
 
 void TMainForm::FileDialogTexts(QFileDialog *dialog)
 {
-    dialog->setNameFilters(DialogNameFilters(Msg(57)));
-    dialog->setWindowTitle(PickStr(IsRussian(), "Выбор файлов для отправки", "Select files for posting"));
+    dialog->setNameFilters(DialogNameFilters(Msg(TextId::AllFilesFilter)));
+    dialog->setWindowTitle(AddFilesDialogTitle());
 }
 
 void TMainForm::SetLanguage()
@@ -81,7 +81,7 @@ void TMainForm::SetLanguage()
 
     // 6: a non-empty files count follows the language; an empty one stays empty.
     if (!lblFilesCount->text().isEmpty())
-        lblFilesCount->setText(LoadFormatted(30 + StringBase, gridFiles->rowCount()));
+        lblFilesCount->setText(Text(TextId::FilesCount, gridFiles->rowCount()));
 
     // 7-8: the protocol and the About text of this language.
     ShowWholeProtocol();
@@ -126,7 +126,7 @@ void TMainForm::ShowCaptions()
     cbTextOnlyInFirst->setText(Msg(19));
     btnCancel->setText(Msg(20));
     btnLoadConfig->setText(Msg(21));
-    btnSecurity->setText(PickStr(IsRussian(), "Защита...", "Security..."));
+    btnSecurity->setText(Text(TextId::SecurityButton));
     FindSettingsTexts();
     Label11->setText(Msg(31));
     piInsert->setText(Msg(23));
@@ -157,7 +157,7 @@ void TMainForm::ShowCaptions()
     lblURLPopupMenuItemCopy->setText(Msg(77));
     Label21->setText(Msg(78));
     cbUseMAPIAddresBook->setText(Msg(79));
-    lblServerTimeout->setText(PickStr(IsRussian(), "Ожидание ответа сервера, с:", "Server reply timeout, s:"));
+    lblServerTimeout->setText(Text(TextId::ServerTimeoutLabel));
     Label22->setText(Msg(80));
     btnSaveLog->setText(Msg(81));
 }
@@ -185,11 +185,7 @@ void TMainForm::FillPriorityList()
 {
     const int index = comboPriority->currentIndex();
     comboPriority->clear();
-    comboPriority->addItem(PickStr(IsRussian(), "Высший", "Highest"));
-    comboPriority->addItem(PickStr(IsRussian(), "Высокий", "High"));
-    comboPriority->addItem(PickStr(IsRussian(), "Обычный", "Normal"));
-    comboPriority->addItem(PickStr(IsRussian(), "Низкий", "Low"));
-    comboPriority->addItem(PickStr(IsRussian(), "Самый низкий", "Lowest"));
+    comboPriority->addItems(PriorityNames());
     comboPriority->setCurrentIndex(index);   // -1 stays no selection
 }
 

@@ -36,7 +36,7 @@ static QString PrepareProfileDialog(TMainForm &f, QFileDialog *dialog, bool mail
     const QString preset = mail ? f.SMTPConfigFile : f.NNTPConfigFile;
     dialog->setProperty("sendorixPresetFile", preset);
     dialog->selectFile(preset.isEmpty() ? QString() : QFileInfo(preset).fileName());
-    dialog->setNameFilters(DialogNameFilters(f.Msg(mail ? 29 : 52)));
+    dialog->setNameFilters(DialogNameFilters(f.Msg(mail ? TextId::MailProfileFilter : TextId::NewsProfileFilter)));
     const QString ext = QString::fromLatin1(mail ? SMTPProfileExtension : NNTPProfileExtension);
     dialog->setDefaultSuffix(ext.mid(1));
     return ext;
@@ -61,7 +61,7 @@ void TMainForm::SaveSMTPProfile(const QString &path)
     p.TrustedCertificate = Secure.TrustedCertificate;
     // A failed write throws: no "Settings saved" and the current profile stays the old one.
     ::SaveSMTPProfile(path, p);
-    ComMessageDlg(Msg(40), mtInformation, {mbOK}, 0);
+    ComMessageDlg(Msg(TextId::SettingsSaved), mtInformation, {mbOK}, 0);
     SMTPConfigFile = path;
 }
 
@@ -123,7 +123,8 @@ void TMainForm::btnLoadConfigClick()
     RunGuarded(this, [this] {
         // A cancelled save does not stop the load; a failed one does (its error is shown), so
         // the unsaved fields are not overwritten by the loaded profile.
-        if (SettingsChanged && ComMessageDlg(Msg(58), mtConfirmation, {mbYes, mbNo}, 0) == mrYes)
+        if (SettingsChanged
+            && ComMessageDlg(Msg(TextId::SaveSenderSettings), mtConfirmation, {mbYes, mbNo}, 0) == mrYes)
             SaveProfileAs();
         const bool mail = IsMailMode();
         const QString ext = PrepareProfileDialog(*this, LoadConfigDialog, mail);

@@ -25,11 +25,11 @@ namespace {
 QString ReasonInWords(const std::string &reason, bool russian)
 {
     if (reason == "expired")
-        return PickStr(russian, "срок действия истёк", "expired");
+        return TextIn(russian, TextId::CertificateExpired);
     if (reason == "wrong name")
-        return PickStr(russian, "выдан на другое имя", "issued for another name");
+        return TextIn(russian, TextId::CertificateOtherName);
     if (reason == "unknown issuer")
-        return PickStr(russian, "неизвестный издатель", "unknown issuer");
+        return TextIn(russian, TextId::CertificateUnknownIssuer);
     return QString::fromStdString(reason);
 }
 
@@ -46,19 +46,16 @@ QString RunPasswordCommand(const QString &command, bool russian)
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished(2000);
-        throw Exception(PickStr(russian, "Команда пароля не завершилась за минуту.",
-                                "The password command did not finish within a minute."));
+        throw Exception(TextIn(russian, TextId::PasswordCommandTimedOut));
     }
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        throw Exception(PickStr(russian, "Команда пароля завершилась с ошибкой (код %1).",
-                                "The password command failed (exit code %1).")
-                            .arg(process.exitCode()));
+        throw Exception(TextIn(russian, TextId::PasswordCommandFailed, process.exitCode()));
     QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
     out = out.section(QLatin1Char('\n'), 0, 0);
     if (out.endsWith(QLatin1Char('\r')))
         out.chop(1);
     if (out.isEmpty())
-        throw Exception(PickStr(russian, "Команда пароля ничего не вывела.", "The password command printed nothing."));
+        throw Exception(TextIn(russian, TextId::PasswordCommandSilent));
     return out;
 }
 
@@ -85,9 +82,7 @@ void TMainForm::btnSecurityClick()
     const QString key = Keyring::EntryKey(edSMTPName->currentText(), edPort->text(), Secure.User);
     RunSecrets[key] = typed;
     if (Secure.RememberPassword && Keyring::Write(key, typed) != Keyring::krOk)
-        ComMessageDlg(PickStr(IsRussian(), "Связка ключей недоступна: пароль хранится только до выхода из программы.",
-                              "No keyring is available: the password is kept only until the program ends."),
-                      mtWarning, {mbOK}, 0);
+        ComMessageDlg(Text(TextId::NoKeyring), mtWarning, {mbOK}, 0);
 }
 
 std::optional<QString> TMainForm::ObtainSecret(const QString &server, const QString &port)
@@ -108,14 +103,13 @@ std::optional<QString> TMainForm::ObtainSecret(const QString &server, const QStr
             return stored;
         }
     }
-    const QString prompt = PickStr(russian, "Пароль пользователя %1 на сервере %2:", "Password of %1 on %2:")
-                               .arg(Secure.User, server.trimmed());
+    const QString prompt = TextIn(russian, TextId::PasswordPrompt, Secure.User, server.trimmed());
     std::optional<QString> answer;
     if (PasswordPrompt) {
         answer = PasswordPrompt(prompt);
     } else {
         bool ok = false;
-        const QString typed = QInputDialog::getText(this, PickStr(russian, "Пароль", "Password"), prompt,
+        const QString typed = QInputDialog::getText(this, TextIn(russian, TextId::PasswordTitle), prompt,
                                                     QLineEdit::Password, QString(), &ok);
         if (ok)
             answer = typed;
@@ -146,13 +140,7 @@ bool TMainForm::ConfirmPasswordCommand(const QString &command)
     if (command.isEmpty() || ApprovedThisRun.contains(command)
         || PasswordCommandApproved(SettingsIoPath(SettingsFile), command))
         return true;
-    const QString text =
-        PickStr(IsRussian(),
-                "Профиль сервера содержит команду, которая будет выполнена для получения пароля:\n\n%1\n\n"
-                "Выполнять эту команду? Отвечайте «Да», только если вы сами её написали или знаете, что она делает.",
-                "The server profile contains a command to run for the password:\n\n%1\n\n"
-                "Run this command? Answer Yes only if you wrote it yourself or know what it does.")
-            .arg(VisibleText(command));
+    const QString text = Text(TextId::RunPasswordCommand, VisibleText(command));
     if (ComMessageDlg(text, mtWarning, {mbYes, mbNo}, 0) != mrYes)
         return false;
     ApproveOwnPasswordCommand(command);
@@ -164,13 +152,8 @@ bool TMainForm::TrustCertificate(const QString &server, const TCertificateProble
     const bool russian = IsRussian();
     const QString fingerprint = QString::fromStdString(problem.Fingerprint);
     const QString text =
-        PickStr(russian,
-                "Сертификат сервера %1 не прошёл проверку: %2.\n\nВладелец: %3\nИздатель: %4\nSHA-256: %5\n\n"
-                "Доверять именно этому сертификату для этого сервера?",
-                "The certificate of the server %1 did not verify: %2.\n\nSubject: %3\nIssuer: %4\nSHA-256: %5\n\n"
-                "Trust exactly this certificate for this server?")
-            .arg(server.trimmed(), ReasonInWords(problem.Reason, russian), QString::fromStdString(problem.Subject),
-                 QString::fromStdString(problem.Issuer), fingerprint);
+        TextIn(russian, TextId::TrustCertificate, server.trimmed(), ReasonInWords(problem.Reason, russian),
+               QString::fromStdString(problem.Subject), QString::fromStdString(problem.Issuer), fingerprint);
     if (ComMessageDlg(text, mtWarning, {mbYes, mbNo}, 0) != mrYes)
         return false;
     Secure.TrustedCertificate = fingerprint;

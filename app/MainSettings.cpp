@@ -234,11 +234,5 @@ void TMainForm::cbUseMAPIAddresBookClick()
 {
     if (!cbUseMAPIAddresBook->isChecked())
         return;
-    ComMessageDlg(PickStr(IsRussian(),
-                          "Если у Вас возникают проблемы с вызовом системной адресной книги, "
-                          "ознакомьтесь с дополнительной информацией, приведенной в справочной "
-                          "системе программы Sendorix.",
-                          "If you have any problems with call the system address book, please see "
-                          "an additional information in the Sendorix's Help System."),
-                  mtInformation, {mbOK, mbHelp}, 8);
+    ComMessageDlg(Text(TextId::SystemAddressBookHelp), mtInformation, {mbOK, mbHelp}, 8);
 }

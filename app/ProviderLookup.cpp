@@ -1,5 +1,7 @@
 #include "ProviderLookup.h"
 
+#include "Strings.h"
+
 #include <QDnsLookup>
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -14,6 +16,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <tuple>
 
 namespace {
 
@@ -422,6 +425,12 @@ std::optional<TFoundSettings> UsableSettings(const TSmtpCandidate &c, const TMai
     return f;
 }
 
+// A message of the string table in English (first) and in Russian: a lookup keeps both.
+std::pair<QString, QString> InBothLanguages(int id, std::initializer_list<FormatArg> args = {})
+{
+    return {FormatText(LoadStr(id + EnglishBase), args), FormatText(LoadStr(id + RussianBase), args)};
+}
+
 }  // namespace
 
 TAutoconfigResult ParseAutoconfig(const QByteArray &xml, const TMailAddress &address, bool preferRussian)
@@ -434,9 +443,8 @@ TAutoconfigResult ParseAutoconfig(const QByteArray &xml, const TMailAddress &add
     QList<TLangText> instructions, descriptions;
     bool rootSeen = false, providerSeen = false;
 
-    auto fail = [&](const QString &en, const QString &ru) {
-        result.ErrorEn = en;
-        result.ErrorRu = ru;
+    auto fail = [&](int id, std::initializer_list<FormatArg> args = {}) {
+        std::tie(result.ErrorEn, result.ErrorRu) = InBothLanguages(id, args);
         return result;
     };
 
@@ -448,8 +456,7 @@ TAutoconfigResult ParseAutoconfig(const QByteArray &xml, const TMailAddress &add
         if (!rootSeen) {
             rootSeen = true;
             if (name != QLatin1String("clientConfig"))
-                return fail(QStringLiteral("The file is not a mail configuration file."),
-                            QStringLiteral("Файл не является файлом настроек почты."));
+                return fail(TextId::NotAMailConfigFile);
             continue;
         }
         if (name == QLatin1String("emailProvider")) {
@@ -475,19 +482,16 @@ TAutoconfigResult ParseAutoconfig(const QByteArray &xml, const TMailAddress &add
         }
     }
     if (r.hasError())
-        return fail(QStringLiteral("The file is not well-formed XML (line %1: %2).").arg(r.lineNumber()).arg(r.errorString()),
-                    QStringLiteral("Файл не является правильным XML (строка %1: %2).").arg(r.lineNumber()).arg(r.errorString()));
+        return fail(TextId::ConfigFileNotXml, {r.lineNumber(), r.errorString()});
     if (!rootSeen || !providerSeen)
-        return fail(QStringLiteral("The file describes no mail provider."),
-                    QStringLiteral("В файле нет описания почтового сервиса."));
+        return fail(TextId::ConfigFileNoProvider);
 
     QList<TFoundSettings> usable;
     for (const TSmtpCandidate &c : smtp)
         if (const std::optional<TFoundSettings> f = UsableSettings(c, address))
             usable << *f;
     if (usable.isEmpty())
-        return fail(QStringLiteral("The file names no SMTP server this program can use."),
-                    QStringLiteral("В файле нет SMTP-сервера, которым может воспользоваться программа."));
+        return fail(TextId::ConfigFileNoSmtp);
     auto chosen = std::find_if(usable.begin(), usable.end(), [](const TFoundSettings &f) { return f.Security != fsNone; });
     TFoundSettings f = chosen != usable.end() ? *chosen : usable.first();
     f.ProviderName = providerName;
@@ -530,9 +534,8 @@ TProviderLookup::TProviderLookup(QObject *parent) : QObject(parent)
         Result.TimedOut = true;
         for (int s = 0; s < lsSourceCount; ++s)
             if (Result.Reports[s].State == TSourceReport::Running)
-                Settle(TLookupSource(s), TSourceReport::TimedOut,
-                       QStringLiteral("no answer within %1 s").arg((HookTimeLimit ? HookTimeLimit : TimeLimitMs) / 1000.0),
-                       QStringLiteral("нет ответа за %1 с").arg((HookTimeLimit ? HookTimeLimit : TimeLimitMs) / 1000.0));
+                Settle(TLookupSource(s), TSourceReport::TimedOut, TextId::NoAnswerWithin,
+                       {QString::number((HookTimeLimit ? HookTimeLimit : TimeLimitMs) / 1000.0)});
         Decide(true);
     });
 }
@@ -557,17 +560,17 @@ QString TProviderLookup::SourceName(TLookupSource source, bool russian)
 {
     switch (source) {
     case lsTable:
-        return russian ? QStringLiteral("таблица почтовых сервисов программы") : QStringLiteral("the program's table of providers");
+        return TextIn(russian, TextId::SourceTable);
     case lsSrvSubmissions:
-        return russian ? QStringLiteral("запись DNS SRV _submissions (TLS)") : QStringLiteral("DNS SRV record _submissions (TLS)");
+        return TextIn(russian, TextId::SourceSrvSubmissions);
     case lsSrvSubmission:
-        return russian ? QStringLiteral("запись DNS SRV _submission (STARTTLS)") : QStringLiteral("DNS SRV record _submission (STARTTLS)");
+        return TextIn(russian, TextId::SourceSrvSubmission);
     case lsAutoconfigHost:
-        return russian ? QStringLiteral("файл настроек на autoconfig.<домен>") : QStringLiteral("configuration file at autoconfig.<domain>");
+        return TextIn(russian, TextId::SourceAutoconfigHost);
     case lsAutoconfigWellKnown:
-        return russian ? QStringLiteral("файл настроек на сайте домена") : QStringLiteral("configuration file on the domain's web site");
+        return TextIn(russian, TextId::SourceAutoconfigWellKnown);
     case lsMx:
-        return russian ? QStringLiteral("записи DNS MX домена") : QStringLiteral("the domain's DNS MX records");
+        return TextIn(russian, TextId::SourceMx);
     default:
         return QString();
     }
@@ -598,8 +601,8 @@ void TProviderLookup::Start(const TMailAddress &address, bool preferRussian)
         });
         return;
     }
-    Result.Reports[lsTable] = {TSourceReport::Nothing, QStringLiteral("%1 is not in it").arg(address.Domain),
-                               QStringLiteral("%1 в ней нет").arg(address.Domain)};
+    const auto [notInTableEn, notInTableRu] = InBothLanguages(TextId::NotInTable, {address.Domain});
+    Result.Reports[lsTable] = {TSourceReport::Nothing, notInTableEn, notInTableRu};
 
     if (!Network) {
         Network = new QNetworkAccessManager(this);
@@ -626,7 +629,7 @@ void TProviderLookup::Cancel()
     Result.Cancelled = true;
     for (int s = 0; s < lsSourceCount; ++s)
         if (Result.Reports[s].State == TSourceReport::Running)
-            Settle(TLookupSource(s), TSourceReport::Cancelled, QStringLiteral("cancelled"), QStringLiteral("прервано"));
+            Settle(TLookupSource(s), TSourceReport::Cancelled, TextId::SourceCancelled, {});
     Finish();
 }
 
@@ -655,13 +658,11 @@ void TProviderLookup::DnsDone(TLookupSource source, QDnsLookup *lookup)
     if (lookup->error() == QDnsLookup::NotFoundError
         || (lookup->error() == QDnsLookup::NoError && lookup->serviceRecords().isEmpty()
             && lookup->mailExchangeRecords().isEmpty())) {
-        Settle(source, TSourceReport::Nothing, QStringLiteral("%1: no record").arg(name),
-               QStringLiteral("%1: записи нет").arg(name));
+        Settle(source, TSourceReport::Nothing, TextId::DnsNoRecord, {name});
         return;
     }
     if (lookup->error() != QDnsLookup::NoError) {
-        Settle(source, TSourceReport::Failed, QStringLiteral("%1: %2").arg(name, lookup->errorString()),
-               QStringLiteral("%1: ошибка DNS (%2)").arg(name, lookup->errorString()));
+        Settle(source, TSourceReport::Failed, TextId::DnsError, {name, lookup->errorString()});
         return;
     }
     if (source == lsMx) {
@@ -679,8 +680,7 @@ void TProviderLookup::DnsDone(TLookupSource source, QDnsLookup *lookup)
             }
         }
         const QString first = records.isEmpty() ? QString() : NoTrailingDot(records.first().exchange());
-        Settle(source, TSourceReport::Nothing, QStringLiteral("%1: not a listed provider").arg(first),
-               QStringLiteral("%1: не из списка известных сервисов").arg(first));
+        Settle(source, TSourceReport::Nothing, TextId::MxNotListed, {first});
         return;
     }
     // SRV: the lowest priority, then the highest weight (RFC 2782); a target of "." says the
@@ -692,8 +692,7 @@ void TProviderLookup::DnsDone(TLookupSource source, QDnsLookup *lookup)
     for (const QDnsServiceRecord &srv : records) {
         const QString target = NoTrailingDot(srv.target()).toLower();
         if (target.isEmpty()) {
-            Settle(source, TSourceReport::Nothing, QStringLiteral("%1: the domain offers no such service").arg(name),
-                   QStringLiteral("%1: домен сообщает, что такой службы нет").arg(name));
+            Settle(source, TSourceReport::Nothing, TextId::SrvNoService, {name});
             return;
         }
         if (!IsHostName(target) || srv.port() == 0)
@@ -703,10 +702,7 @@ void TProviderLookup::DnsDone(TLookupSource source, QDnsLookup *lookup)
         f.Port = srv.port();
         f.Security = source == lsSrvSubmissions ? fsTls : fsStartTls;
         f.User = Address.Address;   // RFC 6186: the address is the usual login
-        f.NoteEn = QStringLiteral("DNS names the server but not the login: the login name here is your address, "
-                                  "as most providers use. Change it in Security if yours says otherwise.");
-        f.NoteRu = QStringLiteral("DNS сообщает сервер, но не имя для входа: здесь указан ваш адрес, как у большинства "
-                                  "сервисов. Если ваш сервис требует другое имя, измените его в окне «Защита».");
+        std::tie(f.NoteEn, f.NoteRu) = InBothLanguages(TextId::SrvLoginIsAddress);
         f.Source = source;
         f.Where = QStringLiteral("%1 → %2:%3").arg(name, target).arg(srv.port());
         f.PlainPassword = WouldSendPlainPassword(f);
@@ -714,8 +710,7 @@ void TProviderLookup::DnsDone(TLookupSource source, QDnsLookup *lookup)
         Settle(source, TSourceReport::Found, f.Where, f.Where);
         return;
     }
-    Settle(source, TSourceReport::Nothing, QStringLiteral("%1: no usable record").arg(name),
-           QStringLiteral("%1: нет пригодной записи").arg(name));
+    Settle(source, TSourceReport::Nothing, TextId::SrvNoUsableRecord, {name});
 }
 
 void TProviderLookup::StartFetch(TLookupSource source, const QString &address)
@@ -774,33 +769,26 @@ void TProviderLookup::FetchDone(TLookupSource source, QNetworkReply *reply)
         return;
     const QString url = Result.Reports[source].DetailEn;
     if (reply->property("sendorixTooLarge").toBool()) {
-        Settle(source, TSourceReport::Failed,
-               QStringLiteral("%1: the file is larger than %2 KB").arg(url).arg(MaxConfigBytes / 1024),
-               QStringLiteral("%1: файл больше %2 КБ").arg(url).arg(MaxConfigBytes / 1024));
+        Settle(source, TSourceReport::Failed, TextId::ConfigFileTooLarge, {url, MaxConfigBytes / 1024});
         return;
     }
     const QNetworkReply::NetworkError error = reply->error();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError) {
-        Settle(source, TSourceReport::TimedOut, QStringLiteral("%1: no answer in time").arg(url),
-               QStringLiteral("%1: нет ответа вовремя").arg(url));
+        Settle(source, TSourceReport::TimedOut, TextId::ConfigFileNoAnswer, {url});
         return;
     }
     if (error == QNetworkReply::SslHandshakeFailedError) {
-        Settle(source, TSourceReport::Failed,
-               QStringLiteral("%1: the server's certificate is not trusted (%2)").arg(url, reply->errorString()),
-               QStringLiteral("%1: сертификат сервера не прошёл проверку (%2)").arg(url, reply->errorString()));
+        Settle(source, TSourceReport::Failed, TextId::ConfigFileUntrusted, {url, reply->errorString()});
         return;
     }
     if (error == QNetworkReply::InsecureRedirectError) {
-        Settle(source, TSourceReport::Failed, QStringLiteral("%1: redirected to plain HTTP (refused)").arg(url),
-               QStringLiteral("%1: перенаправление на незащищённый HTTP (отклонено)").arg(url));
+        Settle(source, TSourceReport::Failed, TextId::ConfigFilePlainRedirect, {url});
         return;
     }
     if (error == QNetworkReply::HostNotFoundError || error == QNetworkReply::ConnectionRefusedError
         || error == QNetworkReply::ContentNotFoundError || status == 404 || status == 410) {
-        Settle(source, TSourceReport::Nothing, QStringLiteral("%1: no such file").arg(url),
-               QStringLiteral("%1: файла нет").arg(url));
+        Settle(source, TSourceReport::Nothing, TextId::ConfigFileMissing, {url});
         return;
     }
     if (error != QNetworkReply::NoError || status != 200) {
@@ -809,14 +797,12 @@ void TProviderLookup::FetchDone(TLookupSource source, QNetworkReply *reply)
         return;
     }
     if (reply->url().scheme() != QLatin1String("https")) {   // never reached: redirects keep to HTTPS
-        Settle(source, TSourceReport::Failed, QStringLiteral("%1: not HTTPS").arg(url), QStringLiteral("%1: не HTTPS").arg(url));
+        Settle(source, TSourceReport::Failed, TextId::ConfigFileNotHttps, {url});
         return;
     }
     const QByteArray body = reply->read(MaxConfigBytes + 1);
     if (body.size() > MaxConfigBytes) {
-        Settle(source, TSourceReport::Failed,
-               QStringLiteral("%1: the file is larger than %2 KB").arg(url).arg(MaxConfigBytes / 1024),
-               QStringLiteral("%1: файл больше %2 КБ").arg(url).arg(MaxConfigBytes / 1024));
+        Settle(source, TSourceReport::Failed, TextId::ConfigFileTooLarge, {url, MaxConfigBytes / 1024});
         return;
     }
     const TAutoconfigResult parsed = ParseAutoconfig(body, Address, PreferRussian);
@@ -843,6 +829,13 @@ void TProviderLookup::Settle(TLookupSource source, TSourceReport::TState state, 
         Decide(false);
 }
 
+void TProviderLookup::Settle(TLookupSource source, TSourceReport::TState state, int id,
+                             std::initializer_list<FormatArg> args)
+{
+    const auto [en, ru] = InBothLanguages(id, args);
+    Settle(source, state, en, ru);
+}
+
 void TProviderLookup::Decide(bool atDeadline)
 {
     if (!Active)
@@ -854,8 +847,7 @@ void TProviderLookup::Decide(bool atDeadline)
             // The sources after it are not needed any more.
             for (int later = s + 1; later < lsSourceCount; ++later)
                 if (Result.Reports[later].State == TSourceReport::Running)
-                    Settle(TLookupSource(later), TSourceReport::Cancelled, QStringLiteral("not needed"),
-                           QStringLiteral("не понадобилось"));
+                    Settle(TLookupSource(later), TSourceReport::Cancelled, TextId::SourceNotNeeded, {});
             Finish();
             return;
         }

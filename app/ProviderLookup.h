@@ -14,6 +14,8 @@
 // blocks the caller's event loop.
 #pragma once
 
+#include "Global.h"
+
 #include <QHostAddress>
 #include <QList>
 #include <QMap>
@@ -191,6 +193,8 @@ private:
     void StartFetch(TLookupSource source, const QString &url);
     void FetchDone(TLookupSource source, QNetworkReply *reply);
     void Settle(TLookupSource source, TSourceReport::TState state, const QString &en, const QString &ru);
+    // The same with message id of the string table, formatted in both languages.
+    void Settle(TLookupSource source, TSourceReport::TState state, int id, std::initializer_list<FormatArg> args);
     void Decide(bool atDeadline);
     void Finish();
 

@@ -35,27 +35,25 @@ TSecurityDialog::TSecurityDialog(QWidget *parent, const TSecureSettings &setting
     : QDialog(parent), port(port), trusted(settings.TrustedCertificate)
 {
     setObjectName(QStringLiteral("SecurityDialog"));
-    const bool ru = IsRussian();
-    setWindowTitle(PickStr(ru, "Безопасность", "Security"));
+    setWindowTitle(Text(TextId::SecurityTitle));
 
     comboSecurity = new QComboBox(this);
     comboSecurity->setObjectName(QStringLiteral("comboSecurity"));
-    comboSecurity->addItems({PickStr(ru, "Нет", "None"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
+    comboSecurity->addItems({Text(TextId::SecurityNone), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
     comboSecurity->setCurrentIndex(settings.Security);
     edUser = new QLineEdit(settings.User, this);
     edUser->setObjectName(QStringLiteral("edUser"));
     edPassword = new QLineEdit(this);
     edPassword->setObjectName(QStringLiteral("edPassword"));
     edPassword->setEchoMode(QLineEdit::Password);
-    edPassword->setPlaceholderText(settings.RememberPassword ? PickStr(ru, "(в связке ключей)", "(in the keyring)")
-                                                             : QString());
-    cbRemember = new QCheckBox(PickStr(ru, "запомнить", "remember"), this);
+    edPassword->setPlaceholderText(settings.RememberPassword ? Text(TextId::InTheKeyring) : QString());
+    cbRemember = new QCheckBox(Text(TextId::RememberPassword), this);
     cbRemember->setObjectName(QStringLiteral("cbRemember"));
     cbRemember->setChecked(settings.RememberPassword);
     comboAuthentication = new QComboBox(this);
     comboAuthentication->setObjectName(QStringLiteral("comboAuthentication"));
-    comboAuthentication->addItems({PickStr(ru, "Автоматически", "Automatic"), QStringLiteral("PLAIN"),
-                                   QStringLiteral("LOGIN"), PickStr(ru, "Токен OAuth2", "OAuth2 token")});
+    comboAuthentication->addItems({Text(TextId::AuthenticationAutomatic), QStringLiteral("PLAIN"),
+                                   QStringLiteral("LOGIN"), Text(TextId::AuthenticationOAuth2)});
     comboAuthentication->setCurrentIndex(settings.Authentication);
     // Shown whole, however long: it is a program that will run with the user's rights.
     edPasswordCommand = new QTextEdit(this);
@@ -72,21 +70,20 @@ TSecurityDialog::TSecurityDialog(QWidget *parent, const TSecureSettings &setting
                 edPasswordCommand->setFixedHeight(std::clamp(int(std::ceil(size.height())), line, 8 * line) + frame);
             });
     edPasswordCommand->setPlainText(settings.PasswordCommand);
-    edPasswordCommand->setToolTip(PickStr(ru, "Её вывод — пароль или токен (вместо сохранённого пароля)",
-                                          "Its output is the password or token (instead of a stored password)"));
+    edPasswordCommand->setToolTip(Text(TextId::PasswordCommandHint));
 
     auto *passwordRow = new QHBoxLayout;
     passwordRow->addWidget(edPassword, 1);
     passwordRow->addWidget(cbRemember);
     auto *form = new QFormLayout;
-    form->addRow(PickStr(ru, "Защита:", "Security:"), comboSecurity);
-    form->addRow(PickStr(ru, "Имя пользователя:", "User name:"), edUser);
-    form->addRow(PickStr(ru, "Пароль:", "Password:"), passwordRow);
-    form->addRow(PickStr(ru, "Аутентификация:", "Authentication:"), comboAuthentication);
-    form->addRow(PickStr(ru, "Команда пароля:", "Password command:"), edPasswordCommand);
+    form->addRow(Text(TextId::SecurityLabel), comboSecurity);
+    form->addRow(Text(TextId::UserNameLabel), edUser);
+    form->addRow(Text(TextId::PasswordLabel), passwordRow);
+    form->addRow(Text(TextId::AuthenticationLabel), comboAuthentication);
+    form->addRow(Text(TextId::PasswordCommandLabel), edPasswordCommand);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(PickStr(ru, "ОК", "OK"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(PickStr(ru, "Отмена", "Cancel"));
+    buttons->button(QDialogButtonBox::Ok)->setText(Text(TextId::SecurityOk));
+    buttons->button(QDialogButtonBox::Cancel)->setText(Text(TextId::Cancel));
     auto *all = new QVBoxLayout(this);
     all->addLayout(form);
     all->addWidget(buttons);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "IniFile.h"
+#include "Strings.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -190,9 +191,5 @@ bool NeedsAddressBookQuestion(const TProgramSettings &settings)
 
 QString AddressBookQuestion(bool russian)
 {
-    return russian ? QStringLiteral("Теперь Вы можете использовать для хранения адресов электронной почты "
-                                    "адресную книгу, встроенную в систему. Разрешить использование "
-                                    "системной адресной книги?")
-                   : QStringLiteral("Now you can use the system's internal address book for storing your "
-                                    "email addresses. Can you use the system address book?");
+    return TextIn(russian, TextId::UseSystemAddressBook);
 }

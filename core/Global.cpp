@@ -1,6 +1,7 @@
 #include "Global.h"
 
 #include "FileAccess.h"
+#include "Strings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -104,10 +105,7 @@ int TextToInt(const QString &text)
     if (negative)
         value = -value;
     if (i == digitsStart || i != len || !fits || value > INT_MAX || value < INT_MIN) {
-        const QString format = HookSaysRussian()
-                                   ? QStringLiteral("Плохой формат целого числа - \"%s\"")
-                                   : QStringLiteral("Bad integer format - \"%s\"");
-        throw EConvertError(Format(format, ShortenText(text, 32)));
+        throw EConvertError(TextIn(HookSaysRussian(), TextId::BadIntegerFormat, ShortenText(text, 32)));
     }
     return static_cast<int>(value);
 }

@@ -3,6 +3,7 @@
 #include "ComDialogs.h"
 #include "Desktop.h"
 #include "Global.h"
+#include "Strings.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -92,10 +93,7 @@ QString MissingHelpText(const QString &name)
     const QStringList where = name.contains('/') ? QStringList{QFileInfo(name).absolutePath() + '/'}
                                                  : HelpFolders();
     const QString file = name.contains('/') ? QFileInfo(name).fileName() : name;
-    return Format(PickStr(HookSaysRussian(),
-                          "Файл справки \"%s\" не найден. Программа искала его в папках:\n%s",
-                          "The help file \"%s\" was not found. Sendorix looked for it in:\n%s"),
-                  file, where.join('\n'));
+    return TextIn(HookSaysRussian(), TextId::HelpFileNotFound, file, where.join('\n'));
 }
 
 void SetApplicationHelpFile(const QString &fileName)

@@ -2,6 +2,7 @@
 
 #include "AppHelp.h"
 #include "Global.h"
+#include "Strings.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -21,34 +22,39 @@
 namespace {
 
 const TMsgDlgButtonInfo buttonInfos[MsgDlgButtonCount] = {
-    {"Yes", mrYes, "Да", "&Yes"},
-    {"No", mrNo, "Нет", "&No"},
-    {"OK", mrOk, "OK", "OK"},
-    {"Cancel", mrCancel, "Отмена", "Cancel"},
-    {"Abort", mrAbort, "Прервать", "&Abort"},
-    {"Retry", mrRetry, "Повторить", "&Retry"},
-    {"Ignore", mrIgnore, "Игнорировать", "&Ignore"},
-    {"All", mrAll, "Все", "&All"},
-    {"NoToAll", mrNoToAll, "\"Нет\" для всех", "N&o to All"},
-    {"YesToAll", mrYesToAll, "\"Да\" для всех", "Y&es to All"},
-    {"Help", mrNone, "Помощь", "&Help"},
+    {"Yes", mrYes, TextId::ButtonYes},
+    {"No", mrNo, TextId::ButtonNo},
+    {"OK", mrOk, TextId::ButtonOk},
+    {"Cancel", mrCancel, TextId::Cancel},
+    {"Abort", mrAbort, TextId::ButtonAbort},
+    {"Retry", mrRetry, TextId::ButtonRetry},
+    {"Ignore", mrIgnore, TextId::ButtonIgnore},
+    {"All", mrAll, TextId::ButtonAll},
+    {"NoToAll", mrNoToAll, TextId::ButtonNoToAll},
+    {"YesToAll", mrYesToAll, TextId::ButtonYesToAll},
+    {"Help", mrNone, TextId::ButtonHelp},
 };
 
 struct TypeInfo
 {
-    const char *Russian;
-    const char *English;
+    int Title;   // string table message (TextId); 0: none
     QStyle::StandardPixmap Icon;
     bool HasIcon;
 };
 
 const TypeInfo typeInfos[] = {
-    {"Внимание", "Warning", QStyle::SP_MessageBoxWarning, true},
-    {"Ошибка", "Error", QStyle::SP_MessageBoxCritical, true},
-    {"Информация", "Information", QStyle::SP_MessageBoxInformation, true},
-    {"Запрос", "Confirm", QStyle::SP_MessageBoxQuestion, true},
-    {"", "", QStyle::SP_MessageBoxInformation, false},
+    {TextId::TitleWarning, QStyle::SP_MessageBoxWarning, true},
+    {TextId::TitleError, QStyle::SP_MessageBoxCritical, true},
+    {TextId::TitleInformation, QStyle::SP_MessageBoxInformation, true},
+    {TextId::TitleConfirm, QStyle::SP_MessageBoxQuestion, true},
+    {0, QStyle::SP_MessageBoxInformation, false},
 };
+
+// A type's title in the language LanguageHook chooses.
+QString typeTitle(const TypeInfo &info)
+{
+    return info.Title != 0 ? TextIn(HookSaysRussian(), info.Title) : QString();
+}
 
 const TypeInfo &typeInfo(TMsgDlgType type)
 {
@@ -126,8 +132,7 @@ QString MsgDlgTitle(TMsgDlgType type)
 {
     if (type == mtCustom)
         return applicationTitle();
-    const TypeInfo &info = typeInfo(type);
-    return QString::fromUtf8(HookSaysRussian() ? info.Russian : info.English);
+    return typeTitle(typeInfo(type));
 }
 
 // ---- TMessageForm -------------------------------------------------------------------------
@@ -188,7 +193,7 @@ static QList<QPushButton *> MakeButtons(TMessageForm *f, TMsgDlgButtons buttons,
         if (!buttons.Contains(b))
             continue;
         const TMsgDlgButtonInfo &bi = buttonInfos[k];
-        auto *button = new QPushButton(QString::fromUtf8(russian ? bi.Russian : bi.English), f);
+        auto *button = new QPushButton(TextIn(russian, bi.Caption), f);
         button->setObjectName(QString::fromLatin1(bi.Name));
         button->setProperty("modalResult", bi.ModalResult);
         if (b == defaultButton) {
@@ -271,7 +276,7 @@ std::unique_ptr<TMessageForm> ComCreateMessageDialog(const QString &text, TMsgDl
     if (type == mtCustom)
         f->setWindowTitle(applicationTitle());
     else
-        f->setWindowTitle(QString::fromUtf8(HookSaysRussian() ? info.Russian : info.English));
+        f->setWindowTitle(typeTitle(info));
 
     if (info.HasIcon) {
         auto *image = new QLabel(f);

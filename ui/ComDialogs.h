@@ -56,13 +56,12 @@ private:
     unsigned m_bits = 0;
 };
 
-// Name, result and captions of a button (the name is also the created button's objectName).
+// Name, result and caption of a button (the name is also the created button's objectName).
 struct TMsgDlgButtonInfo
 {
     const char *Name;
     int ModalResult;
-    const char *Russian;
-    const char *English;
+    int Caption;   // string table message (TextId)
 };
 const TMsgDlgButtonInfo &MsgDlgButtonInfo(TMsgDlgBtn button);
 // The title of a dialog type in the language LanguageHook chooses (the application's display

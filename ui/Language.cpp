@@ -20,16 +20,15 @@ void ShowErrorTextAndAbort(const QString &text, QWidget *control)
 
 QStringList PriorityNames()
 {
-    if (IsRussian())
-        return {QStringLiteral("Высший"), QStringLiteral("Высокий"), QStringLiteral("Обычный"),
-                QStringLiteral("Низкий"), QStringLiteral("Самый низкий")};
-    return {QStringLiteral("Highest"), QStringLiteral("High"), QStringLiteral("Normal"),
-            QStringLiteral("Low"), QStringLiteral("Lowest")};
+    QStringList names;
+    for (int id = TextId::PriorityHighest; id <= TextId::PriorityLowest; ++id)
+        names << Text(id);
+    return names;
 }
 
 QString AddFilesDialogTitle()
 {
-    return PickStr(IsRussian(), "Выбор файлов для отправки", "Select files for posting");
+    return Text(TextId::AddFilesTitle);
 }
 
 QString LanguageHelpFile()

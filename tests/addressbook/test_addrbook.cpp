@@ -5,6 +5,7 @@
 #include "Language.h"
 #include "../app/window_test_support.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
@@ -370,6 +371,56 @@ TEST_F(BookTest, KeysActOnTheGridThatHasTheFocus)
     Press(addresses, Qt::Key_Return);
     EXPECT_FALSE(book->isVisible());
     EXPECT_EQ(book->result(), QDialog::Accepted);
+}
+
+// The captions, headers, hints and menu items of both dialogs, word for word in each language.
+TEST_F(BookTest, CaptionsSpeakTheInterfaceLanguage)
+{
+    const struct {
+        int base;
+        QStringList book, entry;
+    } cases[] = {
+        {RussianBase,
+         {"Адресная книга", "Отмена", "Имя", "Адрес", "Новый адрес", "Поправить адрес", "Удалить адрес",
+          "Выбрать для получения", "Адреса:", "Получатели:", "Удалить получателя", "Добавить как получателя сообщений",
+          "Исключить из списка получателей", "Добавить", "Поправить", "Удалить", "Удалить", "Без дубликатов"},
+         {"Адрес", "Отмена", "Имя:", "Адрес:"}},
+        {EnglishBase,
+         {"Address book", "Cancel", "Name", "Address", "New address", "Edit address", "Delete address",
+          "Select as receiver", "Addresses:", "Receivers:", "Delete receiver", "Add as messages receiver",
+          "Exclude from receivers list", "Add", "Edit", "Delete", "Delete", "No duplicates"},
+         {"Address", "Cancel", "Name:", "Address:"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.base);
+        StringBase = c.base;
+        TAddressBook &b = Open();
+        const QStringList shown = {b.windowTitle(),
+                                   b.CancelBtn->text(),
+                                   b.gridAdresses->horizontalHeaderItem(0)->text(),
+                                   b.gridAdresses->horizontalHeaderItem(1)->text(),
+                                   b.piNewAddr->text(),
+                                   b.piEditAddr->text(),
+                                   b.piDeleteAddr->text(),
+                                   b.piAddToAddr->text(),
+                                   b.lblAddresses->text(),
+                                   b.lblReceivers->text(),
+                                   b.piDeleteReceiver->text(),
+                                   b.btnToTarget->toolTip(),
+                                   b.btnFromTarget->toolTip(),
+                                   b.btnNewAddr->text(),
+                                   b.btnEditAddr->text(),
+                                   b.btnDeleteAddress->text(),
+                                   b.btnTargetDeleteAddr->text(),
+                                   b.cbNoDuplicates->text()};
+        EXPECT_EQ(shown, c.book);
+        EXPECT_EQ(b.gridTarget->horizontalHeaderItem(1)->text(), c.book[3]);
+        TAddAddress entry;
+        EXPECT_EQ(QStringList(
+                      {entry.windowTitle(), entry.CancelBtn->text(), entry.lblName->text(), entry.lblAddress->text()}),
+                  c.entry);
+        book.reset();
+    }
 }
 
 // Every caption fits its control and no two controls overlap, in both languages.

@@ -1,14 +1,26 @@
 // The string table and the language switch's non-window half.
 #include "Application.h"
 #include "ComDialogs.h"
+#include "FindSettingsDialog.h"
 #include "Language.h"
+#include "SecurityDialog.h"
+#include "Settings.h"
 #include "window_test_support.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QEventLoop>
+#include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QSet>
 #include <QTimer>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -182,4 +194,146 @@ TEST_F(LanguageTest, TheApplicationSafetyNetReportsEscapedExceptions)
     ASSERT_EQ(log.size(), 1);
     EXPECT_TRUE(log[0].ApplicationError);
     EXPECT_EQ(log[0].Text, "Cannot read \"a.zip\"");
+}
+
+namespace {
+
+// A text of the string table as the code asks for it, in Russian (true) or English.
+struct ShownText {
+    const char *name;
+    std::function<QString(bool russian)> text;
+    QString russian;
+    QString english;
+};
+
+}   // namespace
+
+TEST_F(LanguageTest, TextsOfTheWindowsAndDialogsReadTheSameInBothLanguages)
+{
+    // A sample from every area: a wrong id, a swapped half or a lost line break shows here.
+    const ShownText cases[] = {
+        {"NoToAll", [](bool r) { return TextIn(r, TextId::ButtonNoToAll); }, "\"Нет\" для всех", "N&o to All"},
+        {"Confirm", [](bool r) { return TextIn(r, TextId::TitleConfirm); }, "Запрос", "Confirm"},
+        {"BadInteger", [](bool r) { return TextIn(r, TextId::BadIntegerFormat, "12a"); },
+         "Плохой формат целого числа - \"12a\"", "Bad integer format - \"12a\""},
+        {"HelpMissing", [](bool r) { return TextIn(r, TextId::HelpFileNotFound, "SendorixE.html", "/a/\n/b/"); },
+         "Файл справки \"SendorixE.html\" не найден. Программа искала его в папках:\n/a/\n/b/",
+         "The help file \"SendorixE.html\" was not found. Sendorix looked for it in:\n/a/\n/b/"},
+        {"Lowest", [](bool r) { return TextIn(r, TextId::PriorityLowest); }, "Самый низкий", "Lowest"},
+        {"NotRegular", [](bool r) { return TextIn(r, TextId::NotRegularFile, "/dev/null"); },
+         "\"/dev/null\" не является обычным файлом и не добавлен.",
+         "\"/dev/null\" is not a regular file and was not added."},
+        {"SecurityOk", [](bool r) { return TextIn(r, TextId::SecurityOk); }, "ОК", "OK"},
+        {"ExitCode", [](bool r) { return TextIn(r, TextId::PasswordCommandFailed, 3); },
+         "Команда пароля завершилась с ошибкой (код 3).", "The password command failed (exit code 3)."},
+        {"Prompt", [](bool r) { return TextIn(r, TextId::PasswordPrompt, "anna", "smtp.example.org"); },
+         "Пароль пользователя anna на сервере smtp.example.org:", "Password of anna on smtp.example.org:"},
+        {"Certificate",
+         [](bool r) { return TextIn(r, TextId::TrustCertificate, "mx", "why", "CN=a", "CN=b", "AB:CD"); },
+         "Сертификат сервера mx не прошёл проверку: why.\n\nВладелец: CN=a\nИздатель: CN=b\nSHA-256: AB:CD\n\n"
+         "Доверять именно этому сертификату для этого сервера?",
+         "The certificate of the server mx did not verify: why.\n\nSubject: CN=a\nIssuer: CN=b\nSHA-256: AB:CD\n\n"
+         "Trust exactly this certificate for this server?"},
+        {"AddressLabel", [](bool r) { return TextIn(r, TextId::AddressLabel); }, "Адрес:", "Address:"},
+        {"AddReceiver", [](bool r) { return TextIn(r, TextId::AddReceiverHint); }, "Добавить как получателя сообщений",
+         "Add as messages receiver"},
+        {"PortTooLong", [](bool r) { return TextIn(r, TextId::FoundPortTooLong, 70000); },
+         "Порт 70000 не помещается в поле «Порт» (не больше четырёх цифр).",
+         "The port 70000 does not fit the Port field (four digits at most)."},
+        {"Progress", [](bool r) { return TextIn(r, TextId::LookupProgress, "example.org", 2, 5); },
+         "Поиск для example.org: ответили 2 из 5 источников…", "Looking up example.org: 2 of 5 sources answered…"},
+        {"OAuth2", [](bool r) { return TextIn(r, TextId::OAuth2SignIn, "anna@example.org"); },
+         "anna@example.org (вход по токену OAuth2)", "anna@example.org (OAuth2 token sign-in)"},
+        {"DnsError", [](bool r) { return TextIn(r, TextId::DnsError, "_submission._tcp.x", "timeout"); },
+         "_submission._tcp.x: ошибка DNS (timeout)", "_submission._tcp.x: timeout"},
+        {"TooLarge", [](bool r) { return TextIn(r, TextId::ConfigFileTooLarge, "https://x/?a=b%40c", 64); },
+         "https://x/?a=b%40c: файл больше 64 КБ", "https://x/?a=b%40c: the file is larger than 64 KB"},
+        {"MxSource", [](bool r) { return TProviderLookup::SourceName(lsMx, r); }, "записи DNS MX домена",
+         "the domain's DNS MX records"},
+        {"NoEncryption", [](bool r) { return SecurityText(fsNone, r); }, "нет (без шифрования)",
+         "none (no encryption)"},
+        {"SystemBook", [](bool r) { return AddressBookQuestion(r); },
+         "Теперь Вы можете использовать для хранения адресов электронной почты адресную книгу, встроенную в "
+         "систему. Разрешить использование системной адресной книги?",
+         "Now you can use the system's internal address book for storing your email addresses. Can you use the "
+         "system address book?"},
+    };
+    for (const ShownText &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.text(true), c.russian);
+        EXPECT_EQ(c.text(false), c.english);
+    }
+    // Text follows the interface language.
+    EXPECT_EQ(Text(TextId::CloseButton), "Close");
+    StringBase = RussianBase;
+    EXPECT_EQ(Text(TextId::CloseButton), QStringLiteral("Закрыть"));
+}
+
+TEST_F(LanguageTest, EveryMessageBoxButtonAndTitleHasACaptionOfItsOwn)
+{
+    for (const bool russian : {true, false}) {
+        SCOPED_TRACE(russian);
+        StringBase = russian ? RussianBase : EnglishBase;
+        QStringList captions;
+        for (int k = 0; k < MsgDlgButtonCount; ++k)
+            captions << TextIn(russian, MsgDlgButtonInfo(static_cast<TMsgDlgBtn>(k)).Caption);
+        for (const TMsgDlgType type : {mtWarning, mtError, mtInformation, mtConfirmation})
+            captions << MsgDlgTitle(type);
+        EXPECT_FALSE(captions.contains(QString()));
+        EXPECT_EQ(QSet<QString>(captions.begin(), captions.end()).size(), captions.size())
+            << captions.join('|').toStdString();
+    }
+    EXPECT_EQ(MsgDlgTitle(mtWarning), "Warning");
+    EXPECT_EQ(TextIn(true, MsgDlgButtonInfo(mbYesToAll).Caption), QStringLiteral("\"Да\" для всех"));
+}
+
+namespace {
+
+class WindowTextsTest : public WindowTestBase
+{
+protected:
+    // The label of a row of the dialog's form.
+    static QString RowLabel(QWidget *field)
+    {
+        auto *form = field->parentWidget()->findChild<QFormLayout *>();
+        auto *label = form != nullptr ? qobject_cast<QLabel *>(form->labelForField(field)) : nullptr;
+        return label != nullptr ? label->text() : QString();
+    }
+};
+
+}   // namespace
+
+TEST_F(WindowTextsTest, SecurityDialogAndItsButtonSpeakTheInterfaceLanguage)
+{
+    form = Start();
+    struct Expected {
+        int language;
+        QString button, timeout, title, security, user, authentication, remember, ok, cancel, automatic, keyring;
+    };
+    const Expected cases[] = {
+        {1, "Защита...", "Ожидание ответа сервера, с:", "Безопасность", "Защита:", "Имя пользователя:",
+         "Аутентификация:", "запомнить", "ОК", "Отмена", "Автоматически", "(в связке ключей)"},
+        {0, "Security...", "Server reply timeout, s:", "Security",
+         "Security:", "User name:", "Authentication:", "remember", "OK", "Cancel", "Automatic", "(in the keyring)"},
+    };
+    for (const Expected &e : cases) {
+        SCOPED_TRACE(e.language);
+        PickLanguage(e.language);
+        EXPECT_EQ(form->btnSecurity->text(), e.button);
+        EXPECT_EQ(form->lblServerTimeout->text(), e.timeout);
+        TSecureSettings remembered;
+        remembered.RememberPassword = true;
+        TSecurityDialog dialog(form.get(), remembered, "25");
+        EXPECT_EQ(dialog.windowTitle(), e.title);
+        EXPECT_EQ(RowLabel(dialog.comboSecurity), e.security);
+        EXPECT_EQ(RowLabel(dialog.edUser), e.user);
+        EXPECT_EQ(RowLabel(dialog.comboAuthentication), e.authentication);
+        EXPECT_EQ(dialog.cbRemember->text(), e.remember);
+        EXPECT_EQ(dialog.comboAuthentication->itemText(0), e.automatic);
+        EXPECT_EQ(dialog.edPassword->placeholderText(), e.keyring);
+        auto *buttons = dialog.findChild<QDialogButtonBox *>();
+        ASSERT_NE(buttons, nullptr);
+        EXPECT_EQ(buttons->button(QDialogButtonBox::Ok)->text(), e.ok);
+        EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), e.cancel);
+    }
 }
