@@ -193,6 +193,56 @@ QAbstractButton *TBrowseFolder::OkButton() const
     return nullptr;
 }
 
+void TBrowseFolder::AddOwnRows(QFileDialog &dialog)
+{
+    // The title above the folders, the status text below them and the custom button at the
+    // bottom, in the rows of the dialog's own grid.
+    auto *grid = qobject_cast<QGridLayout *>(dialog.layout());
+    if (!grid)
+        return;
+    InsertGridRow(grid, 0);
+    auto *title = new QLabel(Title, &dialog);
+    title->setObjectName(QStringLiteral("TitleLabel"));
+    title->setWordWrap(true);
+    grid->addWidget(title, 0, 0, 1, -1);
+    if (Flags & bfStatusText) {
+        int row = 2, column, rowSpan = 1, columnSpan;
+        if (auto *splitter = dialog.findChild<QSplitter *>()) {
+            const int index = grid->indexOf(splitter);
+            if (index >= 0)
+                grid->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
+        }
+        InsertGridRow(grid, row + rowSpan);
+        FStatus = new QLabel(&dialog);
+        FStatus->setObjectName(QStringLiteral("StatusText"));
+        FStatus->setTextFormat(Qt::PlainText);
+        grid->addWidget(FStatus, row + rowSpan, 0, 1, -1);
+    }
+    if (CustomButtonVisible) {
+        QAbstractButton *b;
+        if (CustomButtonType == btCheckBox) {
+            auto *check = new QCheckBox(&dialog);
+            check->setChecked(CustomButtonChecked);
+            b = check;
+        } else {
+            auto *push = new QPushButton(&dialog);
+            push->setAutoDefault(false);   // Enter stays with OK
+            b = push;
+        }
+        b->setObjectName(QStringLiteral("CustomButton"));
+        b->setText(FCustomButtonCaption);
+        b->setFixedWidth(FCustomButtonWidth);
+        b->setEnabled(FCustomButtonEnabled);
+        b->setFocusPolicy(Qt::StrongFocus);
+        connect(b, &QAbstractButton::clicked, this, [this] {
+            if (OnCustomButtonClick)
+                OnCustomButtonClick(this, FDialog);
+        });
+        grid->addWidget(b, grid->rowCount(), 0, 1, 2, Qt::AlignLeft);
+        FCustomButton = b;
+    }
+}
+
 bool TBrowseFolder::Execute()
 {
     QWidget *foreground = QApplication::activeWindow();
@@ -211,50 +261,7 @@ bool TBrowseFolder::Execute()
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
 
-    auto *grid = qobject_cast<QGridLayout *>(dialog.layout());
-    if (grid) {
-        InsertGridRow(grid, 0);
-        auto *title = new QLabel(Title, &dialog);
-        title->setObjectName(QStringLiteral("TitleLabel"));
-        title->setWordWrap(true);
-        grid->addWidget(title, 0, 0, 1, -1);
-        if (Flags & bfStatusText) {
-            int row = 2, column, rowSpan = 1, columnSpan;
-            if (auto *splitter = dialog.findChild<QSplitter *>()) {
-                const int index = grid->indexOf(splitter);
-                if (index >= 0)
-                    grid->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
-            }
-            InsertGridRow(grid, row + rowSpan);
-            FStatus = new QLabel(&dialog);
-            FStatus->setObjectName(QStringLiteral("StatusText"));
-            FStatus->setTextFormat(Qt::PlainText);
-            grid->addWidget(FStatus, row + rowSpan, 0, 1, -1);
-        }
-        if (CustomButtonVisible) {
-            QAbstractButton *b;
-            if (CustomButtonType == btCheckBox) {
-                auto *check = new QCheckBox(&dialog);
-                check->setChecked(CustomButtonChecked);
-                b = check;
-            } else {
-                auto *push = new QPushButton(&dialog);
-                push->setAutoDefault(false);   // Enter stays with OK
-                b = push;
-            }
-            b->setObjectName(QStringLiteral("CustomButton"));
-            b->setText(FCustomButtonCaption);
-            b->setFixedWidth(FCustomButtonWidth);
-            b->setEnabled(FCustomButtonEnabled);
-            b->setFocusPolicy(Qt::StrongFocus);
-            connect(b, &QAbstractButton::clicked, this, [this] {
-                if (OnCustomButtonClick)
-                    OnCustomButtonClick(this, FDialog);
-            });
-            grid->addWidget(b, grid->rowCount(), 0, 1, 2, Qt::AlignLeft);
-            FCustomButton = b;
-        }
-    }
+    AddOwnRows(dialog);
     // A folder browser has no file types to pick.
     for (const char *name : {"fileTypeLabel", "fileTypeCombo"})
         if (auto *w = dialog.findChild<QWidget *>(QLatin1String(name)))

@@ -102,6 +102,7 @@ public:
 private:
     friend class TFolderDialog;
     QWidget *DialogParent() const;
+    void AddOwnRows(QFileDialog &dialog);
     void Initialize(QWidget *foreground);
     void SelectionChanged();
     void ApplyOkState();

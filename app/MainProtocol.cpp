@@ -8,6 +8,7 @@
 #include "vok_util.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -97,7 +98,16 @@ void TMainForm::SetUpMail()
 {
     // The component works on this thread over a blocking socket; while it waits or encodes
     // it lets the window repaint and take clicks (Cancel above all) through this hook.
-    vok::SetProcessMessagesHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+    // A series of small messages calls the hook dozens of times per message (around every
+    // command and reply); one turn of the event loop a millisecond is as lively for the user
+    // and leaves the series its speed.
+    vok::SetProcessMessagesHook([] {
+        static QElapsedTimer lastTurn;
+        if (lastTurn.isValid() && !lastTurn.hasExpired(1))
+            return;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        lastTurn.start();
+    });
     vok::SetApplicationTitle(ApplicationTitle.toStdString());
     VokSMTP.EncodeProgressStep = 10;
     VokSMTP.SendProgressStep = 10;
