@@ -64,6 +64,7 @@ enum : int {
     FileReadError = 225,
     StopAndClose = 226,
     ContinueSeries = 227,
+    AfterLastMessage = 228,
 
     // Message boxes and the common dialogs; the buttons in the order of TMsgDlgBtn, the
     // titles in the order of TMsgDlgType.

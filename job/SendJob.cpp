@@ -66,7 +66,7 @@ void TSendJob::Run()
     State_ = TJobState::jsRunning;
     Outcome_ = TJobOutcome::joNone;
     ReconnectsUsed = 0;
-    LostAfterLast = false;
+    DeliveredNow = 0;
     Smtp.Aborted = false;
     // On every way out: the secret lives in the client only while the job runs, the record
     // lets go of the last message's files, and the journal is closed.
@@ -307,10 +307,8 @@ TSendJob::TAttempt TSendJob::SendOnce(TMessage &m)
     Append(delivered ? TextId::StepDone : TextId::StepCancelledByError);
     const bool lost = dropped || (Smtp.Failed && !Smtp.Connected && (Smtp.ConnectionLost || Smtp.ReplyCode == "421"));
     if (delivered) {
-        // The next message needs a connection again; the last one does not, and the series
-        // is complete: the step after it failing costs nothing.
-        if (lost && m.LastOne)
-            LostAfterLast = true;
+        ++DeliveredNow;
+        // The next message needs a connection again; the last one does not.
         if (lost && !Cancelled() && !m.LastOne && !Reconnect())
             return TAttempt::EndSeries;
         return TAttempt::Next;
@@ -389,13 +387,20 @@ void TSendJob::Close()
         Host.Status(Text(TextId::JobStopped));
         Line(TextId::JobStopped);
         Outcome_ = TJobOutcome::joStopped;
-    } else if (Smtp.Failed && !LostAfterLast) {
+    } else if (Smtp.Failed && !SeriesDelivered()) {
         const QString code = QString::fromStdString(Smtp.ReplyCode);
         const QString text = QString::fromStdString(Smtp.ReplyText);
         Host.Status(ServerErrorText(IsRussian(), code, text));
         Host.ProtocolLine(ServerErrorText(true, code, text), ServerErrorText(false, code, text));
         Outcome_ = TJobOutcome::joFailed;
     } else {
+        // Every message was taken: whatever the server did after the last one (closing with
+        // 421, refusing RSET or QUIT) is worth a line, not an error.
+        if (Smtp.Failed) {
+            const QString reply = QString::fromStdString(Smtp.ReplyCode.empty() ? Smtp.ReplyText
+                                                                                  : Smtp.ReplyCode + " " + Smtp.ReplyText);
+            Line(TextId::AfterLastMessage, reply);
+        }
         Host.Status(Text(TextId::JobDone));
         Line(TextId::JobDone);
         Outcome_ = TJobOutcome::joDone;

@@ -124,9 +124,9 @@ private:
     TSendJournal Journal;
     int ReconnectsUsed = 0;
     bool Utf8 = false;   // the message in progress goes out in UTF-8
-    // The server took the last message, then the connection was lost (RSET): the series is
-    // complete all the same.
-    bool LostAfterLast = false;
+    int DeliveredNow = 0;   // messages this job delivered
+    // Every message of the series is delivered, by this job or an earlier one.
+    bool SeriesDelivered() const { return DeliveredNow + Request.Delivered.size() >= Total; }
 
     // The message in progress.
     struct TMessage {
