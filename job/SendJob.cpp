@@ -383,7 +383,8 @@ void TSendJob::Close()
     Smtp.Quit();
     Append(TextId::StepDone);
     Line(TextId::TransferFinished, ProtocolDateTime(QDateTime::currentDateTime()));
-    if (Cancelled()) {
+    // A series that got through is done, also when Cancel came during its last message.
+    if (Cancelled() && !SeriesDelivered()) {
         Host.Status(Text(TextId::JobStopped));
         Line(TextId::JobStopped);
         Outcome_ = TJobOutcome::joStopped;

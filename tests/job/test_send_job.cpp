@@ -272,6 +272,15 @@ std::vector<JobCase> Cases()
           "Transfer... done.", "Disconnecting... done.", "Transfer finished: *", "Process terminated by user"},
          {"Subject: Series 1(3)", "Subject: Series 2(3)"},
          TJobOutcome::joStopped},
+        {"Cancel during the last message: the series got through, done",
+         Opening() + Taken() + Taken() + kQuit,
+         2,
+         {},
+         onMessage(2, &TSendJob::Cancel),
+         Done({"Message #1: Series 1(2)", "File a.txt", "Transfer... done.", "Message #2: Series 2(2)", "File b.txt",
+               "Transfer... done."}),
+         {"Subject: Series 1(2)", "Subject: Series 2(2)"},
+         TJobOutcome::joDone},
     };
 }
 
