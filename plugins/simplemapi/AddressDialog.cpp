@@ -192,15 +192,27 @@ bool TAddressDialog::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
+namespace {
+
+// A text as the search compares it: letter case folded, and ё read as е, as Russian readers
+// do (most texts never write the dots).
+QString SearchForm(const QString &text)
+{
+    QString folded = text.toCaseFolded();
+    folded.replace(QChar(0x0451), QChar(0x0435));
+    return folded;
+}
+
+}  // namespace
+
 void TAddressDialog::Filter(const QString &text)
 {
-    const QString needle = text.trimmed();
+    const QString needle = SearchForm(text.trimmed());
     QTreeWidgetItem *first = nullptr;
     for (int i = 0; i < lvContacts->topLevelItemCount(); ++i) {
         QTreeWidgetItem *item = lvContacts->topLevelItem(i);
-        const bool match = needle.isEmpty()
-                        || item->text(0).contains(needle, Qt::CaseInsensitive)
-                        || item->text(1).contains(needle, Qt::CaseInsensitive);
+        const bool match = needle.isEmpty() || SearchForm(item->text(0)).contains(needle)
+                        || SearchForm(item->text(1)).contains(needle);
         item->setHidden(!match);
         if (match && first == nullptr)
             first = item;

@@ -282,7 +282,7 @@ TEST_F(SimpleMapiDialog, SearchNarrowsAndOkReturnsThePickedRecipientsWithTheirCl
         {Recip(MAPI_TO, oldName, oldAddress), Recip(MAPI_ORIG, nullptr, origin),
          Recip(MAPI_BCC, hiddenName, hiddenAddress)},
         [&](QDialog &d) {
-            for (const char *text : {"ПЕТРОВ", "tb.example", "zoe@home", "nobody-here"}) {
+            for (const char *text : {"ПЕТРОВ", "пЁтров", "tb.example", "ZOE@HOME", "nobody-here"}) {
                 Search(d, QString::fromUtf8(text));
                 narrowed[QString::fromUtf8(text)] = Visible(d);
             }
@@ -307,8 +307,9 @@ TEST_F(SimpleMapiDialog, SearchNarrowsAndOkReturnsThePickedRecipientsWithTheirCl
     EXPECT_EQ(result, MapiULong(SUCCESS_SUCCESS));
     EXPECT_EQ(narrowed["ПЕТРОВ"], (std::set<TPair>{{"Иван Петров", "ivan@example.ru"},
                                                    {"Иван Петров", "ivan.petrov@example.com"}}));
+    EXPECT_EQ(narrowed["пЁтров"], narrowed["ПЕТРОВ"]) << "ё is read as е, in any case";
     EXPECT_EQ(narrowed["tb.example"].size(), 3u);
-    EXPECT_EQ(narrowed["zoe@home"], (std::set<TPair>{{"Zoë Ångström", "zoe@home.example"}}));
+    EXPECT_EQ(narrowed["ZOE@HOME"], (std::set<TPair>{{"Zoë Ångström", "zoe@home.example"}}));
     EXPECT_TRUE(narrowed["nobody-here"].empty());
     EXPECT_EQ(searchAfterEnter, "");
     EXPECT_TRUE(dialogOpenAfterEnter);
