@@ -1,4 +1,5 @@
 """The program as a desktop sees it: its command line, a second start, and an installation."""
+import configparser
 import os
 import shutil
 import signal
@@ -107,6 +108,30 @@ class Install(unittest.TestCase):
             for line in ("Exec=sendorix %F", "Icon=sendorix", "Categories=Network;Email;",
                          "Name[ru]=", "Comment[ru]="):
                 self.assertIn(line, text)
+            # File managers offer it under "Open with" for files and folders: what the desktop's
+            # own MIME lookup says once the entry is indexed (a package's trigger does that).
+            gio, indexer = shutil.which("gio"), shutil.which("update-desktop-database")
+            self.assertIsNotNone(gio, "libglib2.0-bin is not installed")
+            subprocess.run([indexer, os.path.dirname(entry)], check=True, timeout=60)
+            with tempfile.TemporaryDirectory() as home:
+                env = dict(bare_env(), HOME=home, XDG_DATA_HOME=os.path.join(home, "share"),
+                           XDG_CONFIG_HOME=os.path.join(home, "config"),
+                           XDG_DATA_DIRS=os.path.join(prefix, "share") + ":/usr/share",
+                           PATH=os.path.join(prefix, "bin") + ":/usr/bin:/bin")
+                for mime in ("application/octet-stream", "inode/directory"):
+                    r = subprocess.run([gio, "mime", mime], env=env, capture_output=True,
+                                       text=True, timeout=60)
+                    registered = r.stdout.split("Registered applications:")[-1].split("Recommended")[0]
+                    self.assertIn(APP_ID + ".desktop", registered, mime + ": " + r.stdout + r.stderr)
+            # The context menu action of file managers that read service menus.
+            menu = configparser.ConfigParser(interpolation=None)
+            menu.optionxform = str
+            menu.read(os.path.join(prefix, "share", "kio", "servicemenus", "sendorix-send.desktop"),
+                      encoding="utf-8")
+            self.assertEqual(menu["Desktop Entry"]["X-KDE-ServiceTypes"], "KonqPopupMenu/Plugin")
+            action = menu["Desktop Action " + menu["Desktop Entry"]["Actions"].strip(";")]
+            self.assertEqual(action["Exec"], "sendorix %F")
+            self.assertTrue(action["Name"] and action["Name[ru]"])
 
             icons = os.path.join(prefix, "share", "icons", "hicolor")
             self.assertTrue(os.path.isfile(os.path.join(icons, "scalable", "apps", "sendorix.svg")))
