@@ -198,10 +198,9 @@ void TMainForm::SetUpDesktop()
         if (w->acceptDrops())
             w->installEventFilter(drops);
 
-    // Tab leaves the text fields and the file list instead of being taken by them.
+    // Tab leaves the text fields instead of being taken by them (the grids leave it too).
     for (QPlainTextEdit *memo : findChildren<QPlainTextEdit *>())
         memo->setTabChangesFocus(true);
-    gridFiles->setTabKeyNavigation(false);
 
     FilesFromOutsideTimer = new QTimer(this);
     FilesFromOutsideTimer->setInterval(250);

@@ -12,6 +12,8 @@ TMyStringGrid::TMyStringGrid(int columns, QWidget *parent) : QTableWidget(1, col
     // By pixels: scrolling by whole columns cannot reach the end of a column wider than
     // the grid (a long path in the one-column file list).
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // Tab and Shift+Tab leave the grid for the next control; the arrow keys move inside it.
+    setTabKeyNavigation(false);
 }
 
 QString TMyStringGrid::Cell(int row, int column) const

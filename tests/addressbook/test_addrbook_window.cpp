@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
@@ -46,12 +47,24 @@ TEST_F(BookWindowTest, FieldTextGoesThroughTheDialogAndBackUnchanged)
                     "\"Ann Lee\" <ann@x.org>");
     form->edtCC->setEditText(text);
     QString shown;
-    WhenShown<TAddressBook>([&shown](TAddressBook *book) {
+    QStringList tabbedTo;
+    WhenShown<TAddressBook>([&shown, &tabbedTo](TAddressBook *book) {
         shown = Show(book->gridTarget);
+        // Tab leaves either grid for the next control, Shift+Tab for the one before.
+        for (TMyStringGrid *grid : {book->gridAdresses, book->gridTarget})
+            for (const auto modifiers : {Qt::NoModifier, Qt::ShiftModifier}) {
+                grid->setFocus(Qt::OtherFocusReason);
+                grid->setCurrentCell(0, 0);
+                QKeyEvent tab(QEvent::KeyPress, modifiers ? Qt::Key_Backtab : Qt::Key_Tab, modifiers);
+                QApplication::sendEvent(grid, &tab);
+                tabbedTo << (QApplication::focusWidget() == grid ? QStringLiteral("stayed")
+                                                                  : QStringLiteral("left"));
+            }
         book->OKBtn->click();
     });
     form->btnAddressBookCc->click();
     EXPECT_EQ(shown, "[Doe, John|j@x.org][Say \"hi\", \\o/|s@x.org][|plain@x.org][Ann Lee|ann@x.org]");
+    EXPECT_EQ(tabbedTo, QStringList({"left", "left", "left", "left"}));
     EXPECT_EQ(form->edtCC->currentText(), text);
     TRecipientList parsed;
     ParseRecipients(form->edtCC->currentText(), parsed);
