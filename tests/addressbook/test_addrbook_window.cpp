@@ -51,10 +51,16 @@ TEST_F(BookWindowTest, FieldTextGoesThroughTheDialogAndBackUnchanged)
     WhenShown<TAddressBook>([&shown, &tabbedTo](TAddressBook *book) {
         shown = Show(book->gridTarget);
         // Tab leaves either grid for the next control, Shift+Tab for the one before.
+        book->activateWindow();
+        QApplication::processEvents();
         for (TMyStringGrid *grid : {book->gridAdresses, book->gridTarget})
             for (const auto modifiers : {Qt::NoModifier, Qt::ShiftModifier}) {
                 grid->setFocus(Qt::OtherFocusReason);
                 grid->setCurrentCell(0, 0);
+                if (QApplication::focusWidget() != grid) {
+                    tabbedTo << QStringLiteral("not focused");
+                    continue;
+                }
                 QKeyEvent tab(QEvent::KeyPress, modifiers ? Qt::Key_Backtab : Qt::Key_Tab, modifiers);
                 QApplication::sendEvent(grid, &tab);
                 tabbedTo << (QApplication::focusWidget() == grid ? QStringLiteral("stayed")
