@@ -30,6 +30,8 @@ TAddAddress::TAddAddress(QWidget *parent) : TOKBottomDlg(parent, 313, 115)
     setTabOrder(edName, edAddress);
     setTabOrder(edAddress, OKBtn);
     setTabOrder(OKBtn, CancelBtn);
+    // Typing starts in the name (the buttons come first in the focus chain otherwise).
+    edName->setFocus(Qt::OtherFocusReason);
     SetAddressCaptions();
 }
 

@@ -284,12 +284,15 @@ TEST_F(BookTest, NewAndEditGoThroughTheEntryDialog)
     // Edit shows the focused entry and writes back into the same row.
     book->gridAdresses->setCurrentCell(0, 0);
     QString shown;
-    WhenShown<TAddAddress>([&shown](TAddAddress *d) {
+    QString firstFocus;
+    WhenShown<TAddAddress>([&shown, &firstFocus](TAddAddress *d) {
         shown = d->edName->text() + "|" + d->edAddress->text();
+        firstFocus = d->focusWidget() ? d->focusWidget()->objectName() : QString();
         Enter("Ann Lee", "ann@x.org")(d);
     });
     book->btnEditAddr->click();
     EXPECT_EQ(shown, " Ann | ann@x.org ");
+    EXPECT_EQ(firstFocus, "edName") << "typing starts in the name";
     EXPECT_EQ(Show(book->gridAdresses), "[Ann Lee|ann@x.org][Bob|bob@x.org]");
     // A double click on a receiver edits it.
     book->SetReceivers({{"r@x.org", "R"}});
