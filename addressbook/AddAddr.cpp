@@ -1,5 +1,6 @@
 #include "AddAddr.h"
 
+#include "AppHelp.h"
 #include "Global.h"
 #include "Language.h"
 #include "Recipients.h"
@@ -13,6 +14,7 @@
 TAddAddress::TAddAddress(QWidget *parent) : TOKBottomDlg(parent, 313, 115)
 {
     setObjectName(QStringLiteral("AddAddress"));
+    InstallHelpKey(this, OwnBookHelpContext);
     lblName = new QLabel(this);
     lblName->setObjectName(QStringLiteral("lblName"));
     lblAddress = new QLabel(this);

@@ -1,6 +1,7 @@
 #include "AddrBook.h"
 
 #include "AddAddr.h"
+#include "AppHelp.h"
 #include "ComDialogs.h"
 #include "Global.h"
 #include "IniFile.h"
@@ -134,6 +135,7 @@ TAddressBook::TAddressBook(QWidget *parent, const QString &bookFile)
     : TOKBottomDlg(parent, 538, 354), BookFile(bookFile)
 {
     setObjectName(QStringLiteral("AddressBook"));
+    InstallHelpKey(this, OwnBookHelpContext);
     lblAddresses = new QLabel(this);
     lblAddresses->setObjectName(QStringLiteral("lblAddresses"));
     lblReceivers = new QLabel(this);

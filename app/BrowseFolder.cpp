@@ -1,5 +1,6 @@
 #include "BrowseFolder.h"
 
+#include "AppHelp.h"
 #include "Global.h"
 #include "Strings.h"
 
@@ -255,6 +256,7 @@ bool TBrowseFolder::Execute()
     FDialog = &dialog;
     FSelection.clear();
     dialog.setObjectName(QStringLiteral("BrowseFolderDialog"));
+    InstallHelpKey(&dialog, FolderBrowserHelpContext);
     dialog.setWindowTitle(TextIn(HookSaysRussian(), TextId::BrowseFolderTitle));
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);

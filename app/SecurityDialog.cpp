@@ -1,5 +1,6 @@
 #include "SecurityDialog.h"
 
+#include "AppHelp.h"
 #include "Global.h"
 #include "Language.h"
 
@@ -35,6 +36,7 @@ TSecurityDialog::TSecurityDialog(QWidget *parent, const TSecureSettings &setting
     : QDialog(parent), port(port), trusted(settings.TrustedCertificate)
 {
     setObjectName(QStringLiteral("SecurityDialog"));
+    InstallHelpKey(this, SecurityHelpContext);
     setWindowTitle(Text(TextId::SecurityTitle));
 
     comboSecurity = new QComboBox(this);

@@ -6,6 +6,8 @@
 #include "Strings.h"
 
 #include <QDir>
+#include <QShortcut>
+#include <QWidget>
 #include <QFileInfo>
 
 namespace {
@@ -127,4 +129,11 @@ THelpHandler SetHelpHandler(THelpHandler newHandler)
     THelpHandler old = std::move(handler());
     handler() = std::move(newHandler);
     return old;
+}
+
+void InstallHelpKey(QWidget *dialog, int context)
+{
+    auto *key = new QShortcut(QKeySequence(Qt::Key_F1), dialog);
+    key->setObjectName(QStringLiteral("helpKey"));
+    QObject::connect(key, &QShortcut::activated, dialog, [context] { ShowHelpContext(context); });
 }

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QUrl>
 
+class QWidget;
+
 #include <functional>
 
 // The manual's file name for a language: "SendorixR.html" or "SendorixE.html".
@@ -34,6 +36,11 @@ QString ApplicationHelpFile();
 // Opens help at `context` in `helpFile` (empty: the application's help file). A missing
 // manual shows an error box naming where it was looked for; returns false then.
 bool ShowHelpContext(int context, const QString &helpFile = QString());
+
+// The help contexts of the dialogs (the window's pages and fields carry theirs as a property).
+enum : int { OwnBookHelpContext = 11, SecurityHelpContext = 12, FolderBrowserHelpContext = 13 };
+// F1 anywhere in `dialog` opens the manual at `context`.
+void InstallHelpKey(QWidget *dialog, int context);
 
 // Test hook: replaces what ShowHelpContext does (with the file as given, not yet looked up);
 // returns the previous handler. An empty function restores the real path.

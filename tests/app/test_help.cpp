@@ -4,7 +4,11 @@
 // Also the pictures of the manual (written only when asked for, see scripts/help-pictures.sh).
 #include "send_test_support.h"
 
+#include "AddAddr.h"
+#include "AddrBook.h"
 #include "AppHelp.h"
+#include "BrowseFolder.h"
+#include "SecurityDialog.h"
 #include "FindSettingsDialog.h"
 
 #include <QCheckBox>
@@ -138,6 +142,8 @@ protected:
         for (const TShownMessageDlg &box : ComDialogsTest::TakeLog())
             if (box.Buttons.Contains(mbHelp))
                 contexts.insert(box.HelpContext);
+        // And the dialogs' own (F1InEveryDialogOpensItsSection shows that they use them).
+        contexts.insert({OwnBookHelpContext, SecurityHelpContext, FolderBrowserHelpContext});
         return contexts;
     }
 
@@ -242,6 +248,38 @@ TEST_F(HelpTest, F1OnEveryPageAndTheHelpButtonOpenTheManualOfTheLanguageAtItsHea
         EXPECT_EQ(opened[1], opened[0]);
         opened.clear();
         ComDialogsTest::SetRefuseUnanswered(true);
+    }
+}
+
+TEST_F(HelpTest, F1InEveryDialogOpensItsSection)
+{
+    QTemporaryDir folder;
+    for (int language : {0, 1}) {
+        PickLanguage(language);
+        const bool russian = language == 1;
+        SCOPED_TRACE(russian ? "Russian" : "English");
+        TAddressBook book(form.get(), folder.filePath("Sendorix.adr"));
+        TAddAddress entry(form.get());
+        TSecurityDialog security(form.get(), TSecureSettings{}, "25");
+        TBrowseFolder browser(form.get());
+        QShortcut *browserKey = nullptr;
+        browser.OnInitialized = [&browserKey](TBrowseFolder *, QWidget *dialog) {
+            browserKey = dialog->findChild<QShortcut *>("helpKey");
+            QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog *>(dialog)->reject(); });
+        };
+        browser.Execute();   // the key is looked at while the dialog lives, pressed below
+        const std::pair<QWidget *, int> dialogs[] = {
+            {&book, OwnBookHelpContext}, {&entry, OwnBookHelpContext}, {&security, SecurityHelpContext}};
+        for (const auto &[dialog, context] : dialogs) {
+            SCOPED_TRACE(dialog->objectName().toStdString());
+            auto *key = dialog->findChild<QShortcut *>("helpKey");
+            ASSERT_NE(key, nullptr);
+            EXPECT_EQ(key->key(), QKeySequence(Qt::Key_F1));
+            opened.clear();
+            emit key->activated();
+            ExpectManualAt(TakeOpened(), russian, context);
+        }
+        EXPECT_NE(browserKey, nullptr) << "the folder browser has F1 too";
     }
 }
 
