@@ -51,6 +51,24 @@ size_t QWordEnd(std::string_view text, size_t begin, size_t room) {
   return end;
 }
 
+// The text as Q words only: none ever ends in padding, whatever follows.
+std::string QWords(std::string_view text, const std::string& charset, size_t firstMax) {
+  const std::string head = "=?" + charset + "?Q?";
+  const size_t overhead = head.size() + 2;
+  std::string out;
+  size_t at = 0;
+  bool first = true;
+  do {
+    const size_t maxLength = first ? std::min(firstMax, kMaxEncodedWord) : kMaxEncodedWord;
+    const size_t end = QWordEnd(text, at, maxLength > overhead ? maxLength - overhead : 0);
+    if (!out.empty()) out += ' ';
+    out += head + QEncode(text.substr(at, end - at)) + "?=";
+    at = end;
+    first = false;
+  } while (at < text.size());
+  return out;
+}
+
 // The position of the "<" that opens the address of one recipient entry
 // (the last one outside a quoted name), or npos.
 size_t AddressStart(const std::string& entry) {
@@ -183,8 +201,9 @@ std::string EncodeLookalikes(std::string_view text, const std::string& charset, 
   size_t at = 0;
   for (const auto& [begin, end] : spans) {
     out.append(text.substr(at, begin - at));
-    out += EncodeWords(text.substr(begin, end - begin), charset,
-                       begin == 0 ? firstMax : kMaxEncodedWord);
+    // Q words: plain text may be followed by more encoded words, and these
+    // never end in padding.
+    out += QWords(text.substr(begin, end - begin), charset, begin == 0 ? firstMax : kMaxEncodedWord);
     at = end;
   }
   out.append(text.substr(at));

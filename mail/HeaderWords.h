@@ -35,7 +35,7 @@ std::string EncodeWords(std::string_view text, const std::string& charset,
 bool LooksEncoded(std::string_view text);
 
 // An ASCII text with each run of blank-separated words that looks like
-// encoded words written as encoded words, so readers show it as typed;
+// encoded words written as "Q" encoded words, so readers show it as typed;
 // the rest is kept byte for byte, and a text without such words comes back
 // unchanged. A run at the very start is no longer than firstMax.
 std::string EncodeLookalikes(std::string_view text, const std::string& charset,
