@@ -12,20 +12,62 @@ namespace {
 
 bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
-// The end of a cut at or before `at` that does not fall inside a UTF-8
-// character; a character longer than the room is taken whole.
-size_t CharacterCut(std::string_view text, size_t begin, size_t at) {
-  if (at >= text.size()) return text.size();
-  size_t end = at;
-  while (end > begin && IsContinuationByte(text[end])) --end;
-  if (end == begin) {
-    end = at;
-    while (end < text.size() && IsContinuationByte(text[end])) ++end;
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Q encoding fit for both texts and phrases: letters and digits as they
+// are, the blank as "_", every other byte as =XX.
+bool QLiteral(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+size_t QLength(char c) { return QLiteral(c) || c == ' ' ? 1 : 3; }
+
+std::string QEncode(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (QLiteral(ch)) {
+      out += ch;
+    } else if (ch == ' ') {
+      out += '_';
+    } else {
+      out += {'=', kHex[c >> 4], kHex[c & 15]};
+    }
+  }
+  return out;
+}
+
+// The end of the longest run of whole UTF-8 characters from `begin` whose
+// Q form fits `room` characters; at least one character.
+size_t QWordEnd(std::string_view text, size_t begin, size_t room) {
+  size_t end = begin, used = 0;
+  while (end < text.size()) {
+    size_t next = end + 1, length = QLength(text[end]);
+    while (next < text.size() && IsContinuationByte(text[next])) length += QLength(text[next++]);
+    if (end > begin && used + length > room) break;
+    used += length;
+    end = next;
   }
   return end;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// The text as Q words only: none ever ends in padding, whatever follows.
+std::string QWords(std::string_view text, const std::string& charset, size_t firstMax) {
+  const std::string head = "=?" + charset + "?Q?";
+  const size_t overhead = head.size() + 2;
+  std::string out;
+  size_t at = 0;
+  bool first = true;
+  do {
+    const size_t maxLength = first ? std::min(firstMax, kMaxEncodedWord) : kMaxEncodedWord;
+    const size_t end = QWordEnd(text, at, maxLength > overhead ? maxLength - overhead : 0);
+    if (!out.empty()) out += ' ';
+    out += head + QEncode(text.substr(at, end - at)) + "?=";
+    at = end;
+    first = false;
+  } while (at < text.size());
+  return out;
+}
 
 // The position of the "<" that opens the address of one recipient entry
 // (the last one outside a quoted name), or npos.
@@ -46,7 +88,7 @@ size_t AddressStart(const std::string& entry) {
 }
 
 std::string EncodeEntry(const std::string& entry, const std::string& charset) {
-  if (IsAscii(entry)) return entry;
+  if (IsAscii(entry) && !LooksEncoded(entry)) return entry;
   const size_t lt = AddressStart(entry);
   if (lt == std::string::npos) return entry;  // no display name: an address is never encoded
   size_t begin = 0;
@@ -62,7 +104,9 @@ std::string EncodeEntry(const std::string& entry, const std::string& charset) {
     }
     name = inner;
   }
-  if (name.empty() || IsAscii(name)) return entry;
+  // An ASCII name is kept unless a reader would take part of it for an
+  // encoded word and show something else.
+  if (name.empty() || (IsAscii(name) && !LooksEncoded(name))) return entry;
   return entry.substr(0, begin) + EncodeWords(name, charset) + " " + entry.substr(lt);
 }
 
@@ -84,22 +128,38 @@ std::string EncodeWords(std::string_view text, const std::string& charset, size_
                         size_t maxWord) {
   maxWord = std::min(maxWord, kMaxEncodedWord);
   const std::string head = "=?" + charset + "?B?";
+  const std::string qHead = "=?" + charset + "?Q?";
   const size_t overhead = head.size() + 2;
   const bool utf8 = IsUtf8Charset(charset);
-  // Whole 3-byte groups per word, so only a last group is ever padded.
-  auto room = [&](size_t maxLength) {
-    size_t chars = maxLength > overhead ? maxLength - overhead : 0;
-    return std::max<size_t>(chars / 4 * 3, 3);
-  };
+  auto chars = [&](size_t maxLength) { return maxLength > overhead ? maxLength - overhead : 0; };
   std::string out;
   size_t at = 0;
   bool first = true;
   do {
-    size_t end = at + room(first ? std::min(firstMax, maxWord) : maxWord);
-    end = utf8 ? CharacterCut(text, at, end) : std::min(end, text.size());
+    const size_t limit = chars(first ? std::min(firstMax, maxWord) : maxWord);
+    // Whole 3-byte groups per word, so only the last word of the run is
+    // ever padded: some readers drop what follows a padded word.
+    size_t end = at + std::max<size_t>(limit / 4 * 3, 3);
+    bool quoted = false;
+    if (end >= text.size()) {
+      end = text.size();
+    } else if (utf8) {
+      // The longest cut on a character boundary that is still a whole
+      // number of groups. A run of 3-byte characters after an odd start
+      // has none; a Q word, which never pads, carries that stretch.
+      size_t cut = end;
+      while (cut > at && (IsContinuationByte(text[cut]) || (cut - at) % 3 != 0)) --cut;
+      const size_t qEnd = QWordEnd(text, at, limit);
+      if (qEnd > cut) {
+        end = qEnd;
+        quoted = true;
+      } else {
+        end = cut;
+      }
+    }
     if (!out.empty()) out += ' ';
-    out += head;
-    out += Base64Encode(text.substr(at, end - at));
+    const std::string_view piece = text.substr(at, end - at);
+    out += quoted ? qHead + QEncode(piece) : head + Base64Encode(piece);
     out += "?=";
     at = end;
     first = false;
@@ -107,8 +167,51 @@ std::string EncodeWords(std::string_view text, const std::string& charset, size_
   return out;
 }
 
+bool LooksEncoded(std::string_view text) {
+  const size_t open = text.find("=?");
+  return open != std::string_view::npos && text.find("?=", open + 2) != std::string_view::npos;
+}
+
+std::string EncodeLookalikes(std::string_view text, const std::string& charset, size_t firstMax) {
+  if (!LooksEncoded(text)) return std::string(text);
+  // Spans of whole blank-separated words, from the word holding an "=?" to
+  // the word holding the "?=" that closes it.
+  auto wordStart = [&](size_t i) {
+    while (i > 0 && !IsBlank(text[i - 1])) --i;
+    return i;
+  };
+  auto wordEnd = [&](size_t i) {
+    while (i < text.size() && !IsBlank(text[i])) ++i;
+    return i;
+  };
+  std::vector<std::pair<size_t, size_t>> spans;
+  for (size_t open = text.find("=?"); open != std::string_view::npos;) {
+    const size_t close = text.find("?=", open + 2);
+    if (close == std::string_view::npos) break;
+    const size_t begin = wordStart(open), end = wordEnd(close + 2);
+    // Spans with only blanks between them become one run: decoders drop
+    // the blanks between encoded words.
+    if (!spans.empty() && text.find_first_not_of(" \t", spans.back().second) >= begin)
+      spans.back().second = std::max(spans.back().second, end);
+    else
+      spans.emplace_back(begin, end);
+    open = text.find("=?", end);
+  }
+  std::string out;
+  size_t at = 0;
+  for (const auto& [begin, end] : spans) {
+    out.append(text.substr(at, begin - at));
+    // Q words: plain text may be followed by more encoded words, and these
+    // never end in padding.
+    out += QWords(text.substr(begin, end - begin), charset, begin == 0 ? firstMax : kMaxEncodedWord);
+    at = end;
+  }
+  out.append(text.substr(at));
+  return out;
+}
+
 std::string EncodeDisplayNames(const std::string& list, const std::string& charset) {
-  if (IsAscii(list)) return list;
+  if (IsAscii(list) && !LooksEncoded(list)) return list;
   std::string out, entry;
   bool quoted = false;
   for (size_t i = 0; i < list.size(); ++i) {

@@ -196,7 +196,7 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
   } else {
     std::string addr = msg.From;
     if (addr.find('@') == std::string::npos) addr += "@" + Host;
-    if (vok::IsAscii(userName)) {
+    if (vok::IsAscii(userName) && !vok::LooksEncoded(userName)) {
       headers.push_back("From: \"" + HeaderSafe(vok::QuoteEscape(userName)) + "\" <" +
                         HeaderSafe(addr) + ">");
     } else {
@@ -238,13 +238,22 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
     }
     bodyLines.AddEncoded(TEncodedLines(Base64Encode(text)));
   }
-  if (plainSubject)
+  if (plainSubject && msg.TextEncoding == te8Bit) {
+    // Words a reader would decode are encoded, so the subject shows as typed.
+    const std::string subject = HeaderSafe(msg.Subject);
+    const std::string words = vok::EncodeLookalikes(subject, charset, subjectRoom);
+    if (words == subject)
+      headers.push_back(subjectName + subject);
+    else
+      headers.emplace_back(subjectName + words, vok::kEncodedLineWidth);
+  } else if (plainSubject) {
     headers.push_back(subjectName + HeaderSafe(msg.Subject));
-  else if (msg.TextEncoding == te8Bit)
+  } else if (msg.TextEncoding == te8Bit) {
     headers.emplace_back(subjectName + vok::EncodeWords(HeaderSafe(msg.Subject), charset, subjectRoom),
                          vok::kEncodedLineWidth);
-  else
+  } else {
     headers.emplace_back(subjectName + msg.Subject, vok::kEncodedLineWidth);
+  }
 
   TMessageLines result;
   if (msg.AttachedFiles.Count() == 0) {

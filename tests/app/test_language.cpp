@@ -4,6 +4,7 @@
 #include "FindSettingsDialog.h"
 #include "Language.h"
 #include "SecurityDialog.h"
+#include "SendLogic.h"
 #include "Settings.h"
 #include "window_test_support.h"
 
@@ -65,6 +66,19 @@ TEST_F(LanguageTest, EveryMessageExistsInBothHalvesWithTheSamePlaceholders)
     EXPECT_EQ(placeholders(LoadStr(38)), QStringList({"%s", "%d"}));
     // A line break written as \n in the table is one in the text.
     EXPECT_TRUE(LoadStr(TextId::ContinueSeries).contains('\n'));
+}
+
+TEST_F(LanguageTest, TheCharsetNoteNamesBothCharsetsAMessageCanGoOutIn)
+{
+    // The sender page's note (12, 1012) against what the send job writes.
+    for (const bool russian : {true, false}) {
+        const QString note = LoadStr(russian ? 12 : 1012);
+        SCOPED_TRACE(note.toStdString());
+        for (const bool utf8 : {false, true})
+            EXPECT_TRUE(note.contains(QString::fromStdString(SendLogic::WireCharSet(russian, utf8)),
+                                      Qt::CaseInsensitive));
+        EXPECT_FALSE(note.contains(russian ? "ISO-8859-1" : "KOI8-R"));
+    }
 }
 
 TEST_F(LanguageTest, StringBaseChoosesTheHalf)

@@ -1,4 +1,5 @@
 """Messages composed by the mail library, parsed by Python's email package."""
+import email.header
 import os
 import re
 import subprocess
@@ -71,6 +72,60 @@ class ComposedMessages(unittest.TestCase):
         self.assertEqual(msg.get_content_type(), "text/plain")
         self.assertNotIn(b"_VOK_bound_", raw)
         self.assertEqual(msg.get_payload(decode=True), "Hello\r\n.dot line\r\nПривет\r\n".encode())
+
+
+class HeaderWords(unittest.TestCase):
+    """Subjects and names come back from a real parser exactly as typed."""
+
+    def build(self, subject, *extra):
+        with tempfile.TemporaryDirectory() as tmp:
+            out = os.path.join(tmp, "m.eml")
+            r = run_tool("build", out, "--from", "me@example.org", "--to", "you@example.org",
+                         "--subject", subject, *extra)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            with open(out, "rb") as f:
+                return f.read()
+
+    def subject_words(self, raw):
+        """The raw Subject header, unfolded, and its encoded words."""
+        head = raw.split(b"\r\n\r\n", 1)[0].decode("ascii")
+        line = re.search(r"^Subject: ([^\r\n]*(?:\r\n[ \t][^\r\n]*)*)", head, re.M).group(1)
+        for folded in line.split("\r\n"):
+            self.assertLessEqual(len(folded), 76)
+        return line, re.findall(r"=\?[^?]+\?[BQ]\?[^?]*\?=", line.replace("\r\n", ""))
+
+    def test_subjects(self):
+        cjk = "日本語のテキスト"
+        subjects = [
+            "Literal =?UTF-8?B?SGk=?= text 1(3)",
+            "=?iso-8859-1?q?caf=E9?= and =?x?b?eA==?=",
+            "Re: " + cjk * 25,
+            "Привет, мир! " * 12,
+            "🎉" * 50 + " end",
+            "a" + "€" * 60 + "=?x?q?y?=",
+        ]
+        for mode in ([], ["--base64"]):
+            for subject in subjects:
+                with self.subTest(mode=mode, subject=subject[:20]):
+                    raw = self.build(subject, *mode)
+                    self.assertEqual(str(parse(raw)["Subject"]), subject)
+                    line, words = self.subject_words(raw)
+                    self.assertTrue(words)
+                    # No word ends in base64 padding when another word follows.
+                    for word in words[:-1]:
+                        self.assertFalse(word.endswith("=?="), word)
+                    decoded = email.header.make_header(
+                        email.header.decode_header(line.replace("\r\n", "")))
+                    self.assertEqual(str(decoded), subject)
+
+    def test_names_that_look_encoded(self):
+        name = "=?UTF-8?B?SGk=?="
+        raw = self.build("s", "--user", name, "--to", '"%s" <you@example.org>, x@example.org' % name)
+        msg = parse(raw)
+        self.assertEqual(msg["From"].addresses[0].display_name, name)
+        self.assertEqual(msg["From"].addresses[0].addr_spec, "me@example.org")
+        self.assertEqual([(a.display_name, a.addr_spec) for a in msg["To"].addresses],
+                         [(name, "you@example.org"), ("", "x@example.org")])
 
 
 class IdsAcrossProcesses(unittest.TestCase):

@@ -121,5 +121,122 @@ class Series(unittest.TestCase):
         self.assertEqual(self.recorder.envelopes, [])
 
 
+class ScriptedServer:
+    """A loopback SMTP server that takes every message and then answers the
+    next command (the RSET after a message) as told, one behaviour per
+    connection; it stops by itself when the client is quiet for 30 s."""
+
+    def __init__(self, after_data, at_data_end=("250 OK",)):
+        self.after_data = list(after_data)  # per connection: "421 ..." or "drop" or "250 OK"
+        self.at_data_end = list(at_data_end)
+        self.messages = []
+        self.connections = 0
+        self.sock = socket.create_server(("127.0.0.1", 0))
+        self.sock.settimeout(30)
+        self.port = self.sock.getsockname()[1]
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def serve(self):
+        try:
+            while True:
+                conn, _ = self.sock.accept()
+                with conn:
+                    conn.settimeout(30)
+                    self.session(conn, self.connections)
+                self.connections += 1
+        except OSError:
+            pass
+
+    def session(self, conn, number):
+        with conn.makefile("rb") as f:
+            self.talk(conn, f, number)
+
+    def talk(self, conn, f, number):
+        conn.sendall(b"220 127.0.0.1 ready\r\n")
+        delivered = False
+        while True:
+            line = f.readline()
+            if not line:
+                return
+            verb = line[:4].upper()
+            if verb == b"DATA":
+                conn.sendall(b"354 go on\r\n")
+                data = b""
+                while not data.endswith(b"\r\n.\r\n"):
+                    chunk = f.readline()
+                    if not chunk:
+                        return
+                    data += chunk
+                reply = self.at_data_end[min(number, len(self.at_data_end) - 1)]
+                conn.sendall(reply.encode() + b"\r\n")
+                if reply.startswith("250"):
+                    self.messages.append(data)
+                    delivered = True
+                elif reply.startswith("421"):
+                    return
+            elif verb == b"RSET" and delivered:
+                after = self.after_data[min(number, len(self.after_data) - 1)]
+                if after == "drop":
+                    return
+                conn.sendall(after.encode() + b"\r\n")
+                if after.startswith("421"):
+                    return
+            elif verb == b"QUIT":
+                conn.sendall(b"221 bye\r\n")
+                return
+            else:
+                conn.sendall(b"250 OK\r\n")
+
+    def close(self):
+        # Shutting the listening socket down wakes the waiting accept.
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.sock.close()
+        self.thread.join(timeout=40)
+
+
+class ClosedAfterDelivery(unittest.TestCase):
+    """A message the server took is sent, whatever happens to the connection after it."""
+
+    def test_cases(self):
+        cases = [
+            # name, answers after the first message per connection, reply to
+            # the end of data, messages, expected lines, exit code, messages taken
+            ("421 after the only message", ["421 closing"], ["250 OK"], 1,
+             ["CONNECTED", "SENT 1", "AFTER SENT 421 closing", "DONE"], 0, 1),
+            ("dropped after the first of two", ["drop", "250 OK"], ["250 OK"], 2,
+             ["CONNECTED", "SENT 1", "RECONNECTED", "SENT 2", "DONE"], 0, 2),
+            ("421 after the first of two", ["421 closing", "250 OK"], ["250 OK"], 2,
+             ["CONNECTED", "SENT 1", "AFTER SENT 421 closing", "RECONNECTED", "SENT 2", "DONE"], 0, 2),
+            ("421 instead of taking it", ["250 OK"], ["421 closing"], 1,
+             ["CONNECTED", "SEND FAILED 421 closing"], 1, 0),
+        ]
+        with tempfile.TemporaryDirectory() as tmp:
+            paths = []
+            for i in range(2):
+                paths.append(os.path.join(tmp, "f%d.txt" % i))
+                with open(paths[-1], "wb") as f:
+                    f.write(b"data %d" % i)
+            for name, after, at_end, count, expected, code, taken in cases:
+                with self.subTest(name):
+                    server = ScriptedServer(after, at_end)
+                    try:
+                        r = run_tool("send", "--host", "127.0.0.1", "--port", str(server.port),
+                                     "--from", "me@example.org", "--to", "you@example.org",
+                                     "--subject", "S", "--per", "1", *paths[:count])
+                    finally:
+                        server.close()
+                    out = r.stdout.decode()
+                    # What a lost connection says varies; a 421 is shown as given.
+                    lines = [l for l in out.splitlines()
+                             if not l.startswith("AFTER SENT ") or l in expected]
+                    self.assertEqual(lines, expected, out)
+                    self.assertEqual(r.returncode, code, out)
+                    self.assertEqual(len(server.messages), taken)
+
+
 if __name__ == "__main__":
     unittest.main()
