@@ -70,7 +70,10 @@ QString ChooseSettingsFolder(const QString &programFolder, const QString &config
                              const TFolderWritableCheck &writable)
 {
     const QString program = WithSlash(programFolder);
-    if (QFileInfo::exists(program + QStringLiteral("Sendorix.cfg")) || writable(program))
+    if (QFileInfo::exists(program + QStringLiteral("Sendorix.cfg")))
+        return program;
+    const bool buildFolder = QFileInfo::exists(program + QStringLiteral("../CMakeCache.txt"));
+    if (buildFolder && writable(program))
         return program;
     return WithSlash(configHome) + QStringLiteral("sendorix/");
 }

@@ -14,8 +14,10 @@
 // A folder the program may write its files into.
 using TFolderWritableCheck = std::function<bool(const QString &folder)>;
 
-// The rule: the program's folder when it already holds Sendorix.cfg or can be written (a
-// portable copy keeps everything beside itself), otherwise configHome + "sendorix/".
+// The rule: the program's folder for a portable copy, that is when it already holds
+// Sendorix.cfg, or when the program runs from its build folder (the folder above it holds
+// CMakeCache.txt) and may write there; otherwise configHome + "sendorix/", also for a program
+// installed into any prefix.
 // Every folder comes back with a trailing '/'.
 QString ChooseSettingsFolder(const QString &programFolder, const QString &configHome,
                              const TFolderWritableCheck &writable);

@@ -436,18 +436,34 @@ TEST(CommandLine, OptionsAndFiles)
 // ---- where the settings live -------------------------------------------------------------
 // Tests run as root, for whom every folder is writable: the writability check is injected.
 
-TEST(SettingsLocation, ProgramFolderWhenWritableOrAlreadyUsedElseConfigHome)
+TEST(SettingsLocation, BesideTheProgramOnlyForAPortableCopyOrItsBuildFolder)
 {
     testsupport::TempDir tmp("sendorix-where");
-    const QString program = QString::fromStdString(tmp.path()) + "/bin";
-    const QString config = QString::fromStdString(tmp.path()) + "/config";
-    QDir().mkpath(program);
+    const QString root = QString::fromStdString(tmp.path());
+    const QString config = root + "/config";
     auto yes = [](const QString &) { return true; };
     auto no = [](const QString &) { return false; };
-    EXPECT_EQ(ChooseSettingsFolder(program, config, yes), program + "/");
-    EXPECT_EQ(ChooseSettingsFolder(program + "/", config, no), config + "/sendorix/");
-    Touch(program + "/Sendorix.cfg");   // a portable copy that has been used keeps its settings
-    EXPECT_EQ(ChooseSettingsFolder(program, config, no), program + "/");
+    struct Place {
+        const char *name;
+        const char *marker;   // a file the folder holds ("": none)
+        bool writable;
+        bool beside;
+    };
+    const Place places[] = {
+        {"installed into a prefix (writable, like ~/.local/bin)", "", true, false},
+        {"build folder", "../CMakeCache.txt", true, true},
+        {"read-only build folder", "../CMakeCache.txt", false, false},
+        {"portable copy with its settings", "Sendorix.cfg", false, true},
+    };
+    for (const Place &p : places) {
+        SCOPED_TRACE(p.name);
+        const QString program = root + "/" + p.name + "/bin";
+        QDir().mkpath(program);
+        if (*p.marker)
+            Touch(program + "/" + p.marker);
+        EXPECT_EQ(ChooseSettingsFolder(program, config, p.writable ? yes : no),
+                  p.beside ? program + "/" : config + "/sendorix/");
+    }
 }
 
 TEST(SettingsLocation, InstalledProgramFolderIsNeverWrittenEvenByRoot)
@@ -467,7 +483,6 @@ TEST(SettingsLocation, InstalledProgramFolderIsNeverWrittenEvenByRoot)
     const QString own = QString::fromStdString(tmp.path());
     EXPECT_TRUE(SystemFolderWritable(own));
     EXPECT_FALSE(SystemFolderWritable(own + "/missing"));
-    EXPECT_EQ(ChooseSettingsFolder(own, config, SystemFolderWritable), own + "/");
 }
 
 TEST(SettingsLocation, ConfigHomeFollowsXdgWhenAbsolute)
