@@ -185,7 +185,9 @@ void CheckAddrSpec(const std::string& addr, TAddress& a) {
     a.Detail = why.empty() ? domain : domain + " (" + why + ")";
     return;
   }
-  a.Wire = local + "@" + wireDomain;
+  // With SMTPUTF8 the whole address goes as UTF-8, the domain as typed (it passed the
+  // IDNA check above); otherwise the domain goes in A-labels.
+  a.Wire = local + "@" + (a.International ? domain : wireDomain);
   if (local.size() > 64 || a.Wire.size() > 254) a.Problem = TAddressProblem::apTooLong;
 }
 

@@ -30,7 +30,9 @@ struct TAddress {
   std::string Entry;      // the entry as given, trimmed (for an apNameComma, both pieces)
   std::string Name;       // the display name as given (before "<"), trimmed; empty for a bare address
   std::string Typed;      // the bare address as typed
-  std::string Wire;       // the address to send: the domain in A-labels, the local part as typed
+  // The address to send: the local part as typed, the domain in A-labels; an international
+  // address (which goes only with SMTPUTF8) keeps its domain as typed.
+  std::string Wire;
   bool International = false;  // the local part is not ASCII: needs SMTPUTF8
   TAddressProblem Problem = TAddressProblem::apNone;
   std::string Detail;     // what was refused (the domain and libidn2's reason, the text after ">")

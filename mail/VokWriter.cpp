@@ -216,7 +216,7 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
   const std::string to = HeaderSafe(vok::HeaderAddressList(msg.SendTo, msg.CharSet));
   const std::string cc = HeaderSafe(vok::HeaderAddressList(msg.CC, msg.CharSet));
   headers.push_back(TextHeader("To: ", to, vok::EncodeDisplayNames(to, wordCharset)));
-  if (!msg.CC.empty()) headers.push_back(TextHeader("CC: ", cc, vok::EncodeDisplayNames(cc, wordCharset)));
+  if (!cc.empty()) headers.push_back(TextHeader("CC: ", cc, vok::EncodeDisplayNames(cc, wordCharset)));
   headers.push_back("MIME-Version: 1.0");
 
   const std::string& charset = wordCharset;
