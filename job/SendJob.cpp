@@ -1,5 +1,6 @@
 #include "SendJob.h"
 
+#include "Addresses.h"
 #include "Global.h"
 #include "SendLogic.h"
 #include "Strings.h"
@@ -145,6 +146,8 @@ bool TSendJob::Open()
     Host.Status(Text(TextId::Connecting, Request.Server));
     Host.PaintNow();
     WriteHeading();
+    if (!AddressesValid())
+        return false;
     ConnectTrusting();
     if (Stopping()) {
         // Stopped while connecting: no message was begun and nothing is left open.
@@ -162,7 +165,77 @@ bool TSendJob::Open()
         return false;
     }
     Line(TextId::ConnectionSuccessful);
+    return ServerTakesAddresses();
+}
+
+namespace {
+
+// What is wrong with an entry, in one language.
+QString AddressProblemText(const vok::TAddress &a, int field, bool russian)
+{
+    const QString detail = QString::fromStdString(a.Detail);
+    QString why;
+    switch (a.Problem) {
+    case vok::TAddressProblem::apNone:
+    case vok::TAddressProblem::apEmpty: why = TextIn(russian, TextId::AddressEmpty); break;
+    case vok::TAddressProblem::apNoAt: why = TextIn(russian, TextId::AddressNoAt); break;
+    case vok::TAddressProblem::apNameComma: why = TextIn(russian, TextId::AddressNameComma); break;
+    case vok::TAddressProblem::apLocalPart: why = TextIn(russian, TextId::AddressLocalPart); break;
+    case vok::TAddressProblem::apDomain: why = TextIn(russian, TextId::AddressDomain, detail); break;
+    case vok::TAddressProblem::apTrailingText:
+        why = TextIn(russian, TextId::AddressTrailingText, detail);
+        break;
+    case vok::TAddressProblem::apDisplayName: why = TextIn(russian, TextId::AddressDisplayName); break;
+    case vok::TAddressProblem::apTooLong: why = TextIn(russian, TextId::AddressTooLong); break;
+    }
+    return TextIn(russian, TextId::AddressInvalid, TextIn(russian, field),
+                  QString::fromStdString(a.Entry), why);
+}
+
+}  // namespace
+
+bool TSendJob::AddressesValid()
+{
+    // Checked as typed (UTF-8), before anything goes to a server. A bare local name in From
+    // is completed with the server, as the mail library does.
+    QString account = Request.Account.trimmed();
+    if (!account.contains(QLatin1Char('@')))
+        account += QLatin1Char('@') + Request.Server.trimmed();
+    const std::pair<int, std::vector<vok::TAddress>> fields[] = {
+        {TextId::AddressFieldFrom, {vok::CheckEntry(account.toStdString())}},
+        {TextId::AddressFieldTo, vok::CheckEntries(Request.To.toStdString())},
+        {TextId::AddressFieldCc, vok::CheckEntries(Request.CC.toStdString())},
+        {TextId::AddressFieldBcc, vok::CheckEntries(Request.BCC.toStdString())},
+    };
+    InternationalAddress.clear();
+    for (const auto &[field, list] : fields) {
+        for (const vok::TAddress &a : list) {
+            if (a.Ok()) {
+                if (a.International && InternationalAddress.isEmpty())
+                    InternationalAddress = QString::fromStdString(a.Typed);
+                continue;
+            }
+            Host.ProtocolLine(AddressProblemText(a, field, true), AddressProblemText(a, field, false));
+            Host.Status(Text(TextId::AddressNotSent));
+            Host.ErrorBox(AddressProblemText(a, field, IsRussian()));
+            Outcome_ = TJobOutcome::joFailed;
+            return false;
+        }
+    }
+    Smtp.InternationalAddresses = !InternationalAddress.isEmpty();
     return true;
+}
+
+bool TSendJob::ServerTakesAddresses()
+{
+    if (InternationalAddress.isEmpty() || Smtp.AcceptsInternationalAddresses())
+        return true;
+    Line(TextId::AddressNoSmtpUtf8, InternationalAddress);
+    Host.Status(Text(TextId::AddressNotSent));
+    Host.ErrorBox(Text(TextId::AddressNoSmtpUtf8, InternationalAddress));
+    CloseAfterFailure();
+    Outcome_ = TJobOutcome::joFailed;
+    return false;
 }
 
 void TSendJob::WriteHeading()
