@@ -132,6 +132,10 @@ bool TSendJob::Open()
     Smtp.Security = Request.Security;
     Smtp.UserName = Request.User.toStdString();
     Smtp.AuthMethod = Request.AuthMethod;
+    // An address that is no address ends the job before the password is asked for or the
+    // server is reached.
+    if (!AddressesValid())
+        return false;
     if (!Request.User.isEmpty()) {
         const std::optional<QString> secret = Host.Secret(Request.Server, Request.Port);
         if (!secret) {
@@ -146,8 +150,7 @@ bool TSendJob::Open()
     Host.Status(Text(TextId::Connecting, Request.Server));
     Host.PaintNow();
     WriteHeading();
-    if (!AddressesValid())
-        return false;
+    Line(TextId::ConnectingToServer, Request.Server, Request.Port.trimmed());
     ConnectTrusting();
     if (Stopping()) {
         // Stopped while connecting: no message was begun and nothing is left open.
@@ -215,6 +218,7 @@ bool TSendJob::AddressesValid()
                     InternationalAddress = QString::fromStdString(a.Typed);
                 continue;
             }
+            WriteHeading();
             Host.ProtocolLine(AddressProblemText(a, field, true), AddressProblemText(a, field, false));
             Host.Status(Text(TextId::AddressNotSent));
             Host.ErrorBox(AddressProblemText(a, field, IsRussian()));
@@ -251,7 +255,6 @@ void TSendJob::WriteHeading()
     Line(TextId::ProtocolHidden, Request.BCC);
     Line(TextId::ProtocolSubject, Request.Subject);
     Host.ProtocolLine(separator, separator);
-    Line(TextId::ConnectingToServer, Request.Server, Request.Port.trimmed());
 }
 
 void TSendJob::ConnectTrusting()

@@ -149,8 +149,8 @@ private:
     void FillSender();
 
     bool Open();   // the record, the login, the connection; false when the job ends there
-    // Every entry of From, To, Cc and Bcc is an address; else the first that is not is
-    // reported and the job ends (false). Asks for EHLO when an address needs SMTPUTF8.
+    // Every entry of From, To, Cc and Bcc is an address; else the protocol's heading and the
+    // first entry that is not are written and the job ends (false). Asks for EHLO when an address needs SMTPUTF8.
     bool AddressesValid();
     // After connecting: a server without SMTPUTF8 for such an address ends the job (false).
     bool ServerTakesAddresses();

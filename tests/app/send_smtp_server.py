@@ -23,6 +23,7 @@ import asyncio
 import email
 import email.header
 import email.policy
+import email.utils
 import json
 import os
 import random
@@ -130,10 +131,11 @@ class Recorder:
                 "from": str(modern["From"]),
                 "to": str(modern["To"]),
                 "cc": str(modern["CC"] or ""),
-                # The addresses as a reader parses them out of the headers.
-                "from_addresses": [a.addr_spec for a in getattr(modern["From"], "addresses", ())],
-                "to_addresses": [a.addr_spec for a in getattr(modern["To"], "addresses", ())],
-                "to_names": [a.display_name for a in getattr(modern["To"], "addresses", ())],
+                # The addresses as a reader parses them out of the decoded headers (UTF-8
+                # addresses included, RFC 6532).
+                "from_addresses": [a for _, a in email.utils.getaddresses([str(modern["From"] or "")])],
+                "to_addresses": [a for _, a in email.utils.getaddresses([str(modern["To"] or "")])],
+                "to_names": [n for n, _ in email.utils.getaddresses([str(modern["To"] or "")])],
                 "text_charset": (next(modern.iter_parts()) if modern.is_multipart()
                                  else modern).get_content_charset(),
                 "names": [p.get_filename() or "" for p in list(modern.iter_parts())[1:]],
