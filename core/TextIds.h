@@ -239,6 +239,8 @@ enum : int {
     AddressFieldTo = 512,
     AddressFieldCc = 513,
     AddressFieldBcc = 514,
+    AddressBookInvalid = 515,
+    AddressBookBareOnly = 516,
 };
 
 }  // namespace TextId

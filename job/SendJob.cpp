@@ -176,23 +176,8 @@ namespace {
 // What is wrong with an entry, in one language.
 QString AddressProblemText(const vok::TAddress &a, int field, bool russian)
 {
-    const QString detail = QString::fromStdString(a.Detail);
-    QString why;
-    switch (a.Problem) {
-    case vok::TAddressProblem::apNone:
-    case vok::TAddressProblem::apEmpty: why = TextIn(russian, TextId::AddressEmpty); break;
-    case vok::TAddressProblem::apNoAt: why = TextIn(russian, TextId::AddressNoAt); break;
-    case vok::TAddressProblem::apNameComma: why = TextIn(russian, TextId::AddressNameComma); break;
-    case vok::TAddressProblem::apLocalPart: why = TextIn(russian, TextId::AddressLocalPart); break;
-    case vok::TAddressProblem::apDomain: why = TextIn(russian, TextId::AddressDomain, detail); break;
-    case vok::TAddressProblem::apTrailingText:
-        why = TextIn(russian, TextId::AddressTrailingText, detail);
-        break;
-    case vok::TAddressProblem::apDisplayName: why = TextIn(russian, TextId::AddressDisplayName); break;
-    case vok::TAddressProblem::apTooLong: why = TextIn(russian, TextId::AddressTooLong); break;
-    }
-    return TextIn(russian, TextId::AddressInvalid, TextIn(russian, field),
-                  QString::fromStdString(a.Entry), why);
+    return TextIn(russian, TextId::AddressInvalid, TextIn(russian, field), QString::fromStdString(a.Entry),
+                  SendLogic::AddressProblemReason(a, russian));
 }
 
 }  // namespace
