@@ -41,6 +41,8 @@ const std::vector<Row>& Rows() {
        "To: Ann <Ann@Example.org>", ""},
       {"IDN domain", "UTF-8", "ivan@пример.рф", "", {"ivan@xn--e1afmkfd.xn--p1ai"},
        "To: ivan@xn--e1afmkfd.xn--p1ai", ""},
+      // IDNA2008 without the transitional rules: ß stays a letter of its own.
+      {"IDN domain with sharp s", "UTF-8", "a@straße.de", "", {"a@xn--strae-oqa.de"}, "To: a@xn--strae-oqa.de", ""},
       {"IDN domain in KOI8-R", "KOI8-R", "ivan@" + kPrimerRf, "", {"ivan@xn--e1afmkfd.xn--p1ai"},
        "To: ivan@xn--e1afmkfd.xn--p1ai", ""},
       {"IDN domain with a display name", "UTF-8", "Иван <ivan@пример.рф>", "", {"ivan@xn--e1afmkfd.xn--p1ai"},
