@@ -4,6 +4,7 @@
 #include "Global.h"
 #include "Language.h"
 #include "Recipients.h"
+#include "SendLogic.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -69,8 +70,17 @@ void TAddAddress::Arrange()
 
 void TAddAddress::CheckAddress()
 {
-    if (TrimBlanks(edAddress->text()).isEmpty())
+    const QString text = TrimBlanks(edAddress->text());
+    if (text.isEmpty())
         ShowErrorAndAbort(TextId::NeedAddress, edAddress);
+    // The same check as before sending; the entry holds one bare address, as the name has
+    // its own field and goes around it when the entry is used.
+    const vok::TAddress a = vok::CheckEntry(text.toStdString());
+    if (!a.Ok())
+        ShowErrorTextAndAbort(Text(TextId::AddressBookInvalid, text, SendLogic::AddressProblemReason(a, IsRussian())),
+                              edAddress);
+    if (a.Typed != a.Entry)
+        ShowErrorTextAndAbort(Text(TextId::AddressBookInvalid, text, Text(TextId::AddressBookBareOnly)), edAddress);
 }
 
 void TAddAddress::OKBtnClick()

@@ -201,6 +201,7 @@ public:
     {
         return Form.TrustCertificate(server, problem);
     }
+    void ErrorBox(const QString &text) override { ComMessageDlg(text, mtError, {mbOK}, 0); }
 
 private:
     TMainForm &Form;

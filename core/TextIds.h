@@ -223,6 +223,25 @@ enum : int {
     ConfigFilePlainRedirect = 482,
     ConfigFileMissing = 483,
     ConfigFileNotHttps = 484,
+
+    // Addresses: the check before connecting, and a server without SMTPUTF8.
+    AddressInvalid = 500,
+    AddressEmpty = 501,
+    AddressNoAt = 502,
+    AddressNameComma = 503,
+    AddressLocalPart = 504,
+    AddressDomain = 505,
+    AddressTrailingText = 506,
+    AddressDisplayName = 507,
+    AddressTooLong = 508,
+    AddressNoSmtpUtf8 = 509,
+    AddressNotSent = 510,
+    AddressFieldFrom = 511,
+    AddressFieldTo = 512,
+    AddressFieldCc = 513,
+    AddressFieldBcc = 514,
+    AddressBookInvalid = 515,
+    AddressBookBareOnly = 516,
 };
 
 }  // namespace TextId

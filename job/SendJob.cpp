@@ -1,5 +1,6 @@
 #include "SendJob.h"
 
+#include "Addresses.h"
 #include "Global.h"
 #include "SendLogic.h"
 #include "Strings.h"
@@ -131,6 +132,10 @@ bool TSendJob::Open()
     Smtp.Security = Request.Security;
     Smtp.UserName = Request.User.toStdString();
     Smtp.AuthMethod = Request.AuthMethod;
+    // An address that is no address ends the job before the password is asked for or the
+    // server is reached.
+    if (!AddressesValid())
+        return false;
     if (!Request.User.isEmpty()) {
         const std::optional<QString> secret = Host.Secret(Request.Server, Request.Port);
         if (!secret) {
@@ -145,6 +150,7 @@ bool TSendJob::Open()
     Host.Status(Text(TextId::Connecting, Request.Server));
     Host.PaintNow();
     WriteHeading();
+    Line(TextId::ConnectingToServer, Request.Server, Request.Port.trimmed());
     ConnectTrusting();
     if (Stopping()) {
         // Stopped while connecting: no message was begun and nothing is left open.
@@ -162,7 +168,63 @@ bool TSendJob::Open()
         return false;
     }
     Line(TextId::ConnectionSuccessful);
+    return ServerTakesAddresses();
+}
+
+namespace {
+
+// What is wrong with an entry, in one language.
+QString AddressProblemText(const vok::TAddress &a, int field, bool russian)
+{
+    return TextIn(russian, TextId::AddressInvalid, TextIn(russian, field), QString::fromStdString(a.Entry),
+                  SendLogic::AddressProblemReason(a, russian));
+}
+
+}  // namespace
+
+bool TSendJob::AddressesValid()
+{
+    // Checked as typed (UTF-8), before anything goes to a server. A bare local name in From
+    // is completed with the server, as the mail library does.
+    QString account = Request.Account.trimmed();
+    if (!account.contains(QLatin1Char('@')))
+        account += QLatin1Char('@') + Request.Server.trimmed();
+    const std::pair<int, std::vector<vok::TAddress>> fields[] = {
+        {TextId::AddressFieldFrom, {vok::CheckEntry(account.toStdString())}},
+        {TextId::AddressFieldTo, vok::CheckEntries(Request.To.toStdString())},
+        {TextId::AddressFieldCc, vok::CheckEntries(Request.CC.toStdString())},
+        {TextId::AddressFieldBcc, vok::CheckEntries(Request.BCC.toStdString())},
+    };
+    InternationalAddress.clear();
+    for (const auto &[field, list] : fields) {
+        for (const vok::TAddress &a : list) {
+            if (a.Ok()) {
+                if (a.International && InternationalAddress.isEmpty())
+                    InternationalAddress = QString::fromStdString(a.Typed);
+                continue;
+            }
+            WriteHeading();
+            Host.ProtocolLine(AddressProblemText(a, field, true), AddressProblemText(a, field, false));
+            Host.Status(Text(TextId::AddressNotSent));
+            Host.ErrorBox(AddressProblemText(a, field, IsRussian()));
+            Outcome_ = TJobOutcome::joFailed;
+            return false;
+        }
+    }
+    Smtp.InternationalAddresses = !InternationalAddress.isEmpty();
     return true;
+}
+
+bool TSendJob::ServerTakesAddresses()
+{
+    if (InternationalAddress.isEmpty() || Smtp.AcceptsInternationalAddresses())
+        return true;
+    Line(TextId::AddressNoSmtpUtf8, InternationalAddress);
+    Host.Status(Text(TextId::AddressNotSent));
+    Host.ErrorBox(Text(TextId::AddressNoSmtpUtf8, InternationalAddress));
+    CloseAfterFailure();
+    Outcome_ = TJobOutcome::joFailed;
+    return false;
 }
 
 void TSendJob::WriteHeading()
@@ -178,7 +240,6 @@ void TSendJob::WriteHeading()
     Line(TextId::ProtocolHidden, Request.BCC);
     Line(TextId::ProtocolSubject, Request.Subject);
     Host.ProtocolLine(separator, separator);
-    Line(TextId::ConnectingToServer, Request.Server, Request.Port.trimmed());
 }
 
 void TSendJob::ConnectTrusting()

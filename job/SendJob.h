@@ -71,6 +71,9 @@ public:
     // A certificate that did not verify: true when the user trusts exactly this one for the
     // server (the job then pins it and connects again).
     virtual bool TrustCertificate(const QString &server, const TCertificateProblem &problem) = 0;
+    // An error the user must see before the job ends (an address that is not one), in the
+    // interface language; the window shows it in a box.
+    virtual void ErrorBox(const QString &text) { (void)text; }
 };
 
 enum class TJobState {
@@ -146,6 +149,12 @@ private:
     void FillSender();
 
     bool Open();   // the record, the login, the connection; false when the job ends there
+    // Every entry of From, To, Cc and Bcc is an address; else the protocol's heading and the
+    // first entry that is not are written and the job ends (false). Asks for EHLO when an address needs SMTPUTF8.
+    bool AddressesValid();
+    // After connecting: a server without SMTPUTF8 for such an address ends the job (false).
+    bool ServerTakesAddresses();
+    QString InternationalAddress;   // the first address that needs SMTPUTF8, as typed
     void WriteHeading();
     void ConnectTrusting();
     void SendAll();

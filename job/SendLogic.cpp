@@ -1,6 +1,7 @@
 #include "SendLogic.h"
 
 #include "Global.h"
+#include "Strings.h"
 #include "vok_util.h"
 
 #include <QLocale>
@@ -169,6 +170,23 @@ QStringList WithoutDuplicates(const QStringList &paths)
         kept << p;
     }
     return kept;
+}
+
+QString AddressProblemReason(const vok::TAddress &a, bool russian)
+{
+    const QString detail = QString::fromStdString(a.Detail);
+    switch (a.Problem) {
+    case vok::TAddressProblem::apNone: return QString();
+    case vok::TAddressProblem::apEmpty: return TextIn(russian, TextId::AddressEmpty);
+    case vok::TAddressProblem::apNoAt: return TextIn(russian, TextId::AddressNoAt);
+    case vok::TAddressProblem::apNameComma: return TextIn(russian, TextId::AddressNameComma);
+    case vok::TAddressProblem::apLocalPart: return TextIn(russian, TextId::AddressLocalPart);
+    case vok::TAddressProblem::apDomain: return TextIn(russian, TextId::AddressDomain, detail);
+    case vok::TAddressProblem::apTrailingText: return TextIn(russian, TextId::AddressTrailingText, detail);
+    case vok::TAddressProblem::apDisplayName: return TextIn(russian, TextId::AddressDisplayName);
+    case vok::TAddressProblem::apTooLong: return TextIn(russian, TextId::AddressTooLong);
+    }
+    return QString();
 }
 
 }   // namespace SendLogic

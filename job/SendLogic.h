@@ -4,6 +4,8 @@
 // directly.
 #pragma once
 
+#include "Addresses.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -71,5 +73,9 @@ QString ProtocolDateTime(const QDateTime &when);
 // The grid rows that stay when repeated paths are removed: the first of each set of paths
 // equal without regard to letter case, in row order.
 QStringList WithoutDuplicates(const QStringList &paths);
+
+// Why an entry is not an address (vok::CheckEntry), in words, Russian or English; empty for
+// one that is.
+QString AddressProblemReason(const vok::TAddress &address, bool russian);
 
 }   // namespace SendLogic

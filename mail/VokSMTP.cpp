@@ -14,6 +14,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "Addresses.h"
+#include "HeaderWords.h"
 #include "LocalName.h"
 #include "vok_util.h"
 
@@ -359,7 +361,7 @@ void TVokSMTP::Connect() {
   }
   Aborted = false;
   // Without TLS or authentication the dialogue is the plain one, byte for byte.
-  if (Security == secNone && UserName.empty()) {
+  if (Security == secNone && UserName.empty() && !InternationalAddresses) {
     SendText("HELO " + LocalHostName() + "\r\n");
     ReadReply();
     if (!replyFailed_) Failed = ReplyCode != "250";
@@ -624,25 +626,50 @@ TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std
   return TTransactionOutcome::toDelivered;
 }
 
+namespace {
+
+std::string AsciiLower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// The wire form of one checked address; a text that is no address never
+// reaches a command.
+std::string CheckedWire(const vok::TAddress& a, bool lower) {
+  if (!a.Ok()) throw std::invalid_argument(vok::ProblemText(a));
+  return lower ? AsciiLower(a.Wire) : a.Wire;
+}
+
+}  // namespace
+
 TVokSMTP::TRecipientLists TVokSMTP::EnvelopeOf(const TVokMsg& msg) {
   if (msg.From.empty()) throw std::runtime_error("\"From\" field not specified.");
   if (msg.SendTo.empty() && msg.CC.empty() && msg.BCC.empty())
     throw std::runtime_error("\"SendTo\" field not specified.");
-  // Empty entries (a trailing or doubled comma) are no recipients: they
+  // Empty entries (a trailing or doubled separator) are no recipients: they
   // would go out as "RCPT TO:<>".
-  auto recipients = [](const std::string& text) {
-    std::vector<std::string> list = vok::SplitAddresses(text);
-    list.erase(std::remove(list.begin(), list.end(), std::string()), list.end());
+  auto recipients = [&](const std::string& text) {
+    std::vector<std::string> list;
+    for (const vok::TAddress& a : vok::CheckEntries(vok::ToUtf8(text, msg.CharSet)))
+      list.push_back(CheckedWire(a, true));
     return list;
   };
+  CheckEnvelopeAddress(vok::ExtractAddress(msg.From, false));
   const TRecipientLists lists = {recipients(msg.SendTo), recipients(msg.CC), recipients(msg.BCC)};
   if (lists[0].empty() && lists[1].empty() && lists[2].empty())
     throw std::runtime_error("\"SendTo\" field not specified.");
-  CheckEnvelopeAddress(vok::ExtractAddress(msg.From, false));
-  for (const auto& list : lists)
-    for (const std::string& a : list) CheckEnvelopeAddress(a);
   return lists;
 }
+
+std::string TVokSMTP::SenderOf(const TVokMsg& msg) const {
+  // A bare local name is completed with the server's host, as in the From header.
+  std::string from = vok::ToUtf8(msg.From, msg.CharSet);
+  if (from.find('@') == std::string::npos) from = vok::TrimText(from) + "@" + Host;
+  return CheckedWire(vok::CheckEntry(from), false);
+}
+
+bool TVokSMTP::AcceptsInternationalAddresses() const { return HasCapability("SMTPUTF8"); }
 
 bool TVokSMTP::RefusedAsTooLarge(const TMessageLines& lines) {
   // A message the server has said it will not take is not uploaded at all.
@@ -671,8 +698,20 @@ bool TVokSMTP::Send(TVokMsg& msg) {
   const unsigned skip = SkipLists;
   SkipLists = 0;
   if (!Connected) throw std::runtime_error("Not connected.");
-  const std::string sender = vok::ExtractAddress(msg.From, false);
   const TRecipientLists lists = EnvelopeOf(msg);
+  const std::string sender = SenderOf(msg);
+  // A local part outside ASCII goes only to a server that said SMTPUTF8; nothing is sent
+  // otherwise.
+  bool international = !vok::IsAscii(sender);
+  for (const auto& list : lists)
+    for (const std::string& a : list) {
+      if (vok::IsAscii(a)) continue;
+      if (!AcceptsInternationalAddresses())
+        throw std::runtime_error(a + ": the server does not accept international addresses (no SMTPUTF8).");
+      international = true;
+    }
+  if (international && !AcceptsInternationalAddresses())
+    throw std::runtime_error(sender + ": the server does not accept international addresses (no SMTPUTF8).");
 
   msg.Date = vok::FormatMessageDate(std::time(nullptr));
   std::optional<TMessageLines> lines;
@@ -694,6 +733,7 @@ bool TVokSMTP::Send(TVokMsg& msg) {
     Raise(OnAfterSend, this);
     return true;
   }
+  if (international) mailParams_ += " SMTPUTF8";
   ActivityScope activity(*this, saSending);
   Raise(OnBeforeSend, this);
 

@@ -102,6 +102,9 @@ class TVokSMTP {
   TAuthMethod AuthMethod = amAutomatic;
   std::string ExtraCaFile;        // certificates trusted besides the system's (tests)
   std::string PinnedFingerprint;  // SHA-256 of a certificate the user chose to trust
+  // Say EHLO even on a plain connection without login, so that the server can offer
+  // SMTPUTF8: set when an address has a local part outside ASCII.
+  bool InternationalAddresses = false;
 
   // ---- State, read after each call ----
   bool Failed = false;
@@ -168,13 +171,18 @@ class TVokSMTP {
   // ---- Operations ----
   void Connect();
   // Raises std::runtime_error for "Not connected.", a missing From or no
-  // recipients, and std::invalid_argument for an envelope address holding
-  // CR, LF, "<" or ">"; EFOpenError for an unreadable file or one that
+  // recipients or a server without SMTPUTF8 for an address that needs it,
+  // and std::invalid_argument for an entry that is no address (see
+  // vok::CheckEntry) or holds CR, LF, "<" or ">"; EFOpenError for an unreadable file or one that
   // changed since it was encoded (the message then goes without its
   // end-of-data mark and the connection is closed). Returns false
   // only when Aborted stopped the building; otherwise true (see Failed).
   bool Send(TVokMsg& msg);
   void Quit();
+  // After Connect: the server offered SMTPUTF8, so local parts outside ASCII may be sent.
+  bool AcceptsInternationalAddresses() const;
+  // The envelope sender: From checked (letter case kept), a bare local name completed with Host.
+  std::string SenderOf(const TVokMsg& msg) const;
 
   // The name given in HELO and in the Message-Id host: the fully qualified
   // name when the machine has one, else the connection's local address as a
@@ -189,7 +197,10 @@ class TVokSMTP {
   // while encoding. Fills each item's EncodedLines; replaces Subject by its
   // encoded word in base64 mode.
   std::optional<TMessageLines> BuildMessage(TVokMsg& msg);
-  // The To, Cc and Bcc lists of the envelope, checked; throws on unusable input.
+  // The To, Cc and Bcc lists of the envelope (entries split at commas and semicolons, every
+  // one an address: domains in A-labels, local parts as given, ASCII letters in lower case),
+  // checked; throws on unusable input (std::invalid_argument naming an entry that is no
+  // address).
   using TRecipientLists = std::array<std::vector<std::string>, 3>;
   static TRecipientLists EnvelopeOf(const TVokMsg& msg);
   // Works out the size offered to the server; true (the error reported) when it is over

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "Addresses.h"
 #include "HeaderWords.h"
 #include "VokSMTP.h"
 #include "vok_util.h"
@@ -192,10 +193,11 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
   headers.push_back("Date: " + HeaderSafe(msg.Date));
   headers.push_back("X-Priority: " + std::to_string(static_cast<int>(msg.Priority) + 1));
   if (userName.empty()) {
-    headers.push_back("From: " + HeaderSafe(msg.From));
+    headers.push_back("From: " + HeaderSafe(vok::HeaderAddressList(msg.From, msg.CharSet)));
   } else {
     std::string addr = msg.From;
     if (addr.find('@') == std::string::npos) addr += "@" + Host;
+    addr = vok::HeaderAddressList(addr, msg.CharSet);
     if (vok::IsAscii(userName) && !vok::LooksEncoded(userName)) {
       headers.push_back("From: \"" + HeaderSafe(vok::QuoteEscape(userName)) + "\" <" +
                         HeaderSafe(addr) + ">");
@@ -210,9 +212,11 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
   }
   if (!msg.ReplyTo.empty()) headers.push_back("Reply-To: " + HeaderSafe(msg.ReplyTo));
   headers.push_back("X-Mailer: " + HeaderSafe(vok::ApplicationTitle()));
-  const std::string to = HeaderSafe(msg.SendTo), cc = HeaderSafe(msg.CC);
+  // Addresses as sent (domains in A-labels, semicolons as commas); display names as given.
+  const std::string to = HeaderSafe(vok::HeaderAddressList(msg.SendTo, msg.CharSet));
+  const std::string cc = HeaderSafe(vok::HeaderAddressList(msg.CC, msg.CharSet));
   headers.push_back(TextHeader("To: ", to, vok::EncodeDisplayNames(to, wordCharset)));
-  if (!msg.CC.empty()) headers.push_back(TextHeader("CC: ", cc, vok::EncodeDisplayNames(cc, wordCharset)));
+  if (!cc.empty()) headers.push_back(TextHeader("CC: ", cc, vok::EncodeDisplayNames(cc, wordCharset)));
   headers.push_back("MIME-Version: 1.0");
 
   const std::string& charset = wordCharset;

@@ -7,7 +7,7 @@ pkgs=(cmake ninja-build g++ pkg-config
       xvfb xauth fonts-dejavu-core curl
       qt6-translations-l10n desktop-file-utils appstream man-db
       libssl-dev openssl qtkeychain-qt6-dev gnome-keyring dbus libsecret-tools time
-      python3-dnslib libglib2.0-bin)
+      python3-dnslib libglib2.0-bin libidn2-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

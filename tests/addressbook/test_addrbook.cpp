@@ -326,6 +326,53 @@ TEST_F(BookTest, TheEntryDialogRefusesABlankAddress)
     EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty());
 }
 
+// What the entry dialog's address field takes: one bare address, internationalized ones
+// included; anything else is refused with the reason, in the interface language.
+TEST_F(BookTest, TheEntryDialogTakesOnlyAnAddress)
+{
+    struct Row {
+        int base;
+        QString typed, box;   // box empty: accepted
+    };
+    const std::vector<Row> rows = {
+        {EnglishBase, "ann@example.org", ""},
+        {EnglishBase, "иван@пример.рф", ""},
+        {EnglishBase, "\"john smith\"@example.org", ""},
+        {EnglishBase, "Foo Bar", "Invalid address: \"Foo Bar\" — this is not an e-mail address (no @)"},
+        {RussianBase, "Foo Bar", "Неверный адрес: \"Foo Bar\" — это не адрес электронной почты (нет @)"},
+        {EnglishBase, "a@x-.org", "Invalid address: \"a@x-.org\" — invalid domain x-.org"},
+        {EnglishBase, "a@x.org b@y.org",
+         "Invalid address: \"a@x.org b@y.org\" — the part before @ is not valid"},
+        {EnglishBase, "Ann <a@x.org>",
+         "Invalid address: \"Ann <a@x.org>\" — the address alone here; the name has a field of its own"},
+        {RussianBase, "a@x.org (home)",
+         "Неверный адрес: \"a@x.org (home)\" — здесь только адрес, для имени есть своё поле"},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.typed.toStdString());
+        StringBase = r.base;
+        TAddAddress entry;
+        entry.show();
+        entry.edName->setText("Name");
+        entry.edAddress->setText(r.typed);
+        ComDialogsTest::QueueAnswer(mrOk);
+        entry.OKBtn->click();
+        const QList<TShownMessageDlg> log = ComDialogsTest::TakeLog();
+        if (r.box.isEmpty()) {
+            EXPECT_EQ(entry.result(), QDialog::Accepted);
+            EXPECT_TRUE(log.isEmpty());
+            ComDialogsTest::Reset();
+            continue;
+        }
+        ASSERT_EQ(log.size(), 1);
+        EXPECT_EQ(log[0].Text, r.box);
+        EXPECT_EQ(log[0].DlgType, mtError);
+        EXPECT_EQ(entry.result(), 0);
+        EXPECT_TRUE(entry.isVisible()) << "the dialog stays open";
+    }
+    StringBase = EnglishBase;
+}
+
 // A key as the user presses it on the widget, given the focus first (a closed inner dialog
 // does not hand the activation back on the offscreen platform): shortcuts, then the widget.
 void Press(QWidget *w, Qt::Key key, Qt::KeyboardModifiers mods = {})

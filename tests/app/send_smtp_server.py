@@ -15,6 +15,7 @@ usage: send_smtp_server.py OUT [--reject N] [--reject-text TEXT] [--delay SECOND
   --size N       advertise and enforce a SIZE limit of N bytes
   --drop-after N close the connection right after accepting the N-th message
   --close-mail N answer the N-th MAIL FROM (across the session) with 421 and close
+  --smtputf8     offer SMTPUTF8 (addresses in UTF-8, RFC 6531)
 The chosen port is written to OUT/port once the server listens.
 """
 import argparse
@@ -22,6 +23,7 @@ import asyncio
 import email
 import email.header
 import email.policy
+import email.utils
 import json
 import os
 import random
@@ -109,6 +111,7 @@ class Recorder:
         record = {
             "mail_from": envelope.mail_from,
             "rcpt_tos": list(envelope.rcpt_tos),
+            "mail_options": list(envelope.mail_options),
             "subject_raw_hex": raw_subject.hex(),
             "to": (raw_header(content, "To") or b"").decode("latin-1"),
             "subject": decoded_subject(raw_subject),
@@ -128,6 +131,11 @@ class Recorder:
                 "from": str(modern["From"]),
                 "to": str(modern["To"]),
                 "cc": str(modern["CC"] or ""),
+                # The addresses as a reader parses them out of the decoded headers (UTF-8
+                # addresses included, RFC 6532).
+                "from_addresses": [a for _, a in email.utils.getaddresses([str(modern["From"] or "")])],
+                "to_addresses": [a for _, a in email.utils.getaddresses([str(modern["To"] or "")])],
+                "to_names": [n for n, _ in email.utils.getaddresses([str(modern["To"] or "")])],
                 "text_charset": (next(modern.iter_parts()) if modern.is_multipart()
                                  else modern).get_content_charset(),
                 "names": [p.get_filename() or "" for p in list(modern.iter_parts())[1:]],
@@ -172,6 +180,7 @@ def main():
     ap.add_argument("--size", type=int, default=64 * 1024 * 1024)
     ap.add_argument("--drop-after", type=int, default=0)
     ap.add_argument("--close-mail", type=int, default=0)
+    ap.add_argument("--smtputf8", action="store_true")
     args = ap.parse_args()
     port = free_port()
     extra = {}
@@ -195,7 +204,7 @@ def main():
     recorder.drop_after, recorder.close_mail = args.drop_after, args.close_mail
     controller = Controller(recorder, hostname="127.0.0.1",
                             port=port, decode_data=False, data_size_limit=args.size,
-                            ready_timeout=10, **extra)
+                            ready_timeout=10, enable_SMTPUTF8=args.smtputf8, **extra)
     controller.start()
     with open(os.path.join(args.out, "port.tmp"), "w") as f:
         f.write(str(port))

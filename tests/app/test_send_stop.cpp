@@ -309,8 +309,50 @@ TEST_F(StopTest, ServerTextStaysText)
     EXPECT_EQ(VisibleText(QString::fromUtf8("a\tb\x7f\xc2\x85 \xd0\x96")), "a\\x09b\\x7F\\x85 \u0416");
 }
 
+// A recipient field that is no address: the window shows the job's box in its language, the
+// status line says nothing went out, the protocol names the entry in both languages, the
+// server hears nothing and the window is free again.
+TEST_F(StopTest, AnInvalidRecipientIsShownInABoxAndNothingIsSent)
+{
+    struct Row {
+        int language;
+        QString to, box, status;
+    };
+    const std::vector<Row> rows = {
+        {0, "Ann <ann@example.org> bob@example.org",
+         "Invalid address (To): \"Ann <ann@example.org> bob@example.org\" — text after the address: "
+         "bob@example.org; separate addresses with commas or semicolons",
+         "Nothing sent: an address is not valid, see the protocol"},
+        {1, "Петров, Пётр <p@x.test>",
+         "Неверный адрес (Кому): \"Петров, Пётр <p@x.test>\" — имя с запятой нужно взять в кавычки: "
+         "\"Фамилия, Имя\" <адрес>",
+         "Письма не отправлены: ошибка в адресе, см. протокол"},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.to.toStdString());
+        PickLanguage(r.language);
+        SmtpSink sink;
+        Fill(sink.port, MakeFiles({"a"}));
+        form->edtTo->setEditText(r.to);
+        ComDialogsTest::TakeLog();
+        ComDialogsTest::QueueAnswer(mrOk);
+        form->btnSend->click();
+        const QList<TShownMessageDlg> log = ComDialogsTest::TakeLog();
+        ASSERT_EQ(log.size(), 1);
+        EXPECT_EQ(log[0].DlgType, mtError);
+        EXPECT_EQ(log[0].Text, r.box);
+        EXPECT_EQ(form->lbProgressInfo->text(), r.status);
+        EXPECT_TRUE(form->EnglishProtocol.last().startsWith("Invalid address (To): \"" + r.to + "\""))
+            << form->EnglishProtocol.last().toStdString();
+        EXPECT_EQ(sink.Count(), 0);
+        EXPECT_FALSE(form->SendJobRunning());
+    }
+    PickLanguage(0);
+}
+
 // For a person to look at (set SENDORIX_SCREENSHOT_DIR): the status line with a markup reply,
-// the question asked when the window is closed during a job, and the refused-files box.
+// the question asked when the window is closed during a job, the refused-files box and the box for
+// a recipient that is no address.
 TEST_F(StopTest, Screenshots)
 {
     const QString dir = qEnvironmentVariable("SENDORIX_SCREENSHOT_DIR");
@@ -324,12 +366,17 @@ TEST_F(StopTest, Screenshots)
         form->ShowStatus(LoadFormatted(37 + StringBase, "550", QString::fromUtf8("<img src='/tmp/p.png'><b>PAY</b>\x01")));
         QApplication::processEvents();
         EXPECT_TRUE(form->grab().save(dir + "/stop-status-" + tag + ".png"));
+        form->ShowStatus(LoadMessage(TextId::AddressNotSent));
+        QApplication::processEvents();
+        EXPECT_TRUE(form->grab().save(dir + "/stop-status-address-" + tag + ".png"));
         const QString texts[] = {
             PickStr(language == 1, "Идёт передача. Прервать её и закрыть программу?",
                     "A transfer is in progress. Stop it and close the program?"),
             Format(PickStr(language == 1, "\"%s\" не является обычным файлом и не добавлен.",
                            "\"%s\" is not a regular file and was not added."),
-                   "/home/user/Documents/pipe")};
+                   "/home/user/Documents/pipe"),
+            TextIn(language == 1, TextId::AddressInvalid, TextIn(language == 1, TextId::AddressFieldTo),
+                   QString::fromUtf8("Петров, Пётр <p@x.test>"), TextIn(language == 1, TextId::AddressNameComma))};
         int n = 0;
         for (const QString &text : texts) {
             auto box = ComCreateMessageDialog(text, n == 0 ? mtConfirmation : mtError,
