@@ -99,11 +99,11 @@ void TMainForm::SetUpMail()
     // The component works on this thread over a blocking socket; while it waits or encodes
     // it lets the window repaint and take clicks (Cancel above all) through this hook.
     // A series of small messages calls the hook dozens of times per message (around every
-    // command and reply); one turn of the event loop a millisecond is as lively for the user
-    // and leaves the series its speed.
+    // command and reply); one turn of the event loop every few milliseconds is as lively for
+    // the user and leaves the series its speed.
     vok::SetProcessMessagesHook([] {
         static QElapsedTimer lastTurn;
-        if (lastTurn.isValid() && !lastTurn.hasExpired(1))
+        if (lastTurn.isValid() && !lastTurn.hasExpired(4))
             return;
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         lastTurn.start();
