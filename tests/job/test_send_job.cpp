@@ -3,6 +3,7 @@
 // real server (aiosmtpd, Python's email) reads what a mail reader would.
 #include "SendJob.h"
 #include "SendJournal.h"
+#include "job_test_support.h"
 
 #include "ScriptedSmtpServer.h"
 #include "SmtpSink.h"
@@ -16,48 +17,7 @@ using namespace testsupport;
 
 namespace {
 
-// Writes down what the job says; answers its questions as the test set them.
-class RecordingHost : public TSendJobHost {
-public:
-    QStringList Russian, English, Statuses;
-    std::function<void(const QString &english)> OnLine;   // the test's hand on the job
-    std::optional<QString> Password;
-
-    void ClearProtocol() override
-    {
-        Russian.clear();
-        English.clear();
-    }
-    void ProtocolLine(const QString &russian, const QString &english) override
-    {
-        Russian << russian;
-        English << english;
-        if (OnLine)
-            OnLine(english);
-    }
-    void ProtocolAppend(const QString &russian, const QString &english) override
-    {
-        Russian.last() += russian;
-        English.last() += english;
-    }
-    void Status(const QString &text) override { Statuses << text; }
-    void Counter(const QString &) override {}
-    std::optional<QString> Secret(const QString &, const QString &) override { return Password; }
-    bool TrustCertificate(const QString &, const TCertificateProblem &) override { return false; }
-
-    // The English protocol with the two times replaced by "*".
-    std::vector<std::string> Lines() const
-    {
-        std::vector<std::string> lines;
-        for (QString l : English) {
-            for (const char *timed : {"Transfer started: ", "Transfer finished: "})
-                if (l.startsWith(QLatin1String(timed)))
-                    l = QLatin1String(timed) + QLatin1Char('*');
-            lines.push_back(l.toStdString());
-        }
-        return lines;
-    }
-};
+using jobtest::RecordingHost;
 
 const std::string kHelo = "HELO client.example.net\r\n";
 

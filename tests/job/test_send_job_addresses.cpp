@@ -2,6 +2,7 @@
 // email): what goes out for fields a user types in either language, and the error, in both
 // languages and in a box, for a field that is no address or a server without SMTPUTF8.
 #include "SendJob.h"
+#include "job_test_support.h"
 
 #include "SmtpSink.h"
 #include "TempDir.h"
@@ -15,37 +16,6 @@
 using namespace testsupport;
 
 namespace {
-
-class AddressHost : public TSendJobHost {
-public:
-    QStringList Russian, English, Statuses, Boxes;
-    bool AskedForSecret = false;
-
-    void ClearProtocol() override
-    {
-        Russian.clear();
-        English.clear();
-    }
-    void ProtocolLine(const QString &russian, const QString &english) override
-    {
-        Russian << russian;
-        English << english;
-    }
-    void ProtocolAppend(const QString &russian, const QString &english) override
-    {
-        Russian.last() += russian;
-        English.last() += english;
-    }
-    void Status(const QString &text) override { Statuses << text; }
-    void Counter(const QString &) override {}
-    std::optional<QString> Secret(const QString &, const QString &) override
-    {
-        AskedForSecret = true;
-        return QStringLiteral("secret");
-    }
-    bool TrustCertificate(const QString &, const TCertificateProblem &) override { return false; }
-    void ErrorBox(const QString &text) override { Boxes << text; }
-};
 
 QStringList Strings(const QJsonValue &v)
 {
@@ -123,7 +93,8 @@ TEST(JobAddresses, FieldsThroughTheJobToARealServer)
         TVokSMTP smtp;
         smtp.HostNameSource = [] { return std::string("client.example.net"); };
         TVokMsg msg;
-        AddressHost host;
+        jobtest::RecordingHost host;
+        host.Password = QStringLiteral("secret");
         TSendJob job(smtp, msg, host, r);
         job.Run();
         if (!c.rcpt.isEmpty()) {

@@ -1,0 +1,64 @@
+// What the job tests hand the send job as its window: a host that writes down what the job
+// says and answers its questions as the test set them.
+#pragma once
+
+#include "SendJob.h"
+
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace jobtest {
+
+class RecordingHost : public TSendJobHost {
+public:
+    QStringList Russian, English, Statuses, Boxes;
+    std::function<void(const QString &english)> OnLine;   // the test's hand on the job
+    std::optional<QString> Password;                      // nothing: the user declines
+    bool AskedForSecret = false;
+
+    void ClearProtocol() override
+    {
+        Russian.clear();
+        English.clear();
+    }
+    void ProtocolLine(const QString &russian, const QString &english) override
+    {
+        Russian << russian;
+        English << english;
+        if (OnLine)
+            OnLine(english);
+    }
+    void ProtocolAppend(const QString &russian, const QString &english) override
+    {
+        Russian.last() += russian;
+        English.last() += english;
+    }
+    void Status(const QString &text) override { Statuses << text; }
+    void Counter(const QString &) override {}
+    std::optional<QString> Secret(const QString &, const QString &) override
+    {
+        AskedForSecret = true;
+        return Password;
+    }
+    bool TrustCertificate(const QString &, const TCertificateProblem &) override { return false; }
+    void ErrorBox(const QString &text) override { Boxes << text; }
+
+    // The English protocol with the two times replaced by "*".
+    std::vector<std::string> Lines() const
+    {
+        std::vector<std::string> lines;
+        for (QString l : English) {
+            for (const char *timed : {"Transfer started: ", "Transfer finished: "})
+                if (l.startsWith(QLatin1String(timed)))
+                    l = QLatin1String(timed) + QLatin1Char('*');
+            lines.push_back(l.toStdString());
+        }
+        return lines;
+    }
+};
+
+}  // namespace jobtest
