@@ -177,11 +177,92 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
   Raise(OnEncodeEnd, this);
 }
 
+namespace {
+
+// The From header: the address alone, or with the sender's name, quoted when it is plain
+// ASCII and as encoded words otherwise. A bare local name is completed with the server.
+Header FromHeader(const TVokMsg& msg, const std::string& host, const std::string& wordCharset) {
+  const std::string& userName = msg.UserName;
+  if (userName.empty()) return Header("From: " + HeaderSafe(vok::HeaderAddressList(msg.From, msg.CharSet)));
+  std::string addr = msg.From;
+  if (addr.find('@') == std::string::npos) addr += "@" + host;
+  addr = HeaderSafe(vok::HeaderAddressList(addr, msg.CharSet));
+  if (vok::IsAscii(userName) && !vok::LooksEncoded(userName))
+    return Header("From: \"" + HeaderSafe(vok::QuoteEscape(userName)) + "\" <" + addr + ">");
+  const std::string from = "From: ";
+  return Header(from + vok::EncodeWords(userName, wordCharset, vok::kEncodedLineWidth - from.size()) + " <" +
+                    addr + ">",
+                vok::kEncodedLineWidth);
+}
+
+// The Subject header. In base64 mode the record's subject is rewritten in place as encoded
+// words (callers set it anew before each send).
+Header SubjectHeader(TVokMsg& msg, const std::string& charset) {
+  const std::string name = "Subject: ";
+  const size_t room = vok::kEncodedLineWidth - name.size();
+  const bool plain = vok::IsAscii(msg.Subject);
+  if (msg.TextEncoding != te8Bit) {
+    msg.Subject = plain ? EncodedWords(msg.CharSet, msg.Subject)
+                        : vok::EncodeWords(HeaderSafe(msg.Subject), charset, room);
+    return plain ? Header(name + HeaderSafe(msg.Subject)) : Header(name + msg.Subject, vok::kEncodedLineWidth);
+  }
+  if (!plain) return Header(name + vok::EncodeWords(HeaderSafe(msg.Subject), charset, room), vok::kEncodedLineWidth);
+  // Words a reader would decode are encoded, so the subject shows as typed.
+  const std::string subject = HeaderSafe(msg.Subject);
+  const std::string words = vok::EncodeLookalikes(subject, charset, room);
+  return words == subject ? Header(name + subject) : Header(name + words, vok::kEncodedLineWidth);
+}
+
+// The text part's lines: dot-stuffed in 8 bits, one base64 block otherwise.
+TMessageLines BodyLines(std::vector<std::string> body, TTextEncoding encoding) {
+  TMessageLines lines;
+  if (encoding == te8Bit) {
+    for (std::string& l : body) {
+      if (!l.empty() && l[0] == '.') l.insert(l.begin(), '.');
+      lines.Add(std::move(l));
+    }
+    return lines;
+  }
+  std::string text;
+  for (const std::string& l : body) {
+    text += l;
+    text += "\r\n";
+  }
+  lines.AddEncoded(TEncodedLines(Base64Encode(text)));
+  return lines;
+}
+
+// The headers of an attached file's part.
+void AddAttachmentHeaders(TMessageLines& result, const TAttachedFile& item) {
+  if (vok::IsAscii(item.FileName)) {
+    const std::string name = HeaderSafe(vok::QuoteEscape(item.FileName));
+    result.Add("Content-Type: " + HeaderSafe(item.ContentType) + "; name=\"" + name + "\"");
+    result.Add("Content-Transfer-Encoding: base64");
+    result.Add("Content-Disposition: inline; FileName=\"" + name + "\"");
+    return;
+  }
+  // File names are the file system's bytes, UTF-8, whatever the text's charset: RFC 2231 for
+  // today's readers, an encoded word in name= for older ones.
+  const std::string name = HeaderSafe(item.FileName);
+  // Folded lines are ' name="' + a word, ' ' + a word, and a closing quote.
+  const size_t paramRoom = vok::kEncodedLineWidth - std::string(" name=\"").size();
+  Header type("Content-Type: " + HeaderSafe(item.ContentType) + "; name=\"" +
+                  vok::EncodeWords(name, "UTF-8", paramRoom, vok::kEncodedLineWidth - 2) + "\"",
+              vok::kEncodedLineWidth);
+  AddHeader(result, type);
+  result.Add("Content-Transfer-Encoding: base64");
+  std::string disposition = "Content-Disposition: inline";
+  for (const std::string& piece : vok::ExtendedParameter("filename", name)) disposition += "; " + piece;
+  Header line(disposition, vok::kEncodedLineWidth);
+  AddHeader(result, line);
+}
+
+}  // namespace
+
 std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
   // Each message starts with the whole memory budget.
   memoryLeft_ = kEncodedMemoryBudget;
   std::vector<std::string> body = CopyBodyLines(msg.Text);
-  const std::string userName = msg.UserName;
   std::vector<Header> headers;
   // Texts outside ASCII go as encoded words in the message's charset, so a
   // reader never has to guess how to show them.
@@ -192,24 +273,7 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
   if (!msg.InReplyTo.empty()) headers.push_back("In-Reply-To: " + HeaderSafe(msg.InReplyTo));
   headers.push_back("Date: " + HeaderSafe(msg.Date));
   headers.push_back("X-Priority: " + std::to_string(static_cast<int>(msg.Priority) + 1));
-  if (userName.empty()) {
-    headers.push_back("From: " + HeaderSafe(vok::HeaderAddressList(msg.From, msg.CharSet)));
-  } else {
-    std::string addr = msg.From;
-    if (addr.find('@') == std::string::npos) addr += "@" + Host;
-    addr = vok::HeaderAddressList(addr, msg.CharSet);
-    if (vok::IsAscii(userName) && !vok::LooksEncoded(userName)) {
-      headers.push_back("From: \"" + HeaderSafe(vok::QuoteEscape(userName)) + "\" <" +
-                        HeaderSafe(addr) + ">");
-    } else {
-      const std::string from = "From: ";
-      headers.emplace_back(from +
-                               vok::EncodeWords(userName, wordCharset,
-                                                vok::kEncodedLineWidth - from.size()) +
-                               " <" + HeaderSafe(addr) + ">",
-                           vok::kEncodedLineWidth);
-    }
-  }
+  headers.push_back(FromHeader(msg, Host, wordCharset));
   if (!msg.ReplyTo.empty()) headers.push_back("Reply-To: " + HeaderSafe(msg.ReplyTo));
   headers.push_back("X-Mailer: " + HeaderSafe(vok::ApplicationTitle()));
   // Addresses as sent (domains in A-labels, semicolons as commas); display names as given.
@@ -220,44 +284,9 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
   headers.push_back("MIME-Version: 1.0");
 
   const std::string& charset = wordCharset;
-  const std::string subjectName = "Subject: ";
-  const size_t subjectRoom = vok::kEncodedLineWidth - subjectName.size();
-  const bool plainSubject = vok::IsAscii(msg.Subject);
-  std::string transfer;
-  TMessageLines bodyLines;
-  if (msg.TextEncoding == te8Bit) {
-    transfer = "8Bit";
-    for (std::string& l : body) {
-      if (!l.empty() && l[0] == '.') l.insert(l.begin(), '.');
-      bodyLines.Add(std::move(l));
-    }
-  } else {
-    transfer = "base64";
-    msg.Subject = plainSubject ? EncodedWords(msg.CharSet, msg.Subject)
-                               : vok::EncodeWords(HeaderSafe(msg.Subject), charset, subjectRoom);
-    std::string text;
-    for (const std::string& l : body) {
-      text += l;
-      text += "\r\n";
-    }
-    bodyLines.AddEncoded(TEncodedLines(Base64Encode(text)));
-  }
-  if (plainSubject && msg.TextEncoding == te8Bit) {
-    // Words a reader would decode are encoded, so the subject shows as typed.
-    const std::string subject = HeaderSafe(msg.Subject);
-    const std::string words = vok::EncodeLookalikes(subject, charset, subjectRoom);
-    if (words == subject)
-      headers.push_back(subjectName + subject);
-    else
-      headers.emplace_back(subjectName + words, vok::kEncodedLineWidth);
-  } else if (plainSubject) {
-    headers.push_back(subjectName + HeaderSafe(msg.Subject));
-  } else if (msg.TextEncoding == te8Bit) {
-    headers.emplace_back(subjectName + vok::EncodeWords(HeaderSafe(msg.Subject), charset, subjectRoom),
-                         vok::kEncodedLineWidth);
-  } else {
-    headers.emplace_back(subjectName + msg.Subject, vok::kEncodedLineWidth);
-  }
+  const std::string transfer = msg.TextEncoding == te8Bit ? "8Bit" : "base64";
+  headers.push_back(SubjectHeader(msg, charset));
+  TMessageLines bodyLines = BodyLines(std::move(body), msg.TextEncoding);
 
   TMessageLines result;
   if (msg.AttachedFiles.Count() == 0) {
@@ -284,29 +313,7 @@ std::optional<TMessageLines> TVokSMTP::BuildMessage(TVokMsg& msg) {
   for (int i = 0; i < msg.AttachedFiles.Count(); ++i) {
     TAttachedFile& item = msg.AttachedFiles[i];
     result.Add(delim);
-    if (vok::IsAscii(item.FileName)) {
-      const std::string name = HeaderSafe(vok::QuoteEscape(item.FileName));
-      result.Add("Content-Type: " + HeaderSafe(item.ContentType) + "; name=\"" + name + "\"");
-      result.Add("Content-Transfer-Encoding: base64");
-      result.Add("Content-Disposition: inline; FileName=\"" + name + "\"");
-    } else {
-      // File names are the file system's bytes, UTF-8, whatever the text's
-      // charset: RFC 2231 for today's readers, an encoded word in name= for
-      // older ones.
-      const std::string name = HeaderSafe(item.FileName);
-      // Folded lines are ' name="' + a word, ' ' + a word, and a closing quote.
-      const size_t paramRoom = vok::kEncodedLineWidth - std::string(" name=\"").size();
-      Header type("Content-Type: " + HeaderSafe(item.ContentType) + "; name=\"" +
-                      vok::EncodeWords(name, "UTF-8", paramRoom, vok::kEncodedLineWidth - 2) + "\"",
-                  vok::kEncodedLineWidth);
-      AddHeader(result, type);
-      result.Add("Content-Transfer-Encoding: base64");
-      std::string disposition = "Content-Disposition: inline";
-      for (const std::string& piece : vok::ExtendedParameter("filename", name))
-        disposition += "; " + piece;
-      Header line(disposition, vok::kEncodedLineWidth);
-      AddHeader(result, line);
-    }
+    AddAttachmentHeaders(result, item);
     result.Add("");
     EncodeAttachment(item);
     // The window gets its turn as during the encoding: at most every few milliseconds, not
