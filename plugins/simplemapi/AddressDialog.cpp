@@ -31,15 +31,9 @@ QString TAddressDialog::T(const char *ru, const char *en) const
     return russian_ ? QString::fromUtf8(ru) : QString::fromUtf8(en);
 }
 
-TAddressDialog::TAddressDialog(QWidget *parent, const QString &caption, int fields,
-                               const QString &label, bool russian)
-    : QDialog(parent), russian_(russian), fields_(qBound(0, fields, 3))
+// The contacts: the search field, the list and the buttons that add sources.
+QVBoxLayout *TAddressDialog::BuildContactsSide()
 {
-    setObjectName(QStringLiteral("SimpleMapiAddressDialog"));
-    setWindowTitle(caption.isEmpty() ? T("Адресная книга", "Address Book") : caption);
-    setModal(true);
-    settings_ = LoadContactSettings();
-
     auto *searchLabel = new QLabel(T("&Поиск:", "&Search:"), this);
     edtSearch = new QLineEdit(this);
     edtSearch->setObjectName(QStringLiteral("edtSearch"));
@@ -74,6 +68,14 @@ TAddressDialog::TAddressDialog(QWidget *parent, const QString &caption, int fiel
     sourceButtons->addStretch(1);
     left->addLayout(sourceButtons);
 
+    connect(btnFolder, &QPushButton::clicked, this, &TAddressDialog::ChooseFolder);
+    connect(btnFile, &QPushButton::clicked, this, &TAddressDialog::AddFile);
+    return left;
+}
+
+// The recipient lists, each with its add button, and the button that removes from them.
+QGridLayout *TAddressDialog::BuildRecipientsSide(const QString &label)
+{
     auto *right = new QGridLayout;
     const QString names[3] = {
         fields_ == 1 && !label.isEmpty() ? label : T("Кому ->", "To ->"),
@@ -102,6 +104,21 @@ TAddressDialog::TAddressDialog(QWidget *parent, const QString &caption, int fiel
         right->addWidget(btnRemove, fields_, 1, Qt::AlignRight);
         connect(btnRemove, &QPushButton::clicked, this, &TAddressDialog::RemoveSelected);
     }
+
+    return right;
+}
+
+TAddressDialog::TAddressDialog(QWidget *parent, const QString &caption, int fields,
+                               const QString &label, bool russian)
+    : QDialog(parent), russian_(russian), fields_(qBound(0, fields, 3))
+{
+    setObjectName(QStringLiteral("SimpleMapiAddressDialog"));
+    setWindowTitle(caption.isEmpty() ? T("Адресная книга", "Address Book") : caption);
+    setModal(true);
+    settings_ = LoadContactSettings();
+
+    QVBoxLayout *left = BuildContactsSide();
+    QGridLayout *right = BuildRecipientsSide(label);
 
     auto *middle = new QHBoxLayout;
     middle->addLayout(left, 3);
@@ -133,8 +150,6 @@ TAddressDialog::TAddressDialog(QWidget *parent, const QString &caption, int fiel
     connect(edtSearch, &QLineEdit::textChanged, this, &TAddressDialog::Filter);
     edtSearch->installEventFilter(this);
     connect(lvContacts, &QTreeWidget::itemDoubleClicked, this, [this] { AddTo(0); });
-    connect(btnFolder, &QPushButton::clicked, this, &TAddressDialog::ChooseFolder);
-    connect(btnFile, &QPushButton::clicked, this, &TAddressDialog::AddFile);
 
     resize(820, 520);
     Reload();

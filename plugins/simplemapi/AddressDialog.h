@@ -5,6 +5,9 @@
 
 #include <QDialog>
 
+class QGridLayout;
+class QVBoxLayout;
+
 class QDialogButtonBox;
 class QLabel;
 class QLineEdit;
@@ -34,6 +37,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    QVBoxLayout *BuildContactsSide();
+    QGridLayout *BuildRecipientsSide(const QString &label);
     void Reload();
     void Filter(const QString &text);
     void AddTo(int field);
