@@ -360,9 +360,15 @@ public:
     void ShowStatus(const QString &text);
     QString StatusText;   // the status line's whole text (the line may show it shortened)
     TTextFit StatusFit;
-    // While a job runs, the progress bar, status line and counter take every value at once but
-    // paint at a steady pace (about every 16 ms) instead of on every event; off, as when idle,
-    // they paint as usual and show what they hold.
+    void SetProgress(int percent);
+    // Values that came in while the strip is paced; the next tick puts them into the widgets.
+    int PendingProgress = -1;
+    bool StatusPending = false;
+    void ShowPendingStrip();   // the strip painter's step before it paints
+    void PutStatus(const QString &text);
+    // While a job runs, the progress bar and status line take the latest value and the counter
+    // every value at each tick, and they paint at a steady pace (about every 16 ms) instead of
+    // on every event; off, as when idle, they take values at once and paint as usual.
     TStripPainter *StripPainter = nullptr;
     void PaceStripPainting(bool on);
     void StripChanged(QWidget *changed);

@@ -124,7 +124,7 @@ void TMainForm::SetUpMail()
     // Its lines go into the memo at each tick too: laying a line out costs more than sending a
     // small message.
     StripPainter = new TStripPainter(this, {ProgressBar, lbProgressInfo, lblNumOfMessage, memoProtocol},
-                                     [this] { ShowProtocolLines(); });
+                                     [this] { ShowPendingStrip(); });
     connect(ProgressBar, &QProgressBar::valueChanged, this, [this] { StripChanged(ProgressBar); });
 }
 
@@ -264,15 +264,26 @@ bool TTextFit::Fits(const QWidget *w, const QString &text, int room)
 
 void TMainForm::ShowStatus(const QString &shown)
 {
+    // A series of small messages changes the status line several times per message; while the
+    // strip is paced only the latest text goes into the label, at the next tick.
+    StatusText = VisibleText(shown);
+    if (StripPainter && StripPainter->IsPaced()) {
+        StatusPending = true;
+        StripChanged(lbProgressInfo);
+        return;
+    }
+    PutStatus(StatusText);
+}
+
+void TMainForm::PutStatus(const QString &text)
+{
     // The status line is plain text (it shows server replies and file names); its tip is rich
     // text by nature, so the full text goes there escaped.
-    const QString text = VisibleText(shown);
     const int room = lbProgressInfo->contentsRect().width();
     // Three times per message in a series: the common case, a line that plainly fits, costs
     // no shaping.
     const bool fits = StatusFit.Fits(lbProgressInfo, text, room);
     lbProgressInfo->setText(fits ? text : lbProgressInfo->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
-    StatusText = text;
     if (fits) {
         lbProgressInfo->setToolTip(QString());
     } else {
@@ -283,34 +294,57 @@ void TMainForm::ShowStatus(const QString &shown)
     StripChanged(lbProgressInfo);
 }
 
+void TMainForm::SetProgress(int percent)
+{
+    // Setting a progress bar's value works out its text and style metrics each time: done
+    // per tick, not per event of a small message.
+    if (StripPainter && StripPainter->IsPaced()) {
+        PendingProgress = percent;
+        StripChanged(ProgressBar);
+        return;
+    }
+    ProgressBar->setValue(percent);
+}
+
+void TMainForm::ShowPendingStrip()
+{
+    if (PendingProgress >= 0)
+        ProgressBar->setValue(PendingProgress);
+    PendingProgress = -1;
+    if (StatusPending)
+        PutStatus(StatusText);
+    StatusPending = false;
+    ShowProtocolLines();
+}
+
 // ---- the SMTP component's events ----------------------------------------------------------
 
 void TMainForm::VokSMTPEncodeStart(void *, const std::string &FileName, int64_t BytesCount)
 {
-    ProgressBar->setValue(0);
+    SetProgress(0);
     ShowStatus(Text(TextId::EncodingFile, QString::fromStdString(FileName),
                                           static_cast<long long>(BytesCount)));
 }
 
 void TMainForm::VokSMTPEncodeProgress(void *, uint16_t Percent)
 {
-    ProgressBar->setValue(Percent);
+    SetProgress(Percent);
 }
 
 void TMainForm::VokSMTPBeforeSend(void *)
 {
-    ProgressBar->setValue(0);
+    SetProgress(0);
     ShowStatus(Text(TextId::Transferring));
 }
 
 void TMainForm::VokSMTPSendProgress(void *, uint16_t Percent)
 {
-    ProgressBar->setValue(Percent);
+    SetProgress(Percent);
 }
 
 void TMainForm::VokSMTPAfterSend(void *)
 {
-    ProgressBar->setValue(0);
+    SetProgress(0);
     ShowStatus(QString());
 }
 

@@ -3,6 +3,7 @@
 #include "FileAccess.h"
 #include "Strings.h"
 
+#include <algorithm>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -228,10 +229,14 @@ QString FormatText(const QString &format, std::initializer_list<FormatArg> args)
     const qsizetype len = format.size();
     qsizetype i = 0;
     while (i < len) {
-        const QChar c = format[i];
-        if (c != QLatin1Char('%')) {
-            out += c;
-            ++i;
+        if (format[i] != QLatin1Char('%')) {
+            // The text up to the next directive in one piece: per character it costs more
+            // than the rest of a protocol line together.
+            qsizetype end = format.indexOf(QLatin1Char('%'), i);
+            if (end < 0)
+                end = len;
+            out += QStringView(format).sliced(i, end - i);
+            i = end;
             continue;
         }
         const qsizetype directiveStart = i++;
@@ -330,11 +335,17 @@ void WriteTextLine(QIODevice &stream, const QString &text)
 
 QString VisibleText(const QString &text, bool keepLineBreaks)
 {
+    const auto hidden = [keepLineBreaks](char16_t u) {
+        return (u < 0x20 && !(keepLineBreaks && u == u'\n')) || u == 0x7F || (u >= 0x80 && u < 0xA0);
+    };
+    // Nearly every text has nothing to show as a code: it is shared, not copied.
+    if (std::none_of(text.cbegin(), text.cend(), [&](QChar c) { return hidden(c.unicode()); }))
+        return text;
     QString out;
-    out.reserve(text.size());
+    out.reserve(text.size() + 8);
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if ((u < 0x20 && !(keepLineBreaks && u == u'\n')) || u == 0x7F || (u >= 0x80 && u < 0xA0))
+        if (hidden(u))
             out += QStringLiteral("\\x") + QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0'));
         else
             out += c;

@@ -519,7 +519,8 @@ TEST_F(SendJobTest, EveryWayOutShowsTheLastValuesAndLetsGoOfTheFiles)
         if (c.removeFile)
             QFile::remove(paths[2]);
 
-        // Each message's last values, as the component's events leave them, in order.
+        // Each message's last values, as the component's events leave them and the strip's next
+        // tick shows them, in order.
         QStringList afterMessage;
         QList<int> encodeValues;
         auto afterSend = form->VokSMTP.OnAfterSend;
@@ -533,11 +534,13 @@ TEST_F(SendJobTest, EveryWayOutShowsTheLastValuesAndLetsGoOfTheFiles)
         bool paced = false;
         form->VokSMTP.OnEncodeProgress = [&](void *s, uint16_t p) {
             encodeProgress(s, p);
-            encodeValues << form->ProgressBar->value();
             paced = paced || !form->ProgressBar->updatesEnabled();
+            form->PaintStripNow();
+            encodeValues << form->ProgressBar->value();
         };
         form->VokSMTP.OnAfterSend = [&](void *s) {
             afterSend(s);
+            form->PaintStripNow();
             afterMessage << QString("%1|%2|%3").arg(form->ProgressBar->value())
                                 .arg(form->lbProgressInfo->text(), form->lblNumOfMessage->text());
         };
