@@ -1,4 +1,5 @@
 #include "BrowseFolder.h"
+#include "ScreenFit.h"
 
 #include "AppHelp.h"
 #include "Global.h"
@@ -257,6 +258,7 @@ bool TBrowseFolder::Execute()
     FSelection.clear();
     dialog.setObjectName(QStringLiteral("BrowseFolderDialog"));
     InstallHelpKey(&dialog, FolderBrowserHelpContext);
+    FitToScreen(&dialog);
     dialog.setWindowTitle(TextIn(HookSaysRussian(), TextId::BrowseFolderTitle));
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);

@@ -2,6 +2,7 @@
 // (password command, this run's memory, the keyring, or the user), and the question about a
 // server certificate that does not verify.
 #include "MainForm.h"
+#include "ScreenFit.h"
 
 #include "ComDialogs.h"
 #include "Global.h"
@@ -64,6 +65,7 @@ QString RunPasswordCommand(const QString &command, bool russian)
 void TMainForm::btnSecurityClick()
 {
     TSecurityDialog dialog(this, Secure, edPort->text());
+    FitToScreen(&dialog);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const TSecureSettings chosen = dialog.Settings();
