@@ -532,6 +532,31 @@ protected:
         WindowTest::TearDown();
         TMainForm::SetSettingsFolderForTests(QString());
     }
+    // The system address book's dialog with a few contacts and a recipient in To.
+    void ShootSystemBook(const QString &file)
+    {
+        TMainForm &f = *form;
+        const TContactsHome contacts;
+        f.cbUseMAPIAddresBook->setChecked(true);
+        const QString to = f.edtTo->currentText();
+        f.edtTo->setEditText(QStringLiteral("\"Anna Smith\" <anna@example.org>"));
+        bool shot = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            QWidget *d = QApplication::activeModalWidget();
+            if (!d || d->objectName() != QLatin1String("SimpleMapiAddressDialog"))
+                return;
+            poll.stop();
+            QApplication::processEvents();
+            shot = d->grab().save(file);
+            static_cast<QDialog *>(d)->reject();
+        });
+        poll.start(10);
+        f.btnAddressBookTo->click();
+        EXPECT_TRUE(shot);
+        f.cbUseMAPIAddresBook->setChecked(false);
+        f.edtTo->setEditText(to);
+    }
     QTemporaryDir settings;
 };
 
@@ -600,29 +625,7 @@ TEST_F(HelpPictures, Manual)
         f.cbUseMAPIAddresBook->setChecked(false);
         ComDialogsTest::SetRefuseUnanswered(true);
 
-        // The system address book's dialog with a few contacts and a recipient in To.
-        {
-            const TContactsHome contacts;
-            f.cbUseMAPIAddresBook->setChecked(true);
-            const QString to = f.edtTo->currentText();
-            f.edtTo->setEditText(QStringLiteral("\"Anna Smith\" <anna@example.org>"));
-            bool shot = false;
-            QTimer poll;
-            QObject::connect(&poll, &QTimer::timeout, [&] {
-                QWidget *d = QApplication::activeModalWidget();
-                if (!d || d->objectName() != QLatin1String("SimpleMapiAddressDialog"))
-                    return;
-                poll.stop();
-                QApplication::processEvents();
-                shot = d->grab().save(prefix + "system-addressbook.png");
-                static_cast<QDialog *>(d)->reject();
-            });
-            poll.start(10);
-            f.btnAddressBookTo->click();
-            EXPECT_TRUE(shot);
-            f.cbUseMAPIAddresBook->setChecked(false);
-            f.edtTo->setEditText(to);
-        }
+        ShootSystemBook(prefix + "system-addressbook.png");
 
         // What Find settings shows for an address of a listed provider (no network needed).
         const QString from = f.edAccount->text();
