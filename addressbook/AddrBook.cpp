@@ -465,14 +465,12 @@ TAddressBook::TBookLayout TAddressBook::Layout() const
     m.ButtonH = std::max(S(25), btnNewAddr->sizeHint().height());
     for (QPushButton *b : {btnNewAddr, btnEditAddr, btnDeleteAddress, btnTargetDeleteAddr})
         m.BookButtonW = std::max(m.BookButtonW, b->sizeHint().width());
-    m.Gap = S(7);
+    // Closer than the design's 7: three buttons under each grid must fit 640 pixels at 2x.
+    m.Gap = S(4);
     m.CheckW = cbNoDuplicates->sizeHint().width();
     // A grid is never narrower than the buttons under it; below that it scrolls.
     m.MinGridW = std::max(3 * m.BookButtonW + 2 * m.Gap, m.CheckW + m.Gap + m.BookButtonW);
-    // The arrows need little room, and a small screen has none to spare.
-    const int arrows = std::max(fontMetrics().horizontalAdvance(btnToTarget->text()),
-                                fontMetrics().horizontalAdvance(btnFromTarget->text()));
-    m.MiddleW = std::max(S(40), arrows + S(20));
+    m.MiddleW = std::max(btnToTarget->sizeHint().width(), btnFromTarget->sizeHint().width());
     m.Left = S(16);
     m.Top = S(32);
     m.Around = m.Left + S(7) + m.MiddleW + S(5) + S(17);
