@@ -1,12 +1,12 @@
 #include "OkCancl1.h"
 
+#include "ScreenFit.h"
+
 #include <QFontMetricsF>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
-
-#include "ScreenFit.h"
 
 #include <algorithm>
 #include <cmath>

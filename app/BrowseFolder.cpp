@@ -1,8 +1,8 @@
 #include "BrowseFolder.h"
-#include "ScreenFit.h"
 
 #include "AppHelp.h"
 #include "Global.h"
+#include "ScreenFit.h"
 #include "Strings.h"
 
 #include <QAbstractButton>

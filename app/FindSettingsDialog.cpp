@@ -1,7 +1,7 @@
 #include "FindSettingsDialog.h"
-#include "ScreenFit.h"
 
 #include "AppHelp.h"
+#include "ScreenFit.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

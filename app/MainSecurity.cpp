@@ -2,7 +2,6 @@
 // (password command, this run's memory, the keyring, or the user), and the question about a
 // server certificate that does not verify.
 #include "MainForm.h"
-#include "ScreenFit.h"
 
 #include "ComDialogs.h"
 #include "Global.h"
@@ -10,6 +9,7 @@
 #include "Language.h"
 #include "Profiles.h"
 #include "IniFile.h"
+#include "ScreenFit.h"
 #include "Settings.h"
 
 #include <QComboBox>
