@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QResizeEvent>
 #include <QPushButton>
 #include <QToolTip>
 
@@ -456,43 +457,69 @@ void TAddressBook::SetBookCaptions()
     Arrange();
 }
 
-// The designed places, widened where a caption in the current language needs more room.
+// The fixed parts of the layout for the current captions: the grids take the rest of the size.
+TAddressBook::TBookLayout TAddressBook::Layout() const
+{
+    TBookLayout m;
+    m.BookButtonW = S(65);
+    m.ButtonH = std::max(S(25), btnNewAddr->sizeHint().height());
+    for (QPushButton *b : {btnNewAddr, btnEditAddr, btnDeleteAddress, btnTargetDeleteAddr})
+        m.BookButtonW = std::max(m.BookButtonW, b->sizeHint().width());
+    // Closer than the design's 7: three buttons under each grid must fit 640 pixels at 2x.
+    m.Gap = S(4);
+    m.CheckW = cbNoDuplicates->sizeHint().width();
+    // A grid is never narrower than the buttons under it; below that it scrolls.
+    m.MinGridW = std::max(3 * m.BookButtonW + 2 * m.Gap, m.CheckW + m.Gap + m.BookButtonW);
+    m.MiddleW = std::max(btnToTarget->sizeHint().width(), btnFromTarget->sizeHint().width());
+    m.Left = S(16);
+    m.Top = S(32);
+    m.Around = m.Left + S(7) + m.MiddleW + S(5) + S(17);
+    m.Below = S(7) + m.ButtonH + S(12) + FrameBottom();
+    return m;
+}
+
+// The grids share what the window's size leaves them; everything else keeps its place.
 void TAddressBook::Arrange()
 {
-    const int buttonH = std::max(S(25), btnNewAddr->sizeHint().height());
-    int bookButtonW = S(65);
-    for (QPushButton *b : {btnNewAddr, btnEditAddr, btnDeleteAddress, btnTargetDeleteAddr})
-        bookButtonW = std::max(bookButtonW, b->sizeHint().width());
-    const int gap = S(7);
-    const int checkW = cbNoDuplicates->sizeHint().width();
-    const int gridW = std::max({S(209), 3 * bookButtonW + 2 * gap, checkW + gap + bookButtonW});
-    const int gridH = S(241);
-    const int middleW = std::max({S(75), btnToTarget->sizeHint().width(), btnFromTarget->sizeHint().width()});
-    const int left = S(16);
-    const int top = S(32);
-    const int middleX = left + gridW + S(7);
-    const int targetX = middleX + middleW + S(5);
-
-    gridAdresses->setGeometry(left, top, gridW, gridH);
-    gridTarget->setGeometry(targetX, top, gridW, gridH);
-    btnToTarget->setGeometry(middleX, top, middleW, buttonH);
-    btnFromTarget->setGeometry(middleX, top + buttonH + S(7), middleW, buttonH);
     for (QLabel *l : {lblAddresses, lblReceivers})
         l->adjustSize();
-    lblAddresses->move(left, top - lblAddresses->height() - S(3));
-    lblReceivers->move(targetX, top - lblReceivers->height() - S(3));
+    const TBookLayout m = Layout();
+    const QSize least(m.Around + 2 * m.MinGridW, m.Top + S(72) + m.Below);
+    setMinimumSize(least);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    // The designed size is where the book starts (the window may give it the user's own).
+    if (!designSized_) {
+        designSized_ = true;
+        resize(least.expandedTo(QSize(S(538), S(354))));
+        CentreOnScreen();
+    }
+    const int width = std::max(this->width(), least.width());
+    const int height = std::max(this->height(), least.height());
+    const int gridW = (width - m.Around) / 2;
+    const int gridH = height - m.Top - m.Below;
+    const int middleX = m.Left + gridW + S(7);
+    const int targetX = middleX + m.MiddleW + S(5);
 
-    const int rowY = top + gridH + S(7);
+    gridAdresses->setGeometry(m.Left, m.Top, gridW, gridH);
+    gridTarget->setGeometry(targetX, m.Top, gridW, gridH);
+    btnToTarget->setGeometry(middleX, m.Top, m.MiddleW, m.ButtonH);
+    btnFromTarget->setGeometry(middleX, m.Top + m.ButtonH + S(7), m.MiddleW, m.ButtonH);
+    lblAddresses->move(m.Left, m.Top - lblAddresses->height() - S(3));
+    lblReceivers->move(targetX, m.Top - lblReceivers->height() - S(3));
+
+    const int rowY = m.Top + gridH + S(7);
     QPushButton *bookButtons[] = {btnNewAddr, btnEditAddr, btnDeleteAddress};
     for (int i = 0; i < 3; ++i)
-        bookButtons[i]->setGeometry(left + i * (bookButtonW + gap), rowY, bookButtonW, buttonH);
-    btnTargetDeleteAddr->setGeometry(targetX + gridW - bookButtonW, rowY, bookButtonW, buttonH);
-    cbNoDuplicates->setGeometry(targetX, rowY, checkW, buttonH);
+        bookButtons[i]->setGeometry(m.Left + i * (m.BookButtonW + m.Gap), rowY, m.BookButtonW, m.ButtonH);
+    btnTargetDeleteAddr->setGeometry(targetX + gridW - m.BookButtonW, rowY, m.BookButtonW, m.ButtonH);
+    cbNoDuplicates->setGeometry(targetX, rowY, m.CheckW, m.ButtonH);
+    PlaceFrame(width, height);
+}
 
-    const int width = std::max(S(538), targetX + gridW + S(17));
-    const int bottomButtonH = std::max(S(25), OKBtn->sizeHint().height());
-    const int height = std::max(S(354), rowY + buttonH + S(12) + S(6) + bottomButtonH + S(6));
-    ArrangeFrame(width, height);
+void TAddressBook::resizeEvent(QResizeEvent *event)
+{
+    TOKBottomDlg::resizeEvent(event);
+    Arrange();
 }
 
 bool TAddressBook::eventFilter(QObject *watched, QEvent *event)

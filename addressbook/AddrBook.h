@@ -28,6 +28,8 @@ TRecipientList ReadAddressBook(const QString &path);
 void WriteAddressBook(const QString &path, const TRecipientList &entries);
 
 // ---- The dialog ---------------------------------------------------------------------------
+// Opens at its designed size; the user may make it larger (the grids grow) or smaller down to
+// what its buttons need (the grids scroll).
 class TAddressBook : public TOKBottomDlg
 {
     Q_OBJECT
@@ -84,8 +86,17 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    struct TBookLayout {
+        int ButtonH = 0, BookButtonW = 0, Gap = 0, CheckW = 0, MinGridW = 0, MiddleW = 0;
+        int Left = 0, Top = 0;
+        int Around = 0;   // the width beside the two grids
+        int Below = 0;    // the height under the grids
+    };
+    TBookLayout Layout() const;
     void Arrange();
     bool destroyed_ = false;
+    bool designSized_ = false;
 };

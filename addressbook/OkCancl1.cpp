@@ -1,5 +1,7 @@
 #include "OkCancl1.h"
 
+#include "ScreenFit.h"
+
 #include <QFontMetricsF>
 #include <QFrame>
 #include <QGuiApplication>
@@ -35,6 +37,7 @@ TOKBottomDlg::TOKBottomDlg(QWidget *parent, int clientWidth, int clientHeight)
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
     ArrangeFrame(S(clientWidth), S(clientHeight));
+    FitToScreen(this);
 }
 
 int TOKBottomDlg::S(int px) const
@@ -47,7 +50,7 @@ int TOKBottomDlg::ButtonWidth(const QPushButton *button, int designWidth) const
     return std::max(S(designWidth), button->sizeHint().width());
 }
 
-void TOKBottomDlg::ArrangeFrame(int width, int height)
+void TOKBottomDlg::PlaceFrame(int width, int height)
 {
     const int buttonH = std::max(S(25), OKBtn->sizeHint().height());
     const int buttonW = std::max(ButtonWidth(OKBtn, 75), ButtonWidth(CancelBtn, 75));
@@ -55,7 +58,22 @@ void TOKBottomDlg::ArrangeFrame(int width, int height)
     OKBtn->setGeometry(CancelBtn->x() - S(5) - buttonW, CancelBtn->y(), buttonW, buttonH);
     Bevel->setGeometry(S(8), S(8), width - S(16), CancelBtn->y() - S(6) - S(8));
     Bevel->lower();
+}
+
+int TOKBottomDlg::FrameBottom() const
+{
+    return S(6) + std::max(S(25), OKBtn->sizeHint().height()) + S(6);
+}
+
+void TOKBottomDlg::ArrangeFrame(int width, int height)
+{
+    PlaceFrame(width, height);
     setFixedSize(width, height);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
+    CentreOnScreen();
+}
+
+void TOKBottomDlg::CentreOnScreen()
+{
+    if (const QScreen *screen = DialogScreen(this))
         move(screen->availableGeometry().center() - rect().center());
 }

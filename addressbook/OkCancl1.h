@@ -1,7 +1,7 @@
 #pragma once
-// The plain OK/Cancel dialog both address book dialogs are built on: a fixed-size window
-// centred on the screen, a framed bevel around the content and OK and Cancel at the bottom
-// right.
+// The plain OK/Cancel dialog both address book dialogs are built on: a window centred on the
+// screen it opens on (and shrunk to fit it), a framed bevel around the content and OK and
+// Cancel at the bottom right. Fixed-size unless a subclass makes it resizable.
 #include <QDialog>
 
 class QFrame;
@@ -26,6 +26,12 @@ public:
     // Sets the client size (already in pixels), puts the bevel and the buttons at the bottom,
     // and centres the window on the screen. Subclasses call it once their content is placed.
     void ArrangeFrame(int width, int height);
+    // Puts the bevel and the buttons for a client of this size, and nothing else.
+    void PlaceFrame(int width, int height);
+    // The height the OK and Cancel row takes at the bottom, with its margins.
+    int FrameBottom() const;
+    // Centres the window on the screen it opens on.
+    void CentreOnScreen();
     // A push button's width for its caption: at least `designWidth` (scaled).
     int ButtonWidth(const QPushButton *button, int designWidth) const;
 };

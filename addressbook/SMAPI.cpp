@@ -2,6 +2,7 @@
 // kept for the life of the program; its two entry points are looked up once.
 #include "SMAPI.h"
 
+#include "AppHelp.h"
 #include "Desktop.h"
 #include "Global.h"
 
@@ -25,15 +26,18 @@ struct TSmapiLibrary
     LPMAPIADDRESS Address = nullptr;
     bool FreeBufferLookedUp = false;
     LPMAPIFREEBUFFER FreeBuffer = nullptr;
+    bool SetHelpLookedUp = false;
+    LPSENDORIXMAPISETHELP SetHelp = nullptr;
 
     void Unload()
     {
         if (Handle != nullptr)
             dlclose(Handle);
         Handle = nullptr;
-        AddressLookedUp = FreeBufferLookedUp = false;
+        AddressLookedUp = FreeBufferLookedUp = SetHelpLookedUp = false;
         Address = nullptr;
         FreeBuffer = nullptr;
+        SetHelp = nullptr;
     }
     // Released, and its name cleared, when the program ends.
     ~TSmapiLibrary()
@@ -69,6 +73,12 @@ char *CopyText(const QString &text)
 QString Text(const char *text)
 {
     return text != nullptr ? QString::fromUtf8(text) : QString();
+}
+
+// F1 in the library's dialog: the manual of the interface language at the dialog's section.
+void OpenSystemBookHelp(void *)
+{
+    ShowHelpContext(SystemBookHelpContext);
 }
 
 } // namespace
@@ -126,6 +136,21 @@ MapiULong SmapiAddress(MapiHandle lhSession, MapiHandle ulUIParam, char *lpszCap
         return 1;
     return lib.Address(lhSession, ulUIParam, lpszCaption, nEditFields, lpszLabels, nRecips,
                        lpRecips, flFlags, ulReserved, lpnNewRecips, lppNewRecips);
+}
+
+bool SmapiSetHelp(bool on)
+{
+    TSmapiLibrary &lib = Library();
+    if (lib.Handle == nullptr)
+        return false;   // nothing to hand it to (never loads: it runs in a destructor)
+    if (!lib.SetHelpLookedUp) {
+        lib.SetHelp = reinterpret_cast<LPSENDORIXMAPISETHELP>(dlsym(lib.Handle, "SendorixMapiSetHelp"));
+        lib.SetHelpLookedUp = true;
+    }
+    if (lib.SetHelp == nullptr)
+        return false;
+    lib.SetHelp(on ? OpenSystemBookHelp : nullptr, nullptr);
+    return true;
 }
 
 MapiULong SmapiFreeBuffer(void *pv)
@@ -207,10 +232,16 @@ bool SmapiEditRecipients(QWidget *parent, TRecipientList &to, TRecipientList &cc
     MapiULong count = 0;
     lpMapiRecipDesc descs = nullptr;
     BuildRecipDescs(to, cc, bcc, count, descs);
+    // The dialog's F1 opens the manual for as long as it is up.
+    SmapiSetHelp(true);
     struct TRelease {
         MapiULong &Count;
         lpMapiRecipDesc &Descs;
-        ~TRelease() { FreeRecipDescs(Count, Descs); }
+        ~TRelease()
+        {
+            SmapiSetHelp(false);
+            FreeRecipDescs(Count, Descs);
+        }
     } release{count, descs};
 
     // The library's texts follow the interface language.

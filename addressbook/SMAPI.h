@@ -35,6 +35,9 @@ MapiULong SmapiAddress(MapiHandle lhSession, MapiHandle ulUIParam, char *lpszCap
                        lpMapiRecipDesc lpRecips, MapiFlags flFlags, MapiULong ulReserved,
                        MapiULong *lpnNewRecips, lpMapiRecipDesc *lppNewRecips);
 MapiULong SmapiFreeBuffer(void *pv);
+// Hands the library the function F1 in its dialog calls (the manual's system address book
+// section), or takes it back; false when the library is not loaded or has no such entry.
+bool SmapiSetHelp(bool on);
 
 // ---- Records --------------------------------------------------------------------------------
 

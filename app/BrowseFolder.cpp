@@ -2,6 +2,7 @@
 
 #include "AppHelp.h"
 #include "Global.h"
+#include "ScreenFit.h"
 #include "Strings.h"
 
 #include <QAbstractButton>
@@ -257,6 +258,7 @@ bool TBrowseFolder::Execute()
     FSelection.clear();
     dialog.setObjectName(QStringLiteral("BrowseFolderDialog"));
     InstallHelpKey(&dialog, FolderBrowserHelpContext);
+    FitToScreen(&dialog);
     dialog.setWindowTitle(TextIn(HookSaysRussian(), TextId::BrowseFolderTitle));
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);

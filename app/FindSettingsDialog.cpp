@@ -1,6 +1,7 @@
 #include "FindSettingsDialog.h"
 
 #include "AppHelp.h"
+#include "ScreenFit.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -116,6 +117,7 @@ TFindSettingsDialog::TFindSettingsDialog(QWidget *parent, const TMailAddress &ad
     all->addWidget(buttons);
     // Wide enough for a host name and a short note per line; long texts wrap.
     setMinimumWidth(fontMetrics().averageCharWidth() * 72);
+    FitToScreen(this);
 
     connect(Lookup, &TProviderLookup::Progress, this, &TFindSettingsDialog::ShowProgress);
     connect(Lookup, &TProviderLookup::Finished, this, [this] {
@@ -311,6 +313,8 @@ void TFindSettingsDialog::FitToContents()
     const int w = std::max(width(), minimumSizeHint().width());
     const int h = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(w) : sizeHint().height();
     resize(w, std::max(h, minimumSizeHint().height()));
+    if (isVisible())
+        FitToScreenNow(this);
 }
 
 std::optional<TFoundSettings> TFindSettingsDialog::Proposal() const

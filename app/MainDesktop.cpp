@@ -3,9 +3,11 @@
 #include "MainForm.h"
 #include "MyStringGrid.h"
 
+#include "AppHelp.h"
 #include "Desktop.h"
 #include "IniFile.h"
 #include "Language.h"
+#include "ScreenFit.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -87,7 +89,6 @@ private:
 // user made wider stay so.
 //
 // Also keeps the size the user gave a dialog in the settings file, for the next run.
-const QString DialogSizesSection = QStringLiteral("DialogSizes");
 
 class TFileDialogFitter : public QObject
 {
@@ -139,17 +140,7 @@ protected:
 private:
     void KeepSize(QFileDialog *dialog)
     {
-        const QString size = QStringLiteral("%1,%2").arg(dialog->width()).arg(dialog->height());
-        if (size == dialog->property("sendorixKeptSize").toString())
-            return;
-        dialog->setProperty("sendorixKeptSize", size);
-        try {
-            TIniFile ini(TMainForm::SettingsIoPath(Form->SettingsFile));
-            ini.WriteString(DialogSizesSection, dialog->objectName(), size);
-            ini.UpdateFile();
-        } catch (...) {
-            // A folder that cannot be written loses only the dialog's size.
-        }
+        KeepDialogSize(TMainForm::SettingsIoPath(Form->SettingsFile), dialog);
     }
 
     TMainForm *Form;
@@ -212,19 +203,18 @@ void TMainForm::SetUpFileDialog(QFileDialog *d)
     // The file dialogs open large enough for their columns; a size the user gives one stays
     // with it, also for the next run.
     QSize screenSize(100000, 100000);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
+    if (const QScreen *screen = DialogScreen(d))
         screenSize = screen->availableGeometry().size() * 9 / 10;
-    const TIniFile ini(SettingsIoPath(SettingsFile));
-    const QString kept = ini.ReadString(DialogSizesSection, d->objectName(), QString());
-    const QStringList wh = kept.split(QLatin1Char(','));
-    const QSize given = wh.size() == 2 ? QSize(wh[0].toInt(), wh[1].toInt()) : QSize();
-    if (given.width() >= 200 && given.height() >= 150) {
-        d->resize(given.boundedTo(screenSize));
-        d->setProperty("sendorixKeptSize", kept);
-    } else {
-        d->resize(QSize(S(760), S(460)).boundedTo(screenSize));
-    }
+    const QSize given = KeptDialogSize(SettingsIoPath(SettingsFile), d->objectName());
+    d->resize((given.isValid() ? given : QSize(S(760), S(460))).boundedTo(screenSize));
+    FitToScreen(d);
     d->installEventFilter(new TFileDialogFitter(this));
+    // F1 opens the section of the page whose button opened the dialog.
+    const QString name = d->objectName();
+    const QWidget *opener = name == QLatin1String("FileDialog")      ? static_cast<QWidget *>(btnLoad)
+                            : name == QLatin1String("SaveLogDialog") ? static_cast<QWidget *>(btnSaveLog)
+                                                                     : static_cast<QWidget *>(btnSaveConfig);
+    InstallHelpKey(d, HelpContextOf(opener));
 }
 
 void TMainForm::AcceptFilesFromOutside(const QStringList &paths, bool bringForward)

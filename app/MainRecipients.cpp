@@ -6,6 +6,7 @@
 #include "Language.h"
 #include "Recipients.h"
 #include "SMAPI.h"
+#include "ScreenFit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -45,10 +46,17 @@ void TMainForm::PickFromAddressBook(QComboBox *field)
 {
     auto book = std::make_unique<TAddressBook>(this, AddressBookFile());
     book->SetBookCaptions();
+    // The size the user gave the book last time (the screen may have shrunk since: it is fitted
+    // to the screen when shown).
+    const QString settings = SettingsIoPath(SettingsFile);
+    if (const QSize kept = KeptDialogSize(settings, book->objectName()); kept.isValid())
+        book->resize(kept);
     TRecipientList receivers;
     ParseRecipients(field->currentText(), receivers);
     book->SetReceivers(receivers);
-    if (book->exec() == QDialog::Accepted)
+    const bool accepted = book->exec() == QDialog::Accepted;
+    KeepDialogSize(settings, book.get());
+    if (accepted)
         field->setEditText(FormatBookRecipients(book->Receivers()));
     // The book is saved after Cancel too; a failed save reaches the error box once and the
     // old file stays whole.

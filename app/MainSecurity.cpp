@@ -9,6 +9,7 @@
 #include "Language.h"
 #include "Profiles.h"
 #include "IniFile.h"
+#include "ScreenFit.h"
 #include "Settings.h"
 
 #include <QComboBox>
@@ -64,6 +65,7 @@ QString RunPasswordCommand(const QString &command, bool russian)
 void TMainForm::btnSecurityClick()
 {
     TSecurityDialog dialog(this, Secure, edPort->text());
+    FitToScreen(&dialog);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const TSecureSettings chosen = dialog.Settings();

@@ -38,7 +38,12 @@ QString ApplicationHelpFile();
 bool ShowHelpContext(int context, const QString &helpFile = QString());
 
 // The help contexts of the dialogs (the window's pages and fields carry theirs as a property).
-enum : int { OwnBookHelpContext = 11, SecurityHelpContext = 12, FolderBrowserHelpContext = 13 };
+enum : int {
+    OwnBookHelpContext = 11,
+    SecurityHelpContext = 12,
+    FolderBrowserHelpContext = 13,
+    SystemBookHelpContext = 16,   // the system address book's dialog (a plugin's)
+};
 // F1 anywhere in `dialog` opens the manual at `context`.
 void InstallHelpKey(QWidget *dialog, int context);
 

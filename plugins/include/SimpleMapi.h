@@ -57,11 +57,19 @@ typedef MapiULong (*LPMAPIADDRESS)(MapiHandle lhSession, MapiHandle ulUIParam,
 /* Releases a block the library returned. */
 typedef MapiULong (*LPMAPIFREEBUFFER)(void *pv);
 
+/* Not Simple MAPI: how this program's manual reaches the dialog. A library may export
+ * SendorixMapiSetHelp; the program calls it before MAPIAddress with a function that opens the
+ * manual at the dialog's section, and with null afterwards. F1 in the dialog calls
+ * help(context) while it is set. A library without it simply has no help. */
+typedef void (*SENDORIXMAPIHELP)(void *context);
+typedef void (*LPSENDORIXMAPISETHELP)(SENDORIXMAPIHELP help, void *context);
+
 MapiULong MAPIAddress(MapiHandle lhSession, MapiHandle ulUIParam, char *lpszCaption,
                       MapiULong nEditFields, char *lpszLabels, MapiULong nRecips,
                       lpMapiRecipDesc lpRecips, MapiFlags flFlags, MapiULong ulReserved,
                       MapiULong *lpnNewRecips, lpMapiRecipDesc *lppNewRecips);
 MapiULong MAPIFreeBuffer(void *pv);
+void SendorixMapiSetHelp(SENDORIXMAPIHELP help, void *context);
 
 #ifdef __cplusplus
 }

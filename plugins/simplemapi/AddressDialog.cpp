@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -49,7 +50,7 @@ QVBoxLayout *TAddressDialog::BuildContactsSide()
     lvContacts->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvContacts->setUniformRowHeights(true);
     lvContacts->header()->setSectionResizeMode(QHeaderView::Stretch);
-    lvContacts->setMinimumWidth(380);
+    lvContacts->setMinimumWidth(200);
 
     auto *btnFolder = new QPushButton(T("Папка контактов...", "Contacts folder..."), this);
     btnFolder->setObjectName(QStringLiteral("btnFolder"));
@@ -88,7 +89,7 @@ QGridLayout *TAddressDialog::BuildRecipientsSide(const QString &label)
         lists_[i] = new QListWidget(this);
         lists_[i]->setObjectName(QStringLiteral("lst%1").arg(QLatin1String(objectNames[i])));
         lists_[i]->setSelectionMode(QAbstractItemView::ExtendedSelection);
-        lists_[i]->setMinimumWidth(240);
+        lists_[i]->setMinimumWidth(120);
         right->addWidget(addButtons_[i], i, 0, Qt::AlignTop);
         right->addWidget(lists_[i], i, 1);
         connect(addButtons_[i], &QPushButton::clicked, this, [this, i] { AddTo(i); });
@@ -151,9 +152,39 @@ TAddressDialog::TAddressDialog(QWidget *parent, const QString &caption, int fiel
     edtSearch->installEventFilter(this);
     connect(lvContacts, &QTreeWidget::itemDoubleClicked, this, [this] { AddTo(0); });
 
+    auto *helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    helpKey->setObjectName(QStringLiteral("helpKey"));
+    connect(helpKey, &QShortcut::activated, this, [this] {
+        if (help_)
+            help_();
+    });
+
     resize(820, 520);
     Reload();
     edtSearch->setFocus();
+}
+
+void TAddressDialog::SetHelp(std::function<void()> help)
+{
+    help_ = std::move(help);
+}
+
+// The dialog fits the screen it opens on, whatever the scale (a 1280x1024 screen at 2x leaves
+// it 640x512): it shrinks about its middle and its lists scroll.
+void TAddressDialog::showEvent(QShowEvent *event)
+{
+    const QWidget *parent = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    if (const QScreen *screen = parent != nullptr ? parent->screen() : this->screen()) {
+        const QRect free = screen->availableGeometry();
+        const QSize frame = frameGeometry().size() - size();
+        QRect fitted(QPoint(0, 0), size().boundedTo(free.size() - frame).expandedTo(minimumSizeHint()));
+        fitted.moveCenter(geometry().center());
+        fitted.moveLeft(qMax(free.left(), qMin(fitted.left(), free.right() + 1 - fitted.width() - frame.width())));
+        fitted.moveTop(qMax(free.top(), qMin(fitted.top(), free.bottom() + 1 - fitted.height() - frame.height())));
+        if (fitted != geometry())
+            setGeometry(fitted);
+    }
+    QDialog::showEvent(event);
 }
 
 void TAddressDialog::Reload()

@@ -5,6 +5,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QGridLayout;
 class QVBoxLayout;
 
@@ -32,9 +34,12 @@ public:
 
     void SetRecipients(const QList<TRecipientEntry> &entries);
     QList<TRecipientEntry> Recipients() const;
+    // What F1 does (the program's manual); without it F1 does nothing.
+    void SetHelp(std::function<void()> help);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     QVBoxLayout *BuildContactsSide();
@@ -58,4 +63,5 @@ private:
     QLabel *lblSources;
     QLabel *lblProblems;
     QDialogButtonBox *buttonBox;
+    std::function<void()> help_;
 };

@@ -30,6 +30,10 @@ QString Text(const char *text)
     return text != nullptr ? QString::fromUtf8(text) : QString();
 }
 
+// What F1 in the dialog calls, as the program handed it over.
+SENDORIXMAPIHELP HelpProc = nullptr;
+void *HelpContext = nullptr;
+
 // The chosen recipients in one block, texts after the records, so MAPIFreeBuffer is one free.
 lpMapiRecipDesc Pack(const QList<TRecipientEntry> &entries, bool oneField)
 {
@@ -98,6 +102,8 @@ extern "C" SIMPLEMAPI_EXPORT MapiULong MAPIAddress(
         TAddressDialog dialog(parent, Text(lpszCaption), fields,
                               fields == 1 ? Text(lpszLabels) : QString(), Russian());
         dialog.SetRecipients(entries);
+        if (HelpProc != nullptr)
+            dialog.SetHelp([proc = HelpProc, context = HelpContext] { proc(context); });
         if (dialog.exec() != QDialog::Accepted)
             return MAPI_USER_ABORT;
         const QList<TRecipientEntry> chosen = dialog.Recipients();
@@ -117,4 +123,10 @@ extern "C" SIMPLEMAPI_EXPORT MapiULong MAPIFreeBuffer(void *pv)
 {
     std::free(pv);
     return SUCCESS_SUCCESS;
+}
+
+extern "C" SIMPLEMAPI_EXPORT void SendorixMapiSetHelp(SENDORIXMAPIHELP help, void *context)
+{
+    HelpProc = help;
+    HelpContext = context;
 }

@@ -3,6 +3,7 @@
 // a failed save is shown once, and receivers picked from the book get the mail.
 #include "addressbook_test_support.h"
 
+#include "IniFile.h"
 #include "Recipients.h"
 #include "../app/send_test_support.h"
 
@@ -139,6 +140,60 @@ TEST_F(BookWindowTest, ReceiversPickedFromTheBookGetTheMail)
     const QJsonObject m = sink.Message(1);
     EXPECT_EQ(sendtest::Strings(m.value("rcpt_tos")), QStringList({"ann@example.org", "bob@example.org"}));
     EXPECT_EQ(sendtest::Text(m, "to"), "\"Ann Lee\" <ann@example.org>,bob@example.org");
+}
+
+
+// The book may be made larger (its grids grow, the buttons follow) or smaller down to what its
+// buttons need (nothing overlaps), and opens at the size the user gave it last time.
+TEST_F(BookWindowTest, TheBookGrowsWithItsWindowAndOpensAtTheSizeItWasGiven)
+{
+    auto inside = [](const QWidget *dialog, const QWidget *w) {
+        return QRect(QPoint(0, 0), dialog->size()).contains(w->geometry());
+    };
+    QSize designed, grown, least;
+    QStringList problems;
+    WhenShown<TAddressBook>([&](TAddressBook *book) {
+        designed = book->size();
+        const int gridW = book->gridAdresses->width(), gridH = book->gridAdresses->height();
+        book->resize(designed + QSize(100, 60));
+        QApplication::processEvents();
+        grown = book->size();
+        if (book->gridAdresses->width() != gridW + 50 || book->gridTarget->width() != gridW + 50
+            || book->gridAdresses->height() != gridH + 60)
+            problems << "the grids did not take the new room";
+        book->resize(100, 100);   // as small as it goes
+        QApplication::processEvents();
+        least = book->size();
+        QList<QWidget *> parts{book->gridAdresses, book->gridTarget, book->btnToTarget, book->btnFromTarget,
+                               book->btnNewAddr, book->btnEditAddr, book->btnDeleteAddress,
+                               book->cbNoDuplicates, book->btnTargetDeleteAddr, book->OKBtn, book->CancelBtn};
+        for (QWidget *w : parts) {
+            if (!inside(book, w))
+                problems << w->objectName() + " is cut";
+            for (QWidget *other : parts)
+                if (other != w && other->geometry().intersects(w->geometry()))
+                    problems << w->objectName() + " overlaps " + other->objectName();
+        }
+        if (book->gridAdresses->geometry().bottom() >= book->btnNewAddr->y())
+            problems << "the buttons are not under the grid";
+        book->resize(grown);
+        book->CancelBtn->click();
+    });
+    form->btnAddressBookTo->click();
+    EXPECT_EQ(grown, designed + QSize(100, 60));
+    EXPECT_LT(least.width(), designed.width());
+    EXPECT_LT(least.height(), designed.height());
+    EXPECT_EQ(problems, QStringList());
+    EXPECT_EQ(TIniFile(folder.filePath("Sendorix.cfg")).ReadString("DialogSizes", "AddressBook", ""),
+              QStringLiteral("%1,%2").arg(grown.width()).arg(grown.height()));
+
+    QSize reopened;
+    WhenShown<TAddressBook>([&](TAddressBook *book) {
+        reopened = book->size();
+        book->OKBtn->click();
+    });
+    form->btnAddressBookCc->click();
+    EXPECT_EQ(reopened, grown);
 }
 
 } // namespace

@@ -344,6 +344,32 @@ TEST_F(SimpleMapiDialog, WorksWithNoContactsAtAllAndTellsWhereTheyAreLookedFor)
     EXPECT_EQ(out, (std::vector<std::pair<MapiULong, TPair>>{{MAPI_CC, {"Kept", "kept@x.org"}}}));
 }
 
+// F1 calls what the program handed over, with its context, for as long as it is set; the
+// dialog stays open. Without it (any other caller) F1 does nothing.
+TEST_F(SimpleMapiDialog, F1CallsTheHelpTheProgramHandedOverAndNothingWithout)
+{
+    auto setHelp = reinterpret_cast<LPSENDORIXMAPISETHELP>(library.resolve("SendorixMapiSetHelp"));
+    ASSERT_NE(setHelp, nullptr);
+    std::vector<int> calls;
+    const SENDORIXMAPIHELP record = [](void *c) { static_cast<std::vector<int> *>(c)->push_back(1); };
+    std::vector<std::pair<MapiULong, TPair>> out;
+    for (const bool handedOver : {true, false}) {
+        setHelp(handedOver ? record : nullptr, handedOver ? &calls : nullptr);
+        calls.clear();
+        bool open = false;
+        Run({}, [&](QDialog &d) {
+            d.activateWindow();
+            QApplication::processEvents();
+            QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+            QApplication::sendEvent(d.findChild<QLineEdit *>("edtSearch"), &f1);
+            open = d.isVisible();
+            d.reject();
+        }, out);
+        EXPECT_TRUE(open);
+        EXPECT_EQ(calls.size(), handedOver ? 1u : 0u) << handedOver;
+    }
+}
+
 // Not a check: pictures of the dialog in both languages when SENDORIX_SCREENSHOT_DIR is set.
 TEST_F(SimpleMapiDialog, Screenshots)
 {
