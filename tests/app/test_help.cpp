@@ -144,6 +144,9 @@ protected:
                 contexts.insert(box.HelpContext);
         // And the dialogs' own (F1InEveryDialogOpensItsSection shows that they use them).
         contexts.insert({OwnBookHelpContext, SecurityHelpContext, FolderBrowserHelpContext});
+        // And the Help buttons of the certificate and resume questions (their send tests show
+        // them).
+        contexts.insert({ProviderHelpContext, InterruptedSeriesHelpContext});
         return contexts;
     }
 
@@ -414,6 +417,31 @@ TEST_F(HelpPictures, Manual)
             },
             [&] { f.cbUseMAPIAddresBook->click(); });
         f.cbUseMAPIAddresBook->setChecked(false);
+        ComDialogsTest::SetRefuseUnanswered(true);
+
+        // The Security window as a provider's login fills it, and the question after a series
+        // was cut short while the server took a message.
+        TSecureSettings secure;
+        secure.Security = 1;
+        secure.User = QStringLiteral("maria@example.org");
+        secure.RememberPassword = true;
+        {
+            TSecurityDialog security(&f, secure, QStringLiteral("587"), TKeyringState::Stored);
+            security.show();
+            QApplication::processEvents();
+            EXPECT_TRUE(security.grab().save(prefix + "security.png"));
+        }
+        ComDialogsTest::SetRefuseUnanswered(false);
+        AnswerNextBox(
+            [&](TMessageForm *box) {
+                QApplication::processEvents();
+                EXPECT_TRUE(box->grab().save(prefix + "resume-box.png"));
+                box->Button(mbNo)->click();
+            },
+            [&] {
+                ComMessageDlg(Text(TextId::ContinueSeriesInFlight, 2, 5, QStringLiteral("#3"), 3, QStringLiteral("#3")),
+                              mtConfirmation, {mbYes, mbNo, mbHelp}, InterruptedSeriesHelpContext);
+            });
         ComDialogsTest::SetRefuseUnanswered(true);
 
         // What Find settings shows for an address of a listed provider (no network needed).
