@@ -552,6 +552,16 @@ TEST_F(SecureSendTest, LoginOutcomesOneSendAfterAnother)
     }
     EXPECT_EQ(form->RussianProtocol.last(), "Команда пароля завершилась с ошибкой (код 3): no entry for alice");
     EXPECT_TRUE(answers.isEmpty());
+    // A secret the server took earlier in the run and refuses now (changed meanwhile) is not
+    // offered again from memory: the user is asked, with the reply.
+    form->Secure.PasswordCommand.clear();
+    const QString port = form->edPort->text();
+    form->SecretAccepted("127.0.0.1", port, "old");
+    form->SecretRefused("127.0.0.1", port, refused);
+    prompts.clear();
+    answers << "new";
+    EXPECT_EQ(form->ObtainSecret("127.0.0.1", port), "new");
+    EXPECT_EQ(prompts, QStringList{refusedPrompt});
 }
 
 // Runs only inside a session with a Secret Service (the keyring test entry starts one).
