@@ -58,6 +58,44 @@ QTextEdit *CommandField(const QString &command, QWidget *parent)
     return edit;
 }
 
+// The rows: each field with its label, notes under the password and the command; returns the
+// OK and Cancel buttons.
+QDialogButtonBox *LayOut(TSecurityDialog *d)
+{
+    auto *passwordRow = new QHBoxLayout;
+    passwordRow->addWidget(d->edPassword, 1);
+    passwordRow->addWidget(d->cbRemember);
+    auto *passwordBox = new QVBoxLayout;
+    passwordBox->addLayout(passwordRow);
+    passwordBox->addWidget(d->lblPasswordState);
+    auto *commandBox = new QVBoxLayout;
+    commandBox->addWidget(d->edPasswordCommand);
+    commandBox->addWidget(NoteLabel(Text(TextId::PasswordCommandHint), d));
+    auto *certificateRow = new QHBoxLayout;
+    certificateRow->addWidget(d->lblCertificate, 1);
+    certificateRow->addWidget(d->btnForgetCertificate, 0, Qt::AlignTop);
+    auto *form = new QFormLayout;
+    const int gap = d->fontMetrics().height() / 2;
+    form->setVerticalSpacing(gap);
+    form->addRow(Text(TextId::SecurityLabel), d->comboSecurity);
+    form->addRow(Text(TextId::UserNameLabel), d->edUser);
+    form->addRow(Text(TextId::PasswordLabel), passwordBox);
+    form->addRow(Text(TextId::AuthenticationLabel), d->comboAuthentication);
+    form->addRow(Text(TextId::PasswordCommandLabel), commandBox);
+    form->addRow(Text(TextId::TrustedCertificateLabel), certificateRow);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, d);
+    buttons->button(QDialogButtonBox::Ok)->setText(Text(TextId::SecurityOk));
+    buttons->button(QDialogButtonBox::Cancel)->setText(Text(TextId::Cancel));
+    auto *all = new QVBoxLayout(d);
+    all->setSpacing(2 * gap);
+    all->setContentsMargins(2 * gap, 2 * gap, 2 * gap, 2 * gap);
+    all->addLayout(form);
+    all->addWidget(buttons);
+    // The dialog follows its contents (the command field grows with the command).
+    all->setSizeConstraint(QLayout::SetFixedSize);
+    return buttons;
+}
+
 }  // namespace
 
 TSecurityDialog::TSecurityDialog(QWidget *parent, const TSecureSettings &settings, const QString &port,
@@ -95,37 +133,7 @@ TSecurityDialog::TSecurityDialog(QWidget *parent, const TSecureSettings &setting
     btnForgetCertificate = new QPushButton(Text(TextId::ForgetCertificate), this);
     btnForgetCertificate->setObjectName(QStringLiteral("btnForgetCertificate"));
 
-    auto *passwordRow = new QHBoxLayout;
-    passwordRow->addWidget(edPassword, 1);
-    passwordRow->addWidget(cbRemember);
-    auto *passwordBox = new QVBoxLayout;
-    passwordBox->addLayout(passwordRow);
-    passwordBox->addWidget(lblPasswordState);
-    auto *commandBox = new QVBoxLayout;
-    commandBox->addWidget(edPasswordCommand);
-    commandBox->addWidget(NoteLabel(Text(TextId::PasswordCommandHint), this));
-    auto *certificateRow = new QHBoxLayout;
-    certificateRow->addWidget(lblCertificate, 1);
-    certificateRow->addWidget(btnForgetCertificate, 0, Qt::AlignTop);
-    auto *form = new QFormLayout;
-    const int gap = fontMetrics().height() / 2;
-    form->setVerticalSpacing(gap);
-    form->addRow(Text(TextId::SecurityLabel), comboSecurity);
-    form->addRow(Text(TextId::UserNameLabel), edUser);
-    form->addRow(Text(TextId::PasswordLabel), passwordBox);
-    form->addRow(Text(TextId::AuthenticationLabel), comboAuthentication);
-    form->addRow(Text(TextId::PasswordCommandLabel), commandBox);
-    form->addRow(Text(TextId::TrustedCertificateLabel), certificateRow);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(Text(TextId::SecurityOk));
-    buttons->button(QDialogButtonBox::Cancel)->setText(Text(TextId::Cancel));
-    auto *all = new QVBoxLayout(this);
-    all->setSpacing(2 * gap);
-    all->setContentsMargins(2 * gap, 2 * gap, 2 * gap, 2 * gap);
-    all->addLayout(form);
-    all->addWidget(buttons);
-    // The dialog follows its contents (the command field grows with the command).
-    all->setSizeConstraint(QLayout::SetFixedSize);
+    QDialogButtonBox *buttons = LayOut(this);
     edUser->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 40);
 
     connect(comboSecurity, &QComboBox::currentIndexChanged, this,
