@@ -286,6 +286,28 @@ TEST_F(HelpTest, F1InEveryDialogOpensItsSection)
     }
 }
 
+// F1 pressed in the Security dialog (focus in a field, as a user has it) opens its section: the
+// key reaches the dialog through the fields, not only through the shortcut's own signal.
+TEST_F(HelpTest, F1PressedInTheSecurityDialogOpensTheSecuritySection)
+{
+    for (int language : {0, 1}) {
+        PickLanguage(language);
+        TSecurityDialog security(form.get(), TSecureSettings{}, "25");
+        security.show();
+        QApplication::processEvents();
+        for (QWidget *field : std::initializer_list<QWidget *>{security.edUser, security.comboSecurity}) {
+            SCOPED_TRACE(field->objectName().toStdString());
+            field->setFocus();
+            opened.clear();
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+            QApplication::sendEvent(field, &press);
+            QKeyEvent release(QEvent::KeyRelease, Qt::Key_F1, Qt::NoModifier);
+            QApplication::sendEvent(field, &release);
+            ExpectManualAt(TakeOpened(), language == 1, SecurityHelpContext);
+        }
+    }
+}
+
 TEST_F(HelpTest, AMissingManualSaysWhereItWasLookedForInTheInterfaceLanguage)
 {
     QTemporaryDir empty, other;

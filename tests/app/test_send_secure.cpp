@@ -221,6 +221,36 @@ TEST_F(SecureSendTest, AnUntrustedCertificateIsPinnedOnConsentAndAnotherIsAskedA
         << form->EnglishProtocol.last().toStdString();
 }
 
+// The user decides about the server's certificate before giving it a secret: the password is
+// asked only after the certificate question, and never for a certificate refused.
+TEST_F(SecureSendTest, TheCertificateIsTrustedBeforeThePasswordIsAsked)
+{
+    SmtpSink sink(ServerOptions("self", true));
+    Fill(sink.port, MakeFiles({"a.bin"}), 2);
+    bool asked = false;
+    QList<TShownMessageDlg> shownBeforePrompt;
+    TMainForm::PasswordPrompt = [&](const QString &) {
+        asked = true;
+        shownBeforePrompt = ComDialogsTest::TakeLog();
+        return std::optional<QString>(Secret);
+    };
+    ComDialogsTest::QueueAnswer(mrYes);
+    Send();
+    ASSERT_TRUE(asked);
+    ASSERT_EQ(shownBeforePrompt.size(), 1);
+    EXPECT_TRUE(shownBeforePrompt[0].Text.contains("did not verify")) << shownBeforePrompt[0].Text.toStdString();
+    EXPECT_EQ(sink.Count(), 1);
+
+    SmtpSink other(ServerOptions("other", true));
+    form->edPort->setText(QString::number(other.port));
+    asked = false;
+    ComDialogsTest::QueueAnswer(mrNo);
+    Send();
+    EXPECT_EQ(ComDialogsTest::TakeLog().size(), 1);
+    EXPECT_FALSE(asked) << "no secret for a server the user did not trust";
+    EXPECT_EQ(other.Count(), 0);
+}
+
 // Trusting a certificate keeps its pin in the profile in use at once (the user changed no
 // field: quitting asks nothing); the close question, when it comes, has Cancel.
 TEST_F(SecureSendTest, ATrustedCertificateGoesIntoTheProfileInUseWithoutAQuestion)
