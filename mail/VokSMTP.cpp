@@ -803,6 +803,9 @@ bool TVokSMTP::Send(TVokMsg& msg) {
     if (MessageTaken(r)) ListsDelivered |= 1u << k;
     if (r != TTransactionOutcome::toDelivered) {
       Delivered = MessageTaken(r) && k == lastList;
+      // A refusal in words leaves the connection usable: it is left with QUIT. A reply that
+      // was none, or 421 (the server is closing), leaves nothing to say QUIT on.
+      if (r == TTransactionOutcome::toRefused && !replyFailed_ && ReplyCode != "421") QuitKeepingReply();
       ReportError(this);
       break;
     }
