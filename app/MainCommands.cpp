@@ -137,14 +137,11 @@ void TMainForm::btnCloseClick()
 
 void TMainForm::btnCancelClick()
 {
-    // The first Cancel lets the message being transferred complete; a second one, or one while
-    // the job connects, encodes a file or waits for the server, stops at once.
-    if (Job) {
-        if (Job->State() == TJobState::jsCancelling || VokSMTP.Activity != saSending)
-            Job->Stop();
-        else
-            Job->Cancel();
-    }
+    // The first Cancel lets the message being transferred complete (its end of data answered);
+    // a second one, or one while the job connects, encodes a file or waits for the server,
+    // stops at once.
+    if (Job)
+        Job->CancelPressed();
     Cancelled = true;
 }
 
@@ -192,11 +189,11 @@ void TMainForm::FormCloseQuery(bool &CanClose)
     CanClose = true;
     if (!SettingsChanged)
         return;
-    const int answer = ComMessageDlg(Msg(TextId::SaveSenderSettings), mtConfirmation, {mbYes, mbNo}, 0);
+    const int answer = ComMessageDlg(Msg(TextId::SaveSenderSettings), mtConfirmation, {mbYes, mbNo, mbCancel}, 0);
     if (answer == mrYes)
         CanClose = SaveProfileAs();
     else
-        CanClose = answer == mrNo;   // a box closed without an answer keeps the window open
+        CanClose = answer == mrNo;   // Cancel, or a box closed without an answer, keeps the window open
 }
 
 void TMainForm::FormClose()

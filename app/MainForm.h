@@ -412,6 +412,16 @@ public:
     // The secret for the current login, from the password command, this run's memory, the
     // keyring or the user (asked once per run); nothing when the user declines.
     std::optional<QString> ObtainSecret(const QString &server, const QString &port);
+    // What the job gets: the password command's output or why it failed, else ObtainSecret.
+    TSecretAnswer SecretForJob(const QString &server, const QString &port);
+    // The server's answer to the login: an accepted secret is kept for the run (and in the
+    // keyring when asked to); a refused one is forgotten and the next job asks again.
+    void SecretAccepted(const QString &server, const QString &port, const QString &secret);
+    void SecretRefused(const QString &server, const QString &port, const QString &reply);
+    QString TypedSecret;                    // typed in the Security dialog, for the next job
+    QMap<QString, QString> RefusedLogins;   // the server's reply, by keyring entry
+    bool RememberOnAcceptance = false;      // the secret in use was typed: keep it once accepted
+    bool KeyringMissing = false;            // the last keyring write failed
     // A certificate that did not verify is shown: true when the user trusts exactly this one
     // for the server (it is kept in the sender's settings).
     bool TrustCertificate(const QString &server, const TCertificateProblem &problem);

@@ -3,6 +3,7 @@
 // server certificate that does not verify.
 #include "MainForm.h"
 
+#include "AppHelp.h"
 #include "ComDialogs.h"
 #include "Global.h"
 #include "Keyring.h"
@@ -34,9 +35,29 @@ QString ReasonInWords(const std::string &reason, bool russian)
     return QString::fromStdString(reason);
 }
 
-// The first line of what the command printed; the command runs without a terminal.
-QString RunPasswordCommand(const QString &command, bool russian)
+// The first lines of what a failed command wrote to its standard error, on one line.
+QString ErrorLines(QProcess &process)
 {
+    QStringList lines = QString::fromLocal8Bit(process.readAllStandardError()).split(QLatin1Char('\n'));
+    for (QString &l : lines)
+        l = VisibleText(l.trimmed());
+    lines.removeAll(QString());
+    QString text = lines.mid(0, 3).join(QStringLiteral(" / "));
+    if (text.size() > 300)
+        text = text.left(299) + QChar(0x2026);
+    return text;
+}
+
+// The first line of what the command printed; the command runs without a terminal. A command
+// that fails gives why, in both languages.
+TSecretAnswer RunPasswordCommand(const QString &command)
+{
+    TSecretAnswer answer;
+    auto fail = [&answer](auto text) {
+        answer.ErrorRussian = text(true);
+        answer.ErrorEnglish = text(false);
+        return answer;
+    };
     QProcess process;
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setStandardInputFile(QProcess::nullDevice());
@@ -47,24 +68,54 @@ QString RunPasswordCommand(const QString &command, bool russian)
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished(2000);
-        throw Exception(TextIn(russian, TextId::PasswordCommandTimedOut));
+        return fail([](bool r) { return TextIn(r, TextId::PasswordCommandTimedOut); });
     }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        throw Exception(TextIn(russian, TextId::PasswordCommandFailed, process.exitCode()));
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        // A command killed by a signal has no exit code of its own: the shell's 128 + signal.
+        const int code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : 128 + 9;
+        const QString errors = ErrorLines(process);
+        if (errors.isEmpty())
+            return fail([code](bool r) { return TextIn(r, TextId::PasswordCommandFailed, code); });
+        return fail([&](bool r) { return TextIn(r, TextId::PasswordCommandFailedOutput, code, errors); });
+    }
     QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
     out = out.section(QLatin1Char('\n'), 0, 0);
     if (out.endsWith(QLatin1Char('\r')))
         out.chop(1);
     if (out.isEmpty())
-        throw Exception(TextIn(russian, TextId::PasswordCommandSilent));
-    return out;
+        return fail([](bool r) { return TextIn(r, TextId::PasswordCommandSilent); });
+    answer.Secret = out;
+    answer.FromCommand = true;
+    return answer;
+}
+
+}  // namespace
+
+namespace {
+
+// What the keyring holds for the login now: the dialog says what is true, not what was asked.
+TKeyringState KeyringStateOf(const TSecureSettings &secure, const QString &server, const QString &port)
+{
+    if (secure.User.isEmpty() || !secure.RememberPassword)
+        return TKeyringState::NotLookedUp;
+    QString stored;
+    switch (Keyring::Read(Keyring::EntryKey(server, port, secure.User), stored)) {
+    case Keyring::krOk:
+        stored.fill(QChar(0));
+        return TKeyringState::Stored;
+    case Keyring::krNotFound:
+        return TKeyringState::NotStored;
+    default:
+        return TKeyringState::NoKeyring;
+    }
 }
 
 }  // namespace
 
 void TMainForm::btnSecurityClick()
 {
-    TSecurityDialog dialog(this, Secure, edPort->text());
+    TSecurityDialog dialog(this, Secure, edPort->text(),
+                           KeyringStateOf(Secure, edSMTPName->currentText(), edPort->text()));
     FitToScreen(&dialog);
     if (dialog.exec() != QDialog::Accepted)
         return;
@@ -78,34 +129,70 @@ void TMainForm::btnSecurityClick()
     }
     if (dialog.Port().trimmed() != edPort->text().trimmed())
         edPort->setText(PortFieldText(dialog.Port()));
+    // Kept for the server and port of the next job (the user may type it before the server);
+    // it reaches the keyring only once the server has accepted it.
     const QString typed = dialog.Password();
-    if (typed.isEmpty() || Secure.User.isEmpty())
-        return;
-    const QString key = Keyring::EntryKey(edSMTPName->currentText(), edPort->text(), Secure.User);
-    RunSecrets[key] = typed;
-    if (Secure.RememberPassword && Keyring::Write(key, typed) != Keyring::krOk)
-        ComMessageDlg(Text(TextId::NoKeyring), mtWarning, {mbOK}, 0);
+    if (!typed.isEmpty() && !Secure.User.isEmpty())
+        TypedSecret = typed;
+}
+
+TSecretAnswer TMainForm::SecretForJob(const QString &server, const QString &port)
+{
+    RememberOnAcceptance = false;
+    if (!Secure.PasswordCommand.isEmpty()) {
+        if (!ConfirmPasswordCommand(Secure.PasswordCommand))
+            return {};
+        return RunPasswordCommand(Secure.PasswordCommand);
+    }
+    TSecretAnswer answer;
+    answer.Secret = ObtainSecret(server, port);
+    return answer;
+}
+
+void TMainForm::SecretAccepted(const QString &server, const QString &port, const QString &secret)
+{
+    const QString key = Keyring::EntryKey(server, port, Secure.User);
+    RefusedLogins.remove(key);
+    if (Secure.PasswordCommand.isEmpty())
+        RunSecrets.insert(key, secret);
+    if (RememberOnAcceptance && Secure.RememberPassword)
+        KeyringMissing = Keyring::Write(key, secret) != Keyring::krOk;
+    RememberOnAcceptance = false;
+}
+
+void TMainForm::SecretRefused(const QString &server, const QString &port, const QString &reply)
+{
+    const QString key = Keyring::EntryKey(server, port, Secure.User);
+    RunSecrets.remove(key);
+    RefusedLogins.insert(key, reply);
+    RememberOnAcceptance = false;
 }
 
 std::optional<QString> TMainForm::ObtainSecret(const QString &server, const QString &port)
 {
     const bool russian = IsRussian();
-    if (!Secure.PasswordCommand.isEmpty()) {
-        if (!ConfirmPasswordCommand(Secure.PasswordCommand))
-            return std::nullopt;
-        return RunPasswordCommand(Secure.PasswordCommand, russian);
-    }
     const QString key = Keyring::EntryKey(server, port, Secure.User);
-    if (RunSecrets.contains(key))
+    if (!TypedSecret.isEmpty()) {
+        // Typed in the Security dialog: tried on this server, remembered once accepted.
+        const QString typed = std::exchange(TypedSecret, QString());
+        RunSecrets.insert(key, typed);
+        RememberOnAcceptance = true;
+        return typed;
+    }
+    // A secret the server refused is not tried again: the user is asked, with its reply.
+    const bool refused = RefusedLogins.contains(key);
+    if (!refused && RunSecrets.contains(key))
         return RunSecrets.value(key);
-    if (Secure.RememberPassword) {
+    if (!refused && Secure.RememberPassword) {
         QString stored;
         if (Keyring::Read(key, stored) == Keyring::krOk) {
             RunSecrets.insert(key, stored);
             return stored;
         }
     }
-    const QString prompt = TextIn(russian, TextId::PasswordPrompt, Secure.User, server.trimmed());
+    const QString prompt = refused ? TextIn(russian, TextId::PasswordPromptRefused, RefusedLogins.value(key),
+                                            Secure.User, server.trimmed())
+                                   : TextIn(russian, TextId::PasswordPrompt, Secure.User, server.trimmed());
     std::optional<QString> answer;
     if (PasswordPrompt) {
         answer = PasswordPrompt(prompt);
@@ -118,10 +205,8 @@ std::optional<QString> TMainForm::ObtainSecret(const QString &server, const QStr
     }
     if (!answer)
         return std::nullopt;
-    // Kept for this run; in the keyring too when asked to and one is there.
-    RunSecrets.insert(key, *answer);
-    if (Secure.RememberPassword)
-        Keyring::Write(key, *answer);
+    // Kept for this run once the server takes it; in the keyring too when asked to.
+    RememberOnAcceptance = true;
     return answer;
 }
 
@@ -156,9 +241,21 @@ bool TMainForm::TrustCertificate(const QString &server, const TCertificateProble
     const QString text =
         TextIn(russian, TextId::TrustCertificate, server.trimmed(), ReasonInWords(problem.Reason, russian),
                QString::fromStdString(problem.Subject), QString::fromStdString(problem.Issuer), fingerprint);
-    if (ComMessageDlg(text, mtWarning, {mbYes, mbNo}, 0) != mrYes)
+    if (ComMessageDlg(text, mtWarning, {mbYes, mbNo, mbHelp}, ProviderHelpContext) != mrYes)
         return false;
     Secure.TrustedCertificate = fingerprint;
-    SettingsChanged = true;
+    // Kept in the profile in use at once: the user changed no field, so quitting must not
+    // ask to save; without a profile the settings ask to be saved as before.
+    bool saved = false;
+    if (!SMTPConfigFile.isEmpty()) {
+        try {
+            SaveTrustedCertificate(SMTPConfigFile, fingerprint);
+            saved = true;
+        } catch (const EIniFileError &) {
+            // kept in the window; the close question offers to save it
+        }
+    }
+    if (!saved)
+        SettingsChanged = true;
     return true;
 }

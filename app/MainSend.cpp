@@ -193,9 +193,17 @@ public:
     void Status(const QString &text) override { Form.ShowStatus(text); }
     void Counter(const QString &text) override { Form.ShowCounter(text); }
     void PaintNow() override { Form.PaintStripNow(); }
-    std::optional<QString> Secret(const QString &server, const QString &port) override
+    TSecretAnswer Secret(const QString &server, const QString &port) override
     {
-        return Form.ObtainSecret(server, port);
+        return Form.SecretForJob(server, port);
+    }
+    void SecretAccepted(const QString &server, const QString &port, const QString &secret) override
+    {
+        Form.SecretAccepted(server, port, secret);
+    }
+    void SecretRefused(const QString &server, const QString &port, const QString &reply) override
+    {
+        Form.SecretRefused(server, port, reply);
     }
     bool TrustCertificate(const QString &server, const TCertificateProblem &problem) override
     {

@@ -27,6 +27,13 @@ void SaveSMTPProfile(const QString &path, const TSMTPProfile &profile)
     ini.UpdateFile();
 }
 
+void SaveTrustedCertificate(const QString &path, const QString &fingerprint)
+{
+    TIniFile ini(path);
+    ini.WriteString(Section, QStringLiteral("TrustedCertificate"), fingerprint);
+    ini.UpdateFile();
+}
+
 TSMTPProfile LoadSMTPProfile(const QString &path)
 {
     const TIniFile ini(path);

@@ -35,6 +35,10 @@ struct TSMTPProfile
 // caller then shows no "Settings saved" and keeps its current profile path.
 void SaveSMTPProfile(const QString &path, const TSMTPProfile &profile);
 
+// Sets only the trusted certificate of the profile at path (the user trusted it while sending).
+// Throws EIniFileError as SaveSMTPProfile does.
+void SaveTrustedCertificate(const QString &path, const QString &fingerprint);
+
 // Reads the profile at path; absent keys (or a missing file) give the defaults above, and the
 // path still becomes the current one. An "Encoding" other than 0 or 1 gives -1 (no selection).
 // An empty path means "no profile": the caller skips the call and its fields keep their values.

@@ -1,13 +1,16 @@
 // The sender's secure-delivery settings: security (None / STARTTLS / SSL/TLS), user name,
-// password with "remember", authentication method and a password command. Texts follow the
-// interface language; the form lays itself out, so longer texts never clip.
+// password with "remember", authentication method, a password command and the certificate the
+// user chose to trust. Texts follow the interface language; the form lays itself out, so
+// longer texts never clip.
 #pragma once
 
 #include <QDialog>
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
+class QPushButton;
 class QTextEdit;
 
 struct TSecureSettings
@@ -22,12 +25,16 @@ struct TSecureSettings
     bool operator==(const TSecureSettings &) const = default;
 };
 
+// What the keyring holds for the login, as looked up when the dialog opens.
+enum class TKeyringState { NotLookedUp, Stored, NotStored, NoKeyring };
+
 class TSecurityDialog : public QDialog
 {
 public:
-    // port: the sender page's port text; the dialog proposes 587 or 465 in its place when the
-    // security changes while it still says 25.
-    TSecurityDialog(QWidget *parent, const TSecureSettings &settings, const QString &port);
+    // port: the sender page's port text; the dialog proposes the usual port for a security
+    // choice while the field holds one of the usual ones.
+    TSecurityDialog(QWidget *parent, const TSecureSettings &settings, const QString &port,
+                    TKeyringState keyring = TKeyringState::NotLookedUp);
 
     TSecureSettings Settings() const;
     QString Port() const { return port; }
@@ -38,11 +45,17 @@ public:
     QLineEdit *edUser, *edPassword;
     QTextEdit *edPasswordCommand;   // wraps and grows, so a long command shows whole
     QCheckBox *cbRemember;
+    QLabel *lblPasswordState;       // where the password comes from
+    QLabel *lblCertificate;         // the trusted certificate's fingerprint, or "none"
+    QPushButton *btnForgetCertificate;
 
 private:
     QString port;
     QString trusted;
+    TKeyringState keyring;
+    void UpdateState();   // what applies, and the password's source
 };
 
-// The port to propose for a security choice when the field still holds the plain default.
+// The port to propose for a security choice: the usual one, when the field holds a usual
+// port (25, 587, 465); any other port is the user's own and stays.
 QString ProposedPort(int security, const QString &port);

@@ -65,6 +65,15 @@ enum : int {
     StopAndClose = 226,
     ContinueSeries = 227,
     AfterLastMessage = 228,
+    // Logins refused and messages possibly delivered (a crash, an abandoned reply).
+    ContinueSeriesInFlight = 230,
+    ResendPossiblyDelivered = 231,
+    MessagePossiblyDelivered = 232,
+    SentAgainPossiblyDelivered = 233,
+    LoginRefused = 234,
+    LoginRefusedCommand = 235,
+    PasswordPromptRefused = 236,
+    PasswordCommandFailedOutput = 237,
 
     // Message boxes and the common dialogs; the buttons in the order of TMsgDlgBtn, the
     // titles in the order of TMsgDlgType.
@@ -129,6 +138,15 @@ enum : int {
     PasswordTitle = 361,
     RunPasswordCommand = 362,
     TrustCertificate = 363,
+    // Where the Security dialog's password comes from, and the trusted certificate.
+    PasswordInKeyring = 520,
+    PasswordAskedPerRun = 521,
+    PasswordFromCommand = 522,
+    PasswordNotStoredYet = 523,
+    PasswordNoKeyring = 524,
+    TrustedCertificateLabel = 525,
+    ForgetCertificate = 526,
+    NoTrustedCertificate = 527,
 
     // The address book and the address dialog.
     AddressBookTitle = 370,

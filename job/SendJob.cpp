@@ -62,6 +62,16 @@ void TSendJob::Stop()
     Smtp.Aborted = true;
 }
 
+void TSendJob::CancelPressed()
+{
+    // Once the end of data is out, the message is the server's to answer: abandoning the wait
+    // would leave a message delivered that the protocol calls not sent.
+    if (State_ == TJobState::jsRunning && (Smtp.Activity == saSending || Smtp.EndOfDataUnanswered))
+        Cancel();
+    else
+        Stop();
+}
+
 void TSendJob::Run()
 {
     State_ = TJobState::jsRunning;
@@ -69,6 +79,7 @@ void TSendJob::Run()
     ReconnectsUsed = 0;
     DeliveredNow = 0;
     Smtp.Aborted = false;
+    Smtp.BeforeEndOfData = [this] { NoteInFlight(); };
     // On every way out: the secret lives in the client only while the job runs, the record
     // lets go of the last message's files, and the journal is closed.
     struct Leave {
@@ -77,6 +88,11 @@ void TSendJob::Run()
         {
             Job.Smtp.Password.assign(Job.Smtp.Password.size(), '\0');
             Job.Smtp.Password.clear();
+            Job.Smtp.SecretSource = nullptr;
+            Job.Smtp.BeforeEndOfData = nullptr;
+            if (Job.SecretGiven.Secret)
+                Job.SecretGiven.Secret->fill(QChar(0));
+            Job.SecretGiven = {};
             Job.Msg.AttachedFiles.Clear();
             Job.Journal.End();
             Job.State_ = TJobState::jsIdle;
@@ -136,15 +152,13 @@ bool TSendJob::Open()
     // server is reached.
     if (!AddressesValid())
         return false;
-    if (!Request.User.isEmpty()) {
-        const std::optional<QString> secret = Host.Secret(Request.Server, Request.Port);
-        if (!secret) {
-            Host.Status(Text(TextId::JobStopped));
-            Outcome_ = TJobOutcome::joStopped;
-            return false;
-        }
-        Smtp.Password = secret->toStdString();
-    }
+    // The secret is asked for once the server is reached and its certificate trusted.
+    SecretGiven = {};
+    SecretMissing = false;
+    Smtp.Password.clear();
+    Smtp.SecretSource = nullptr;
+    if (!Request.User.isEmpty())
+        Smtp.SecretSource = [this] { return ObtainSecret(); };
     // Shown before connecting: the attempt may take a while before the client lets the
     // window run.
     Host.Status(Text(TextId::Connecting, Request.Server));
@@ -161,14 +175,65 @@ bool TSendJob::Open()
         Outcome_ = TJobOutcome::joStopped;
         return false;
     }
-    if (Smtp.Failed) {
-        Host.Status(Text(TextId::ConnectErrorSeeProtocol));
-        Line(TextId::ConnectError, QString::fromStdString(Smtp.ReplyText));
-        Outcome_ = TJobOutcome::joConnectFailed;
-        return false;
-    }
+    if (Smtp.Failed)
+        return ConnectFailed();
+    if (SecretGiven.Secret)
+        Host.SecretAccepted(Request.Server, Request.Port, *SecretGiven.Secret);
     Line(TextId::ConnectionSuccessful);
     return ServerTakesAddresses();
+}
+
+bool TSendJob::ObtainSecret()
+{
+    SecretGiven = Host.Secret(Request.Server, Request.Port);
+    SecretMissing = !SecretGiven.Secret;
+    if (SecretMissing)
+        return false;
+    Smtp.Password = SecretGiven.Secret->toStdString();
+    return true;
+}
+
+bool TSendJob::ConnectFailed()
+{
+    if (SecretMissing) {
+        if (SecretGiven.ErrorEnglish.isEmpty()) {
+            // The user declined to give the password.
+            Append(TextId::StepCancelledByUser);
+            Host.Status(Text(TextId::JobStopped));
+            Line(TextId::JobStopped);
+            Outcome_ = TJobOutcome::joStopped;
+            return false;
+        }
+        Append(TextId::StepCancelledByError);
+        Host.ProtocolLine(SecretGiven.ErrorRussian, SecretGiven.ErrorEnglish);
+        Host.Status(IsRussian() ? SecretGiven.ErrorRussian : SecretGiven.ErrorEnglish);
+        Outcome_ = TJobOutcome::joFailed;
+        return false;
+    }
+    if (Smtp.LoginRefused) {
+        LoginRefused(false);
+        Outcome_ = TJobOutcome::joFailed;
+        return false;
+    }
+    Host.Status(Text(TextId::ConnectErrorSeeProtocol));
+    Line(TextId::ConnectError, QString::fromStdString(Smtp.ReplyText));
+    Outcome_ = TJobOutcome::joConnectFailed;
+    return false;
+}
+
+void TSendJob::LoginRefused(bool reconnecting)
+{
+    // The server's own words, code and all, and what to do; the secret is never tried again
+    // unasked (repeated failed logins lock accounts).
+    const QString reply = QString::fromStdString(Smtp.ReplyCode + " " + Smtp.ReplyText).trimmed();
+    const int id = SecretGiven.FromCommand ? TextId::LoginRefusedCommand : TextId::LoginRefused;
+    if (reconnecting)
+        Append(TextId::StepFailed, reply);
+    else
+        Append(TextId::StepCancelledByError);
+    Line(id, reply);
+    Host.Status(Text(id, reply));
+    Host.SecretRefused(Request.Server, Request.Port, reply);
 }
 
 namespace {
@@ -261,8 +326,8 @@ void TSendJob::ConnectTrusting()
 
 void TSendJob::SendAll()
 {
-    Journal.Start(Request.JournalFile, Request.Identity, Total, Request.Delivered);
-    if (!Request.Delivered.isEmpty()) {
+    Journal.Start(Request.JournalFile, Request.Identity, Total, Request.Delivered, Request.InFlight);
+    if (!Request.Delivered.isEmpty() || !Request.InFlight.isEmpty()) {
         int first = 1;
         while (Request.Delivered.contains(first))
             ++first;
@@ -277,6 +342,8 @@ void TSendJob::SendAll()
             continue;
         }
         TMessage m = NextMessage(number, index);
+        if (Request.InFlight.contains(number))
+            Line(TextId::ResendPossiblyDelivered, number, Request.InFlight.value(number));
         Host.Counter(Format("%d <%d>", number, index));
         if (!Deliver(m))
             break;
@@ -324,10 +391,13 @@ bool TSendJob::Deliver(TMessage &m)
 {
     // Sent again after a lost connection, to the lists that have not taken it yet and under
     // the same Message-Id; a message whose end of data was accepted never goes twice.
-    Msg.MessageId.clear();
+    // A message the server may have from a job cut short keeps its Message-Id too.
+    Msg.MessageId = Request.InFlight.value(m.Number).toStdString();
+    CurrentNumber = m.Number;
+    InFlightNumber = 0;
     TAttempt attempt = SendOnce(m);
     while (attempt == TAttempt::Again) {
-        Line(TextId::SentAgain, m.Number);
+        Line(m.Unanswered ? TextId::SentAgainPossiblyDelivered : TextId::SentAgain, m.Number);
         attempt = SendOnce(m);
     }
     if (Smtp.TooLarge)
@@ -355,12 +425,12 @@ TSendJob::TAttempt TSendJob::SendOnce(TMessage &m)
         dropped = true;
     }
     m.ListsDone |= Smtp.ListsDelivered;
+    m.Unanswered = m.Unanswered || Smtp.EndOfDataUnanswered;
     Msg.MessageId = Smtp.LastMessageId;
-    if (Smtp.Delivered)
-        Journal.MessageDelivered(m.Number, QString::fromStdString(Msg.MessageId));
-    if (Stopping()) {
+    SettleJournal(m);
+    if (Stopping() && !Smtp.Delivered) {
         Append(TextId::StepStoppedByUser);
-        Line(TextId::MessageNotSent, m.Number);
+        Line(m.Unanswered ? TextId::MessagePossiblyDelivered : TextId::MessageNotSent, m.Number);
         return TAttempt::EndSeries;
     }
     // A message the server took counts as sent even when the step after it failed.
@@ -376,10 +446,34 @@ TSendJob::TAttempt TSendJob::SendOnce(TMessage &m)
     }
     if (lost && !Cancelled() && Reconnect())
         return TAttempt::Again;
+    if (m.Unanswered)
+        Line(TextId::MessagePossiblyDelivered, m.Number);
     // A refused message has cost the connection (the client closes it on failure): the rest
     // cannot go, and the closing steps report the server's reason instead of the next
     // message failing on "Not connected.".
     return Cancelled() || (Smtp.Failed && !Smtp.Connected) ? TAttempt::EndSeries : TAttempt::Next;
+}
+
+void TSendJob::NoteInFlight()
+{
+    // Just before the end-of-data mark: from here the server may have the message although
+    // the program never hears so (a crash, a lost connection), and a resumed series must
+    // send it again under the same Message-Id.
+    if (InFlightNumber == CurrentNumber)
+        return;   // one line per message, though each list's transaction comes here
+    InFlightNumber = CurrentNumber;
+    Journal.MessageInFlight(CurrentNumber, QString::fromStdString(Smtp.LastMessageId));
+}
+
+void TSendJob::SettleJournal(const TMessage &m)
+{
+    if (Smtp.Delivered) {
+        Journal.MessageDelivered(m.Number, QString::fromStdString(Msg.MessageId));
+    } else if (InFlightNumber == m.Number && !m.Unanswered && m.ListsDone == 0) {
+        // The server answered the end of data with a refusal: it does not have the message.
+        Journal.MessageNotSent(m.Number);
+        InFlightNumber = 0;
+    }
 }
 
 bool TSendJob::Reconnect()
@@ -410,6 +504,10 @@ bool TSendJob::Reconnect()
         if (!Smtp.Failed) {
             Append(TextId::StepDone);
             return true;
+        }
+        if (Smtp.LoginRefused) {
+            LoginRefused(true);
+            return false;
         }
         Append(TextId::StepFailed, QString::fromStdString(Smtp.ReplyText));
     }
@@ -450,10 +548,16 @@ void TSendJob::Close()
         Line(TextId::JobStopped);
         Outcome_ = TJobOutcome::joStopped;
     } else if (Smtp.Failed && !SeriesDelivered()) {
+        // The client's size refusal is said in the interface's words; the server's replies as
+        // they came.
         const QString code = QString::fromStdString(Smtp.ReplyCode);
-        const QString text = QString::fromStdString(Smtp.ReplyText);
-        Host.Status(ServerErrorText(IsRussian(), code, text));
-        Host.ProtocolLine(ServerErrorText(true, code, text), ServerErrorText(false, code, text));
+        auto text = [this](bool russian) {
+            return Smtp.TooLarge ? TextIn(russian, TextId::MessageTooLarge, QString::number(Smtp.MessageSize),
+                                          QString::number(Smtp.SizeLimit))
+                                 : QString::fromStdString(Smtp.ReplyText);
+        };
+        Host.Status(ServerErrorText(IsRussian(), code, text(IsRussian())));
+        Host.ProtocolLine(ServerErrorText(true, code, text(true)), ServerErrorText(false, code, text(false)));
         Outcome_ = TJobOutcome::joFailed;
     } else {
         // Every message was taken: whatever the server did after the last one (closing with

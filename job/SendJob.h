@@ -50,6 +50,18 @@ struct TSendRequest {
     QString JournalFile;
     QString Identity;
     QMap<int, QString> Delivered;
+    // Messages whose end of data went out but whose reply never came (message number ->
+    // Message-Id): sent again under the same Message-Id, so that a copy can be recognised.
+    QMap<int, QString> InFlight;
+};
+
+// Where the password for a login came from, as the window answers the job.
+struct TSecretAnswer {
+    std::optional<QString> Secret;   // nothing: the user declined, or the command failed
+    bool FromCommand = false;        // a password command printed it
+    // Why there is none when the password command failed, in both languages (empty when the
+    // user declined).
+    QString ErrorRussian, ErrorEnglish;
 };
 
 // What the job tells and asks while it runs.
@@ -66,8 +78,19 @@ public:
     virtual void Counter(const QString &text) = 0;
     // Before a step that may block for a while (connecting): show what has been said.
     virtual void PaintNow() {}
-    // The password for the login; nothing when the user declines.
-    virtual std::optional<QString> Secret(const QString &server, const QString &port) = 0;
+    // The password for the login, asked once the server is reached (after any question about
+    // its certificate).
+    virtual TSecretAnswer Secret(const QString &server, const QString &port) = 0;
+    // The server took the login with this secret (it may now be remembered) ...
+    virtual void SecretAccepted(const QString &server, const QString &port, const QString &secret)
+    {
+        (void)server, (void)port, (void)secret;
+    }
+    // ... or refused it with this reply: the secret must not be used again unasked.
+    virtual void SecretRefused(const QString &server, const QString &port, const QString &reply)
+    {
+        (void)server, (void)port, (void)reply;
+    }
     // A certificate that did not verify: true when the user trusts exactly this one for the
     // server (the job then pins it and connects again).
     virtual bool TrustCertificate(const QString &server, const TCertificateProblem &problem) = 0;
@@ -106,6 +129,10 @@ public:
     void Cancel();
     // ... or at once.
     void Stop();
+    // What the Cancel button does: the first press ends the series after the message in
+    // progress (also while the server has yet to answer its end of data); a second press, or
+    // one while connecting, encoding or waiting for anything else, stops at once.
+    void CancelPressed();
 
     TJobState State() const { return State_; }
     TJobOutcome Outcome() const { return Outcome_; }
@@ -138,7 +165,18 @@ private:
         TTextEncoding Encoding = te8Bit;
         bool LastOne = false;
         unsigned ListsDone = 0;
+        bool Unanswered = false;   // an attempt's end of data got no reply: possibly delivered
     };
+    int CurrentNumber = 0;    // the message being delivered
+    int InFlightNumber = 0;   // the message whose end of data the journal has recorded
+    bool SecretMissing = false;   // the login had no secret: declined, or the command failed
+    // The login: where its secret came from, and why there is none.
+    TSecretAnswer SecretGiven;
+    bool ObtainSecret();
+    bool ConnectFailed();   // reports a failed first connection; false
+    void LoginRefused(bool reconnecting);
+    void NoteInFlight();
+    void SettleJournal(const TMessage &m);
 
     bool Cancelled() const { return State_ == TJobState::jsCancelling || State_ == TJobState::jsStopping; }
     bool Stopping() const { return State_ == TJobState::jsStopping; }

@@ -25,21 +25,33 @@ TSendJournal::TSeries TSendJournal::Read(const QString &path, const QString &ide
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QJsonObject m = QJsonDocument::fromJson(lines[i]).object();
         const int number = m.value(QStringLiteral("number")).toInt();
-        if (number > 0)
-            series.Delivered.insert(number, m.value(QStringLiteral("message_id")).toString());
+        if (number <= 0)
+            continue;
+        const QString id = m.value(QStringLiteral("message_id")).toString();
+        if (m.value(QStringLiteral("in_flight")).toBool()) {
+            if (!series.Delivered.contains(number))
+                series.InFlight.insert(number, id);
+        } else if (m.value(QStringLiteral("not_sent")).toBool()) {
+            series.InFlight.remove(number);
+        } else {
+            series.Delivered.insert(number, id);
+            series.InFlight.remove(number);
+        }
     }
     series.Total = head.value(QStringLiteral("total")).toInt();
-    if (series.Delivered.isEmpty() || series.Total <= 0 || series.Delivered.size() >= series.Total)
+    if ((series.Delivered.isEmpty() && series.InFlight.isEmpty()) || series.Total <= 0
+        || series.Delivered.size() >= series.Total)
         return {};
     return series;
 }
 
 namespace {
 
-QByteArray JournalLine(int number, const QString &messageId)
+QByteArray JournalLine(int number, const QString &messageId, bool inFlight = false)
 {
     // Written out by hand: one line per message, and a series may have thousands.
-    QByteArray line = "{\"number\":" + QByteArray::number(number) + ",\"message_id\":\"";
+    QByteArray line = "{\"number\":" + QByteArray::number(number) + (inFlight ? ",\"in_flight\":true" : "")
+                      + ",\"message_id\":\"";
     for (const char c : messageId.toUtf8()) {
         if (c == '"' || c == '\\')
             line += '\\';
@@ -67,7 +79,7 @@ void SyncInBackground(const QFile &file)
 }  // namespace
 
 void TSendJournal::Start(const QString &path, const QString &identity, int total,
-                         const QMap<int, QString> &delivered)
+                         const QMap<int, QString> &delivered, const QMap<int, QString> &inFlight)
 {
     // Nothing here waits for the disk: a journal torn by a power cut only costs the offer to
     // continue (a broken line is passed over when it is read).
@@ -83,6 +95,8 @@ void TSendJournal::Start(const QString &path, const QString &identity, int total
                       + '\n';
     for (auto it = delivered.cbegin(); it != delivered.cend(); ++it)
         data += JournalLine(it.key(), it.value());
+    for (auto it = inFlight.cbegin(); it != inFlight.cend(); ++it)
+        data += JournalLine(it.key(), it.value(), true);
     auto out = std::make_unique<QFile>(path);
     if (!out->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered,
                    QFile::ReadOwner | QFile::WriteOwner)
@@ -95,11 +109,26 @@ void TSendJournal::Start(const QString &path, const QString &identity, int total
 void TSendJournal::MessageDelivered(int number, const QString &messageId)
 {
     Delivered.insert(number, messageId);
+    Write(JournalLine(number, messageId));
+}
+
+void TSendJournal::MessageInFlight(int number, const QString &messageId)
+{
+    Write(JournalLine(number, messageId, true));
+}
+
+void TSendJournal::MessageNotSent(int number)
+{
+    Write("{\"number\":" + QByteArray::number(number) + ",\"not_sent\":true}\n");
+}
+
+void TSendJournal::Write(const QByteArray &line)
+{
     if (!Out)
         return;
     // Written at once, so the line outlives a crash of the program; flushed to the disk at
     // most once a second.
-    if (Out->write(JournalLine(number, messageId)) < 0) {
+    if (Out->write(line) < 0) {
         Out.reset();
         return;
     }

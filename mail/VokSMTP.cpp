@@ -350,6 +350,7 @@ void TVokSMTP::Connect() {
   Capabilities.clear();
   SizeLimit = 0;
   AuthUsed.clear();
+  LoginRefused = false;
   CertificateRefused = false;
   Certificate = {};
   if (Security == secTls && !StartTls()) return;
@@ -384,7 +385,33 @@ void TVokSMTP::Connect() {
     }
     if (!StartTls() || !Ehlo()) return;
   }
-  if (!UserName.empty() && !Authenticate()) ReportError(this);
+  if (!UserName.empty() && !LogIn()) ReportError(this);
+}
+
+bool TVokSMTP::LogIn() {
+  if (Password.empty() && SecretSource && !SecretSource()) {
+    ReplyCode.clear();
+    ReplyText = "No password given.";
+    QuitKeepingReply();
+    Failed = true;
+    return false;
+  }
+  if (Authenticate()) return true;
+  LoginRefused = !replyFailed_ && (ReplyCode == "535" || ReplyCode == "534" || ReplyCode == "454");
+  if (LoginRefused) QuitKeepingReply();
+  return false;
+}
+
+void TVokSMTP::QuitKeepingReply() {
+  const std::string code = ReplyCode, text = ReplyText;
+  try {
+    Quit();
+  } catch (...) {
+    // closed either way
+  }
+  CloseSocket();
+  ReplyCode = code;
+  ReplyText = text;
 }
 
 bool TVokSMTP::Command(const std::string& text, const char* expected) {
@@ -551,6 +578,7 @@ TTransactionOutcome TVokSMTP::FailedStep() const {
 TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::string>& list,
                                               const TMessageLines& lines) {
   if (list.empty()) return TTransactionOutcome::toDelivered;
+  EndOfDataUnanswered = false;
   auto command = [&](const std::string& text, const char* expected, const char* alternative) {
     SendText(text);
     ReadReply();
@@ -599,9 +627,12 @@ TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std
       out_.clear();
       return TTransactionOutcome::toStopped;
     }
+    if (BeforeEndOfData) BeforeEndOfData();
+    EndOfDataUnanswered = true;
     SendText("\r\n.\r\n");
     Flush();
     ReadReply();
+    EndOfDataUnanswered = replyFailed_;
   } catch (const EStreamError&) {
     // A file that cannot be read again, or changed since it was encoded:
     // the message must not be completed with other bytes, so it goes
@@ -685,6 +716,9 @@ bool TVokSMTP::RefusedAsTooLarge(const TMessageLines& lines) {
   ReplyCode.clear();
   ReplyText = "The message has " + std::to_string(MessageSize) + " bytes; the server accepts at most " +
               std::to_string(SizeLimit) + ".";
+  // Nothing was sent for it: the connection is still good for a QUIT.
+  QuitKeepingReply();
+  Failed = true;
   ReportError(this);
   return true;
 }
@@ -692,6 +726,7 @@ bool TVokSMTP::RefusedAsTooLarge(const TMessageLines& lines) {
 bool TVokSMTP::Send(TVokMsg& msg) {
   errorReported_ = false;
   Delivered = false;
+  EndOfDataUnanswered = false;
   ConnectionLost = false;
   ListsDelivered = 0;
   outcome_ = TTransactionOutcome::toNone;
@@ -768,6 +803,9 @@ bool TVokSMTP::Send(TVokMsg& msg) {
     if (MessageTaken(r)) ListsDelivered |= 1u << k;
     if (r != TTransactionOutcome::toDelivered) {
       Delivered = MessageTaken(r) && k == lastList;
+      // A refusal in words leaves the connection usable: it is left with QUIT. A reply that
+      // was none, or 421 (the server is closing), leaves nothing to say QUIT on.
+      if (r == TTransactionOutcome::toRefused && !replyFailed_ && ReplyCode != "421") QuitKeepingReply();
       ReportError(this);
       break;
     }

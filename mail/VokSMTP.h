@@ -148,6 +148,18 @@ class TVokSMTP {
   TCertificateProblem Certificate;
   // After Send: the message was not uploaded because it exceeds SizeLimit.
   bool TooLarge = false;
+  // After Connect: the server refused the login (535, 534 or 454 to AUTH); ReplyCode and
+  // ReplyText hold its reply. A secret refused once must not be tried again unasked.
+  bool LoginRefused = false;
+  // The end-of-data mark of the current transaction went out and no reply to it has been
+  // read: the server may have the message. Still set after a Send that ended so (the
+  // connection lost, the wait abandoned by Aborted); cleared by the next transaction.
+  bool EndOfDataUnanswered = false;
+  // Asked right before the login when Password is empty: fills Password, or returns false
+  // when there is none to be had (Connect then says QUIT and fails).
+  std::function<bool()> SecretSource;
+  // Called right before each transaction's end-of-data mark is written.
+  std::function<void()> BeforeEndOfData;
   uint64_t MessageSize = 0;
   // How the last Send ended: the outcome of the transaction that ended it, or
   // of the step before the transactions (building, the size check).
@@ -246,6 +258,9 @@ class TVokSMTP {
   bool StartTls();
   bool Ehlo();
   bool Authenticate();
+  bool LogIn();
+  // QUIT on a connection still usable after a refusal; the refusal stays the reply to report.
+  void QuitKeepingReply();
   bool PeerIsLoopback() const;
   bool HasCapability(const std::string& keyword) const;
   void SendLine(std::string_view line);

@@ -37,12 +37,16 @@ QString ApplicationHelpFile();
 // manual shows an error box naming where it was looked for; returns false then.
 bool ShowHelpContext(int context, const QString &helpFile = QString());
 
-// The help contexts of the dialogs (the window's pages and fields carry theirs as a property).
+// The help contexts of the dialogs (the window's pages and fields carry theirs as a property),
+// and of the questions about a certificate (sending through a provider) and about continuing
+// a series cut short.
 enum : int {
     OwnBookHelpContext = 11,
     SecurityHelpContext = 12,
     FolderBrowserHelpContext = 13,
+    ProviderHelpContext = 14,
     SystemBookHelpContext = 16,   // the system address book's dialog (a plugin's)
+    InterruptedSeriesHelpContext = 19,
 };
 // F1 anywhere in `dialog` opens the manual at `context`.
 void InstallHelpKey(QWidget *dialog, int context);

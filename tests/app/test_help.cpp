@@ -178,6 +178,9 @@ protected:
         // And the dialogs' own (the walk over every dialog shows that F1 opens them).
         for (const TDialogWalk &walk : DialogWalks)
             contexts.insert(walk.Section);
+        // And the Help buttons of the certificate and resume questions (their send tests show
+        // them).
+        contexts.insert({ProviderHelpContext, InterruptedSeriesHelpContext});
         return contexts;
     }
 
@@ -467,6 +470,28 @@ TEST_F(DialogWalkTest, EveryDialogInBothLanguagesFocusTabF1AndScreen)
     }
 }
 
+// F1 pressed in the Security dialog (focus in a field, as a user has it) opens its section: the
+// key reaches the dialog through the fields, not only through the shortcut's own signal.
+TEST_F(HelpTest, F1PressedInTheSecurityDialogOpensTheSecuritySection)
+{
+    for (int language : {0, 1}) {
+        PickLanguage(language);
+        TSecurityDialog security(form.get(), TSecureSettings{}, "25");
+        security.show();
+        QApplication::processEvents();
+        for (QWidget *field : std::initializer_list<QWidget *>{security.edUser, security.comboSecurity}) {
+            SCOPED_TRACE(field->objectName().toStdString());
+            field->setFocus();
+            opened.clear();
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+            QApplication::sendEvent(field, &press);
+            QKeyEvent release(QEvent::KeyRelease, Qt::Key_F1, Qt::NoModifier);
+            QApplication::sendEvent(field, &release);
+            ExpectManualAt(TakeOpened(), language == 1, SecurityHelpContext);
+        }
+    }
+}
+
 TEST_F(HelpTest, AMissingManualSaysWhereItWasLookedForInTheInterfaceLanguage)
 {
     QTemporaryDir empty, other;
@@ -626,6 +651,31 @@ TEST_F(HelpPictures, Manual)
         ComDialogsTest::SetRefuseUnanswered(true);
 
         ShootSystemBook(prefix + "system-addressbook.png");
+
+        // The Security window as a provider's login fills it, and the question after a series
+        // was cut short while the server took a message.
+        TSecureSettings secure;
+        secure.Security = 1;
+        secure.User = QStringLiteral("maria@example.org");
+        secure.RememberPassword = true;
+        {
+            TSecurityDialog security(&f, secure, QStringLiteral("587"), TKeyringState::Stored);
+            security.show();
+            QApplication::processEvents();
+            EXPECT_TRUE(security.grab().save(prefix + "security.png"));
+        }
+        ComDialogsTest::SetRefuseUnanswered(false);
+        AnswerNextBox(
+            [&](TMessageForm *box) {
+                QApplication::processEvents();
+                EXPECT_TRUE(box->grab().save(prefix + "resume-box.png"));
+                box->Button(mbNo)->click();
+            },
+            [&] {
+                ComMessageDlg(Text(TextId::ContinueSeriesInFlight, 2, 5, QStringLiteral("#3"), 3, QStringLiteral("#3")),
+                              mtConfirmation, {mbYes, mbNo, mbHelp}, InterruptedSeriesHelpContext);
+            });
+        ComDialogsTest::SetRefuseUnanswered(true);
 
         // What Find settings shows for an address of a listed provider (no network needed).
         const QString from = f.edAccount->text();

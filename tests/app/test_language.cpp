@@ -325,10 +325,13 @@ TEST_F(WindowTextsTest, SecurityDialogAndItsButtonSpeakTheInterfaceLanguage)
         QString button, timeout, title, security, user, authentication, remember, ok, cancel, automatic, keyring;
     };
     const Expected cases[] = {
-        {1, "Защита...", "Ожидание ответа сервера, с:", "Безопасность", "Защита:", "Имя пользователя:",
-         "Аутентификация:", "запомнить", "ОК", "Отмена", "Автоматически", "(в связке ключей)"},
+        // One name for the button and the dialog; the password's line says no more than is known.
+        {1, "Безопасность...", "Ожидание ответа сервера, с:", "Безопасность", "Защита:", "Имя пользователя:",
+         "Аутентификация:", "запомнить", "ОК", "Отмена", "Автоматически",
+         "ещё не сохранён: будет спрошен при отправке и сохранён, когда сервер его примет"},
         {0, "Security...", "Server reply timeout, s:", "Security",
-         "Security:", "User name:", "Authentication:", "remember", "OK", "Cancel", "Automatic", "(in the keyring)"},
+         "Security:", "User name:", "Authentication:", "remember", "OK", "Cancel", "Automatic",
+         "not stored yet: asked at the next Send and stored once the server accepts it"},
     };
     for (const Expected &e : cases) {
         SCOPED_TRACE(e.language);
@@ -344,7 +347,8 @@ TEST_F(WindowTextsTest, SecurityDialogAndItsButtonSpeakTheInterfaceLanguage)
         EXPECT_EQ(RowLabel(dialog.comboAuthentication), e.authentication);
         EXPECT_EQ(dialog.cbRemember->text(), e.remember);
         EXPECT_EQ(dialog.comboAuthentication->itemText(0), e.automatic);
-        EXPECT_EQ(dialog.edPassword->placeholderText(), e.keyring);
+        EXPECT_TRUE(dialog.edPassword->placeholderText().isEmpty());
+        EXPECT_EQ(dialog.lblPasswordState->text(), e.keyring);
         auto *buttons = dialog.findChild<QDialogButtonBox *>();
         ASSERT_NE(buttons, nullptr);
         EXPECT_EQ(buttons->button(QDialogButtonBox::Ok)->text(), e.ok);

@@ -688,7 +688,7 @@ TEST_F(MainFormTest, CloseAsksAboutUnsavedSenderSettings)
     ASSERT_EQ(log.size(), 2);
     EXPECT_EQ(log[1].Text, LoadStr(1058));
     EXPECT_EQ(log[1].DlgType, mtConfirmation);
-    EXPECT_EQ(log[1].Buttons, (TMsgDlgButtons{mbYes, mbNo}));
+    EXPECT_EQ(log[1].Buttons, (TMsgDlgButtons{mbYes, mbNo, mbCancel}));
     EXPECT_EQ(log[1].Result, mrNo);
 
     // Exit takes the same way.

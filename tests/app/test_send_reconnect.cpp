@@ -191,6 +191,8 @@ TEST_F(ReconnectTest, AStoppedSeriesGoesOnAfterARestartWithItsOwnNumbers)
     ASSERT_EQ(asked.size(), 1);
     EXPECT_TRUE(asked[0].Text.contains("2 of 5 messages were delivered")) << asked[0].Text.toStdString();
     EXPECT_TRUE(asked[0].Text.contains("Continue with message 3?")) << asked[0].Text.toStdString();
+    EXPECT_TRUE(asked[0].Buttons.Contains(mbHelp));
+    EXPECT_EQ(asked[0].HelpContext, InterruptedSeriesHelpContext);
     EXPECT_EQ(Accepted(sink), QStringList({"Series 1(5)", "Series 2(5)", "Series 3(5)", "Series 4(5)",
                                            "Series 5(5)"}));
     EXPECT_EQ(sink.Message(3).value("attachments").toArray().at(0).toObject().value("name").toString(),

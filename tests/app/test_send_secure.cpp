@@ -8,7 +8,11 @@
 #include "Keyring.h"
 #include "Profiles.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDirIterator>
+#include <QLabel>
+#include <QLineEdit>
 #include <QProcessEnvironment>
 #include <QPushButton>
 #include <QScrollBar>
@@ -94,6 +98,48 @@ protected:
             AddThroughDialog(paths);
     }
     void Send() { form->btnSend->click(); }
+    // With SENDORIX_EVIDENCE_DIR set: the prompts and both protocols of each Send, for a
+    // closing note (the secret never appears in either).
+    void Evidence(const char *step)
+    {
+        const QString dir = qEnvironmentVariable("SENDORIX_EVIDENCE_DIR");
+        if (dir.isEmpty())
+            return;
+        QFile f(dir + "/refused-password.txt");
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write(QStringLiteral("==== %1\nPrompt: %2\n-- SMTP dialogue (as the client's events show it)\n%3-- English "
+                               "protocol\n%4\n-- Russian protocol\n%5\nStatus: %6\n\n")
+                    .arg(step, prompts.join(" | "), wire, form->EnglishProtocol.join('\n'),
+                         form->RussianProtocol.join('\n'), form->StatusText)
+                    .toUtf8());
+        wire.clear();
+    }
+    // The SMTP lines of the sends, for the evidence (secrets are masked by the client).
+    void RecordWire()
+    {
+        if (qEnvironmentVariable("SENDORIX_EVIDENCE_DIR").isEmpty())
+            return;
+        form->VokSMTP.OnSendTextToSocket = [this, original = form->VokSMTP.OnSendTextToSocket](void *s,
+                                                                                                  const std::string &t) {
+            // Commands only: the message's lines between DATA and its end are left out.
+            if (!inData)
+                wire += "C: " + QString::fromStdString(t);
+            if (t == "DATA\r\n")
+                inData = true, wire += "C: (the message)\n";
+            if (t.find("\r\n.\r\n") != std::string::npos)
+                inData = false, wire += "C: .\r\n";
+            if (original)
+                original(s, t);
+        };
+        form->VokSMTP.OnReceiveTextFromSocket = [this, original = form->VokSMTP.OnReceiveTextFromSocket](
+                                                    void *s, const std::string &t) {
+            wire += "S: " + QString::fromStdString(t);
+            if (original)
+                original(s, t);
+        };
+    }
+    QString wire;
+    bool inData = false;
 
     QTemporaryDir pki, secretDir, written;
     QStringList prompts;
@@ -175,6 +221,71 @@ TEST_F(SecureSendTest, AnUntrustedCertificateIsPinnedOnConsentAndAnotherIsAskedA
         << form->EnglishProtocol.last().toStdString();
 }
 
+// The user decides about the server's certificate before giving it a secret: the password is
+// asked only after the certificate question, and never for a certificate refused.
+TEST_F(SecureSendTest, TheCertificateIsTrustedBeforeThePasswordIsAsked)
+{
+    SmtpSink sink(ServerOptions("self", true));
+    Fill(sink.port, MakeFiles({"a.bin"}), 2);
+    bool asked = false;
+    QList<TShownMessageDlg> shownBeforePrompt;
+    TMainForm::PasswordPrompt = [&](const QString &) {
+        asked = true;
+        shownBeforePrompt = ComDialogsTest::TakeLog();
+        return std::optional<QString>(Secret);
+    };
+    ComDialogsTest::QueueAnswer(mrYes);
+    Send();
+    ASSERT_TRUE(asked);
+    ASSERT_EQ(shownBeforePrompt.size(), 1);
+    EXPECT_TRUE(shownBeforePrompt[0].Text.contains("did not verify")) << shownBeforePrompt[0].Text.toStdString();
+    EXPECT_EQ(sink.Count(), 1);
+
+    SmtpSink other(ServerOptions("other", true));
+    form->edPort->setText(QString::number(other.port));
+    asked = false;
+    ComDialogsTest::QueueAnswer(mrNo);
+    Send();
+    EXPECT_EQ(ComDialogsTest::TakeLog().size(), 1);
+    EXPECT_FALSE(asked) << "no secret for a server the user did not trust";
+    EXPECT_EQ(other.Count(), 0);
+}
+
+// Trusting a certificate keeps its pin in the profile in use at once (the user changed no
+// field: quitting asks nothing); the close question, when it comes, has Cancel.
+TEST_F(SecureSendTest, ATrustedCertificateGoesIntoTheProfileInUseWithoutAQuestion)
+{
+    SmtpSink sink(ServerOptions("self", true));
+    Fill(sink.port, MakeFiles({"a.bin"}), 2);
+    const QString profile = written.filePath("office.smt");
+    ComDialogsTest::QueueAnswer(mrOk);   // "Settings saved"
+    form->SaveSMTPProfile(profile);
+    ComDialogsTest::TakeLog();
+    form->SettingsChanged = false;
+    ComDialogsTest::QueueAnswer(mrYes);   // trust it
+    Send();
+    const QList<TShownMessageDlg> trust = ComDialogsTest::TakeLog();
+    ASSERT_EQ(trust.size(), 1);
+    EXPECT_TRUE(trust[0].Buttons.Contains(mbHelp));
+    EXPECT_EQ(trust[0].HelpContext, ProviderHelpContext);
+    EXPECT_EQ(sink.Count(), 1);
+    EXPECT_FALSE(form->Secure.TrustedCertificate.isEmpty());
+    EXPECT_EQ(LoadSMTPProfile(profile).TrustedCertificate, form->Secure.TrustedCertificate);
+    EXPECT_FALSE(form->SettingsChanged);
+    bool canClose = false;
+    form->FormCloseQuery(canClose);
+    EXPECT_TRUE(canClose);
+    EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty()) << "nothing to ask on quitting";
+
+    form->SettingsChanged = true;
+    ComDialogsTest::QueueAnswer(mrCancel);
+    form->FormCloseQuery(canClose);
+    const QList<TShownMessageDlg> asked = ComDialogsTest::TakeLog();
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(asked[0].Buttons.Contains(mbCancel));
+    EXPECT_FALSE(canClose) << "Cancel keeps the window";
+}
+
 TEST_F(SecureSendTest, AMessageOverTheServersLimitIsRefusedInBothLanguages)
 {
     SmtpSink sink(ServerOptions("good") + QStringList{"--size", "3000"});
@@ -193,6 +304,15 @@ TEST_F(SecureSendTest, AMessageOverTheServersLimitIsRefusedInBothLanguages)
         << en.join('\n').toStdString();
     EXPECT_TRUE(limitLine(ru, "Сообщение занимает ").endsWith("сервер принимает не больше 3000 байт"));
     EXPECT_TRUE(en.contains("Transfer... cancelled by error."));
+    // The closing line and the status line in the interface's language, whole.
+    EXPECT_TRUE(ru.last().contains("Сообщение занимает ") && !ru.last().contains("The message"))
+        << ru.last().toStdString();
+    EXPECT_TRUE(en.last().contains("The message has ")) << en.last().toStdString();
+    PickLanguage(1);
+    Send();
+    EXPECT_TRUE(form->StatusText.contains("сервер принимает не больше 3000 байт")) << form->StatusText.toStdString();
+    EXPECT_FALSE(form->StatusText.contains("accepts"));
+    PickLanguage(0);
 }
 
 // A message of exactly the server's limit goes out: the size announced with SIZE is what the
@@ -299,7 +419,7 @@ TEST_F(SecureSendTest, TheSecurityDialogInBothLanguages)
             dialog->comboSecurity->setCurrentIndex(1);
             EXPECT_EQ(dialog->Port(), "587");
             dialog->comboSecurity->setCurrentIndex(2);
-            EXPECT_EQ(dialog->Port(), "587") << "only a port still at 25 is changed";
+            EXPECT_EQ(dialog->Port(), "465") << "a usual port follows the security";
             dialog->edUser->setText(QStringLiteral("alice"));
             dialog->edPassword->setText(Secret);
             dialog->comboAuthentication->setCurrentIndex(2);
@@ -325,13 +445,153 @@ TEST_F(SecureSendTest, TheSecurityDialogInBothLanguages)
         EXPECT_EQ(form->Secure.User, "alice");
         EXPECT_EQ(form->Secure.Authentication, 2);
         EXPECT_FALSE(form->Secure.RememberPassword);
-        EXPECT_EQ(form->edPort->text().trimmed(), "587");
+        EXPECT_EQ(form->edPort->text().trimmed(), "465");
         EXPECT_TRUE(form->SettingsChanged);
-        EXPECT_EQ(form->RunSecrets.value(QStringLiteral("alice@smtp.example.org:587")), Secret);
+        // Kept for whatever server and port the next job has, not yet for one of them.
+        EXPECT_EQ(form->TypedSecret, Secret);
+        EXPECT_TRUE(form->RunSecrets.isEmpty());
         // A job for that login takes the typed password without asking.
-        EXPECT_EQ(form->ObtainSecret(QStringLiteral("smtp.example.org"), QStringLiteral("587")), Secret);
+        EXPECT_EQ(form->ObtainSecret(QStringLiteral("smtp.example.org"), QStringLiteral("465")), Secret);
         EXPECT_TRUE(prompts.isEmpty());
     }
+}
+
+// The Security dialog in both languages says where the password comes from (as looked up),
+// shows the trusted certificate with a way to forget it, proposes the usual port whenever the
+// security changes and the port is a usual one, greys what does not apply, and has one name
+// with its button.
+TEST_F(SecureSendTest, TheSecurityDialogSaysWhatIsTrue)
+{
+    const QString shots = qEnvironmentVariable("SENDORIX_SCREENSHOT_DIR");
+    const QString fingerprint = QStringLiteral("AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:"
+                                               "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89");
+    for (const int language : {0, 1}) {
+        SCOPED_TRACE(language);
+        PickLanguage(language);
+        const bool ru = language == 1;
+        EXPECT_EQ(form->btnSecurity->text(), ru ? "Безопасность..." : "Security...");
+        TSecureSettings settings;
+        settings.User = "alice";
+        settings.RememberPassword = true;
+        settings.TrustedCertificate = fingerprint;
+        const std::pair<TKeyringState, const char *> states[] = {
+            {TKeyringState::Stored, ru ? "хранится в связке ключей" : "stored in the keyring"},
+            {TKeyringState::NotStored, ru ? "ещё не сохранён: будет спрошен при отправке и сохранён, когда сервер его примет"
+                                          : "not stored yet: asked at the next Send and stored once the server accepts it"},
+            {TKeyringState::NoKeyring, ru ? "связки ключей нет: спрашивается раз за запуск программы"
+                                          : "no keyring: asked once per run"},
+        };
+        for (const auto &[state, text] : states) {
+            TSecurityDialog dialog(form.get(), settings, "587", state);
+            EXPECT_EQ(dialog.windowTitle() + "...", form->btnSecurity->text());
+            EXPECT_EQ(dialog.lblPasswordState->text(), QString::fromUtf8(text));
+            dialog.cbRemember->setChecked(false);
+            EXPECT_EQ(dialog.lblPasswordState->text(), ru ? "спрашивается раз за запуск программы" : "asked once per run");
+        }
+        TSecurityDialog dialog(form.get(), settings, "25", TKeyringState::Stored);
+        dialog.show();
+        QApplication::processEvents();
+        for (QLabel *label : dialog.findChildren<QLabel *>())
+            if (!label->wordWrap()) {
+                EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+            }
+        EXPECT_GE(dialog.height(), 4 * dialog.edUser->height() + 6 * dialog.fontMetrics().height());
+        if (!shots.isEmpty())
+            dialog.grab().save(QStringLiteral("%1/%2-security-states.png").arg(shots, ru ? "ru" : "en"));
+        // The certificate: seen, then forgotten.
+        EXPECT_EQ(dialog.lblCertificate->text(), fingerprint);
+        dialog.btnForgetCertificate->click();
+        EXPECT_TRUE(dialog.Settings().TrustedCertificate.isEmpty());
+        EXPECT_FALSE(dialog.btnForgetCertificate->isEnabled());
+        EXPECT_TRUE(dialog.lblCertificate->text().startsWith(ru ? "нет" : "none"));
+        // A command stands in for the password; no user, no login fields.
+        dialog.edPassword->setText("typed");
+        dialog.edPasswordCommand->setPlainText("pass show mail");
+        EXPECT_EQ(dialog.lblPasswordState->text(), ru ? "берётся из команды пароля" : "from the password command");
+        EXPECT_FALSE(dialog.edPassword->isEnabled());
+        EXPECT_FALSE(dialog.cbRemember->isEnabled());
+        EXPECT_TRUE(dialog.Password().isEmpty()) << "a password the command replaces is not kept";
+        dialog.edUser->clear();
+        for (QWidget *w : std::initializer_list<QWidget *>{dialog.edPassword, dialog.cbRemember,
+                                                           dialog.comboAuthentication, dialog.edPasswordCommand})
+            EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+        dialog.edUser->setText("alice");
+        EXPECT_TRUE(dialog.comboAuthentication->isEnabled());
+    }
+    // Port proposals: a usual port follows the security; another port is the user's own.
+    const struct {
+        const char *port;
+        int security;
+        const char *proposed;
+    } ports[] = {{"25", 1, "587"}, {"  25", 2, "465"}, {"587", 2, "465"}, {"465", 1, "587"},
+                 {"465", 0, "25"}, {"2525", 1, "2525"}, {"587", 1, "587"}};
+    for (const auto &p : ports)
+        EXPECT_EQ(ProposedPort(p.security, p.port), p.proposed) << p.port << " " << p.security;
+}
+
+// One login after another against aiosmtpd, each row a Send: what the user answers (or the
+// password command), what the prompt said, what the protocol ends on, and what arrived. A
+// refused secret is never sent again unasked; the prompt shows the server's reply.
+TEST_F(SecureSendTest, LoginOutcomesOneSendAfterAnother)
+{
+    SmtpSink sink(ServerOptions("good"));
+    form->VokSMTP.ExtraCaFile = pki.filePath("ca.pem").toStdString();
+    Fill(sink.port, MakeFiles({"a.bin"}), 1);
+    QStringList answers;
+    TMainForm::PasswordPrompt = [&](const QString &prompt) {
+        prompts << prompt;
+        return answers.isEmpty() ? std::optional<QString>() : std::optional<QString>(answers.takeFirst());
+    };
+    RecordWire();
+    const QString refused = "535 5.7.8 Authentication credentials invalid";
+    const QString plainPrompt = "Password of alice on 127.0.0.1:";
+    const QString refusedPrompt = "The server refused the password: " + refused + "\n\n" + plainPrompt;
+    const QString refusedLine = "The server refused the login: " + refused
+                                + ". Check the user name and the password (the Security... button); the next Send "
+                                  "asks for the password again.";
+    struct Row {
+        const char *name;
+        QString answer, command;
+        QString prompt;     // empty: not asked
+        QString lastLine;   // the English protocol's
+        int arrived;
+    } rows[] = {
+        {"a mistyped password", "wrong", {}, plainPrompt, refusedLine, 0},
+        {"asked again with the reply; mistyped again", "wrong", {}, refusedPrompt, refusedLine, 0},
+        {"asked again; accepted", Secret, {}, refusedPrompt, "All done", 1},
+        {"accepted before: not asked", {}, {}, {}, "All done", 2},
+        {"a password command failing with its standard error", {}, "echo 'no entry for alice' >&2; exit 3", {},
+         "The password command failed (exit code 3): no entry for alice", 2},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        prompts.clear();
+        if (!row.answer.isEmpty())
+            answers << row.answer;
+        form->Secure.PasswordCommand = row.command;
+        form->ApprovedThisRun.insert(row.command);
+        Send();
+        Evidence(row.name);
+        EXPECT_EQ(prompts, row.prompt.isEmpty() ? QStringList() : QStringList{row.prompt});
+        EXPECT_EQ(form->EnglishProtocol.last(), row.lastLine);
+        EXPECT_EQ(sink.Count(), row.arrived);
+        EXPECT_TRUE(ComDialogsTest::TakeLog().isEmpty());
+        if (row.lastLine != "All done") {
+            EXPECT_EQ(form->StatusText, row.lastLine);
+        }
+    }
+    EXPECT_EQ(form->RussianProtocol.last(), "Команда пароля завершилась с ошибкой (код 3): no entry for alice");
+    EXPECT_TRUE(answers.isEmpty());
+    // A secret the server took earlier in the run and refuses now (changed meanwhile) is not
+    // offered again from memory: the user is asked, with the reply.
+    form->Secure.PasswordCommand.clear();
+    const QString port = form->edPort->text();
+    form->SecretAccepted("127.0.0.1", port, "old");
+    form->SecretRefused("127.0.0.1", port, refused);
+    prompts.clear();
+    answers << "new";
+    EXPECT_EQ(form->ObtainSecret("127.0.0.1", port), "new");
+    EXPECT_EQ(prompts, QStringList{refusedPrompt});
 }
 
 // Runs only inside a session with a Secret Service (the keyring test entry starts one).
@@ -371,6 +631,39 @@ TEST_F(KeyringWindowTest, ARememberedPasswordIsNotAskedInTheNextRun)
     EXPECT_EQ(prompts.size(), 1);
     EXPECT_EQ(sink.Count(), 2);
     Keyring::Remove(Keyring::EntryKey("127.0.0.1", form->edPort->text(), "alice"));
+}
+
+// "Remember" ticked: a mistyped password never reaches the keyring, also not when typed in the
+// Security dialog; the one the server accepts does.
+TEST_F(KeyringWindowTest, OnlyAPasswordTheServerAcceptedIsRemembered)
+{
+    if (qEnvironmentVariableIsEmpty("SENDORIX_TEST_KEYRING"))
+        GTEST_SKIP() << "needs the private keyring session of the keyring test entry";
+    SmtpSink sink(ServerOptions("good"));
+    form->VokSMTP.ExtraCaFile = pki.filePath("ca.pem").toStdString();
+    Fill(sink.port, MakeFiles({"a.bin"}), 1);
+    form->Secure.RememberPassword = true;
+    const QString key = Keyring::EntryKey("127.0.0.1", form->edPort->text(), "alice");
+    QStringList answers = {"wrong", Secret};
+    TMainForm::PasswordPrompt = [&](const QString &prompt) {
+        prompts << prompt;
+        return std::optional<QString>(answers.takeFirst());
+    };
+    QString stored;
+    form->TypedSecret = "typed-wrong";   // as the Security dialog leaves it
+    Send();
+    EXPECT_EQ(sink.Count(), 0);
+    EXPECT_TRUE(prompts.isEmpty()) << "the typed password was tried";
+    EXPECT_EQ(Keyring::Read(key, stored), Keyring::krNotFound);
+    Send();
+    EXPECT_EQ(sink.Count(), 0);
+    EXPECT_EQ(Keyring::Read(key, stored), Keyring::krNotFound);
+    Send();
+    EXPECT_EQ(sink.Count(), 1);
+    ASSERT_EQ(Keyring::Read(key, stored), Keyring::krOk);
+    EXPECT_EQ(stored, Secret);
+    EXPECT_EQ(prompts.size(), 2);
+    Keyring::Remove(key);
 }
 
 }   // namespace

@@ -44,7 +44,7 @@ private:
         void ProtocolAppend(const QString &, const QString &) override {}
         void Status(const QString &) override {}
         void Counter(const QString &) override {}
-        std::optional<QString> Secret(const QString &, const QString &) override { return {}; }
+        TSecretAnswer Secret(const QString &, const QString &) override { return {}; }
         bool TrustCertificate(const QString &, const TCertificateProblem &) override { return false; }
     } Host;
     TMainForm &Form;

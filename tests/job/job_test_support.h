@@ -18,7 +18,9 @@ public:
     QStringList Russian, English, Statuses, Boxes;
     std::function<void(const QString &english)> OnLine;   // the test's hand on the job
     std::optional<QString> Password;                      // nothing: the user declines
+    QString CommandErrorEnglish;                          // set: the password command failed
     bool AskedForSecret = false;
+    QStringList Accepted, Refused;                        // what the job said of the login
 
     void ClearProtocol() override
     {
@@ -39,11 +41,20 @@ public:
     }
     void Status(const QString &text) override { Statuses << text; }
     void Counter(const QString &) override {}
-    std::optional<QString> Secret(const QString &, const QString &) override
+    TSecretAnswer Secret(const QString &, const QString &) override
     {
         AskedForSecret = true;
-        return Password;
+        TSecretAnswer a;
+        if (!CommandErrorEnglish.isEmpty()) {
+            a.ErrorRussian = QStringLiteral("RU ") + CommandErrorEnglish;
+            a.ErrorEnglish = CommandErrorEnglish;
+        } else {
+            a.Secret = Password;
+        }
+        return a;
     }
+    void SecretAccepted(const QString &, const QString &, const QString &secret) override { Accepted << secret; }
+    void SecretRefused(const QString &, const QString &, const QString &reply) override { Refused << reply; }
     bool TrustCertificate(const QString &, const TCertificateProblem &) override { return false; }
     void ErrorBox(const QString &text) override { Boxes << text; }
 

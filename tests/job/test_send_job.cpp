@@ -157,7 +157,7 @@ std::vector<JobCase> Cases()
          {"Subject: Series 1(2)", "Subject: Series 2(2)"},
          TJobOutcome::joDone},
         {"a refused message ends the series with the server's reason",
-         Opening() + Taken() + Upload("to@example.org", "550 mailbox full\r\n"),
+         Opening() + Taken() + Upload("to@example.org", "550 mailbox full\r\n") + kQuit,
          3,
          {},
          {},

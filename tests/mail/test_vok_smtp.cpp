@@ -205,7 +205,8 @@ TEST_F(Smtp, SecondOfThreeRecipientsRejected) {
   ScriptedSmtpServer srv(
       Join({Greeting(),
             {Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"), Expect("RCPT TO:<a@x>\r\n"),
-             Send("250 ok\r\n"), Expect("RCPT TO:<b@x>\r\n"), Send("550 no such user\r\n")}}));
+             Send("250 ok\r\n"), Expect("RCPT TO:<b@x>\r\n"), Send("550 no such user\r\n")},
+            QuitSteps()}));
   int after = 0;
   smtp.OnAfterSend = [&](void*) { ++after; };
   ConnectTo(srv);
@@ -309,7 +310,7 @@ TEST_F(Smtp, RepliesAfterRecipientsAndData) {
        toRefused,
        0});
   cases.push_back({"end of data refused",
-                   Join({Greeting(), envelope("250 ok\r\n"), {Send("554 no\r\n")}}),
+                   Join({Greeting(), envelope("250 ok\r\n"), {Send("554 no\r\n")}, QuitSteps()}),
                    true,
                    false,
                    "554",
@@ -321,7 +322,8 @@ TEST_F(Smtp, RepliesAfterRecipientsAndData) {
                    Join({Greeting(),
                          envelope("250 ok\r\n"),
                          {Send("250 queued\r\n"), Expect("RSET\r\n"), Send("250 ok\r\n"),
-                          Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("451 later\r\n")}}),
+                          Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("451 later\r\n")},
+                         QuitSteps()}),
                    true,
                    false,
                    "451",
@@ -385,7 +387,8 @@ TEST_F(Smtp, MessageOfTheServersSizeGoesOutOneByteMoreDoesNot) {
         Send("250-mx\r\n250-SIZE " + std::to_string(c.limit) + "\r\n250 AUTH PLAIN\r\n"),
         Expect("AUTH PLAIN AGFsaWNlAHB3\r\n"), Send("235 ok\r\n")};
     if (c.tooLarge) {
-      script.push_back(Silent());
+      // Nothing was uploaded: the connection is still good, and is left with QUIT.
+      script = Join({script, QuitSteps()});
     } else {
       script.push_back(Expect("MAIL FROM:<Sender@Example.org> SIZE=" + std::to_string(size) + "\r\n"));
       script.push_back(Send("250 ok\r\n"));
@@ -711,7 +714,8 @@ TEST_F(Smtp, FinalHundredOnlyWhileTheLastLinePercentIsBelowIt) {
   msg.Text = {"one", "two", "three"};
   ScriptedSmtpServer srv(Join({Greeting(),
                                Transaction("Sender@Example.org", {"to@example.org"}),
-                               {Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("451 try later\r\n")}}));
+                               {Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("451 try later\r\n")},
+                               QuitSteps()}));
   ConnectTo(srv);
   ASSERT_FALSE(smtp.Failed) << smtp.ReplyText;
   EXPECT_TRUE(smtp.Send(msg));
