@@ -27,5 +27,10 @@ void TMainForm::OfferResume(TSendRequest &request)
         ++first;
     const QString question = Text(TextId::ContinueSeries, static_cast<int>(series.Delivered.size()), series.Total, first);
     if (ComMessageDlg(question, mtConfirmation, {mbYes, mbNo}, 0) == mrYes)
+    {
         request.Delivered = series.Delivered;
+        request.ArchivePartSize = series.PartSize;
+        request.ArchiveFiles = series.ArchiveFiles;
+        request.ArchiveSha256 = series.ArchiveSha256;
+    }
 }

@@ -158,6 +158,10 @@ void TMainForm::ReadSettings(const QString &path)
     cbUseMAPIAddresBook->setChecked(s.UseMAPIAddresBook);
     ReconnectAttempts = s.ReconnectAttempts;
     spinServerTimeout->setValue(s.ServerTimeout);
+    cbUseZip->setChecked(s.UseZip);
+    spinOneMessSizeDef->setValue(s.MessageSizeKb);
+    spinOneMessageSize->setValue(s.MessageSizeKb);
+    ShowFilesPerMessage();
 }
 
 void TMainForm::WriteSettings(const QString &path)
@@ -178,6 +182,8 @@ void TMainForm::WriteSettings(const QString &path)
     s.UseMAPIAddresBook = cbUseMAPIAddresBook->isChecked();
     s.ReconnectAttempts = ReconnectAttempts;
     s.ServerTimeout = spinServerTimeout->value();
+    s.UseZip = cbUseZip->isChecked();
+    s.MessageSizeKb = spinOneMessSizeDef->value();
     // The version texts ("1" and "03") go through the program's own integer conversion, which
     // reports a version that is not numeric.
     ::WriteSettings(SettingsIoPath(path), s, TextToInt(VersionMajor), TextToInt(VersionMinor));

@@ -21,6 +21,8 @@ public:
     struct TSeries {
         int Total = 0;
         QMap<int, QString> Delivered;
+        qint64 PartSize = 0;               // a series of archive parts: their size,
+        QString ArchiveFiles, ArchiveSha256;   // the files packed, the archive's digest
     };
     static TSeries Read(const QString &path, const QString &identity);
 
@@ -32,6 +34,11 @@ public:
     // Starts the journal of a series with what an earlier job of it delivered. A journal that
     // cannot be written costs only the offer to continue; the job goes on without it.
     void Start(const QString &path, const QString &identity, int total, const QMap<int, QString> &delivered);
+    // Before Start: the series sends an archive in parts of this size, packed from these files
+    // (their names, sizes and times, as a digest), with its SHA-256 when packing has ended.
+    void SetArchive(qint64 partSize, const QString &files, const QString &sha256);
+    // The archive's SHA-256, once packing has ended.
+    void ArchiveDigest(const QString &sha256);
     // One message the server took, written at once.
     void MessageDelivered(int number, const QString &messageId);
     // Closes the journal; a series all delivered removes it.
@@ -41,6 +48,8 @@ private:
     QString Path;
     int Total = 0;   // 0 before Start
     QMap<int, QString> Delivered;
+    qint64 PartSize = 0;
+    QString ArchiveFiles, ArchiveSha256;
     std::unique_ptr<QFile> Out;
     QElapsedTimer Synced;   // since the journal was last flushed to the disk
 };
