@@ -50,10 +50,12 @@ TTempFile::TTempFile(const QString &folder)
 
 TTempFile::~TTempFile()
 {
-    if (Fd_ >= 0)
-        ::close(Fd_);
+    // The name goes at once; the last close frees the file's pages, which for a large archive
+    // takes long enough to hold the window, so it happens on a thread of its own.
     if (!Path_.empty())
         ::unlink(Path_.c_str());
+    if (Fd_ >= 0)
+        std::thread([fd = Fd_] { ::close(fd); }).detach();
 }
 
 TPacker::TPacker(const TPlan &plan, int fd) : Plan(plan), Fd_(fd) {}

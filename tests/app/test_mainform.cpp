@@ -761,4 +761,14 @@ TEST_F(MainFormTest, Screenshots)
             EXPECT_TRUE(f.grab().save(name));
         }
     }
+    // The files page and the status line with the archiver on.
+    f.cbUseZip->setChecked(true);
+    f.ShowFilesPerMessage();
+    for (int language : {0, 1}) {
+        PickLanguage(language);
+        f.lbProgressInfo->setText(Text(TextId::ArchivePacking, QStringLiteral("Фото отпуска 2024.jpg"), 117, 1200));
+        f.PageControl->setCurrentWidget(f.TabSheet3);
+        QApplication::processEvents();
+        EXPECT_TRUE(f.grab().save(QStringLiteral("%1/%2-archiver.png").arg(dir, language ? "ru" : "en")));
+    }
 }
