@@ -3,6 +3,7 @@
 // start-up and the one-time question about the system address book.
 #include "MainForm.h"
 
+#include "ArchiveSeries.h"
 #include "ComDialogs.h"
 #include "Desktop.h"
 #include "Global.h"
@@ -219,6 +220,8 @@ void TMainForm::SetupTempDirBox()
     SetHistory(edTempDir, history);
     edTempDir->setCurrentIndex(0);
     edTempDir->setEditText(shown);
+    // An archive a killed run left in the folder goes now.
+    Archive::RemoveStaleArchives(shown);
 }
 
 void TMainForm::AskWindowsAddressBook()
