@@ -124,11 +124,11 @@ bool TSendJob::PrepareArchive()
     };
     try {
         a.Plan = Archive::MakePlan(Request.Files, a.PlanCancel, tick);
+        Archive::RemoveStaleArchives(a.Folder);   // before the room is measured: they take some
         // Nothing is written, nothing sent, when the folder cannot hold the archive.
         const uint64_t bound = Archive::ArchiveSizeBound(a.Plan), free = FreeBytes(a.Folder);
         if (free < bound)
             throw Exception(Both(Host, TextId::ArchiveNoRoom, a.Folder, Bytes(bound), Bytes(free)));
-        Archive::RemoveStaleArchives(a.Folder);
         a.File = std::make_unique<Archive::TTempFile>(a.Folder);
         // A resumed series checks the whole archive before anything goes.
         if (a.Plan.AllStored() && Request.Delivered.isEmpty()) {
