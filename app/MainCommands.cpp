@@ -49,11 +49,13 @@ QStringList TMainForm::AboutText(const QString &first, bool russian)
 
 void TMainForm::ShowFilesPerMessage()
 {
-    spinOneMessageSize->hide();
-    Label16->hide();
-    spinFilesInMessage->show();
-    Label9->show();
-    spinOneMessSizeDef->setEnabled(false);
+    // With the archiver the series is cut by size, not by files: the size spin takes the
+    // place of the files-per-message spin.
+    const bool zip = cbUseZip->isChecked();
+    spinOneMessageSize->setVisible(zip);
+    Label16->setVisible(zip);
+    spinFilesInMessage->setVisible(!zip);
+    Label9->setVisible(!zip);
 }
 
 void TMainForm::FocusControlSelect(QObject *Sender)

@@ -434,7 +434,8 @@ void TMainForm::BuildFilesPage()
 
     Label16 = MakeLabel(p, "Label16");
     spinOneMessageSize = Make<QSpinBox>(p, "spinOneMessageSize");
-    spinOneMessageSize->setRange(1, 4096);
+    spinOneMessageSize->setRange(MinMessageSizeKb, MaxMessageSizeKb);
+    spinOneMessageSize->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
     Place(spinOneMessageSize, 315, 145, 68, 21);
     Label16->setBuddy(spinOneMessageSize);
     Label16->hide();
@@ -579,8 +580,11 @@ void TMainForm::BuildParametersPage()
     cbUseZip = Make<QCheckBox>(c, "cbUseZip");
     Label17 = MakeLabel(c, "Label17");
     spinOneMessSizeDef = Make<QSpinBox>(c, "spinOneMessSizeDef");
-    spinOneMessSizeDef->setRange(1, 4096);
-    spinOneMessSizeDef->setValue(250);
+    spinOneMessSizeDef->setRange(MinMessageSizeKb, MaxMessageSizeKb);
+    spinOneMessSizeDef->setValue(DefaultMessageSizeKb);
+    spinOneMessSizeDef->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+    // A new default is the size of the next series too.
+    connect(spinOneMessSizeDef, &QSpinBox::valueChanged, this, [this](int kb) { spinOneMessageSize->setValue(kb); });
     Label17->setBuddy(spinOneMessSizeDef);
     Label19 = MakeLabel(c, "Label19");
     edTempDir = MakeHistoryBox(c, "edTempDir");

@@ -238,6 +238,7 @@ public:
     void BuildAboutText();
     static QStringList AboutText(const QString &first, bool russian);
     void ShowFilesPerMessage();
+    void ShowJobProgress(int percent);
     void FocusControlSelect(QObject *Sender);
     void PageControlChange();
     void ShowContextHelp();

@@ -41,5 +41,8 @@ void TMainForm::OfferResume(TSendRequest &request)
     if (ComMessageDlg(question, mtConfirmation, {mbYes, mbNo, mbHelp}, InterruptedSeriesHelpContext) == mrYes) {
         request.Delivered = series.Delivered;
         request.InFlight = series.InFlight;
+        request.ArchivePartSize = series.PartSize;
+        request.ArchiveFiles = series.ArchiveFiles;
+        request.ArchiveSha256 = series.ArchiveSha256;
     }
 }

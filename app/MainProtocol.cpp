@@ -337,6 +337,11 @@ void TMainForm::VokSMTPBeforeSend(void *)
     ShowStatus(Text(TextId::Transferring));
 }
 
+void TMainForm::ShowJobProgress(int percent)
+{
+    ProgressBar->setValue(percent);
+}
+
 void TMainForm::VokSMTPSendProgress(void *, uint16_t Percent)
 {
     SetProgress(Percent);

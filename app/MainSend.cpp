@@ -154,6 +154,8 @@ TSendRequest TMainForm::SendRequest()
     // Read once: the total in every subject must agree with how the files are grouped.
     r.FilesPerMessage = SendLogic::ClampFilesPerMessage(spinFilesInMessage->cleanText());
     r.UseZip = cbUseZip->isChecked();
+    r.MessageSizeKb = spinOneMessageSize->value();
+    r.TempDir = edTempDir->currentText();
     r.AddPartNo = cbAddPartNo->isChecked();
     r.AddFileName = cbAddFileName->isChecked();
     r.TextOnlyInFirst = cbTextOnlyInFirst->isChecked();
@@ -210,6 +212,7 @@ public:
         return Form.TrustCertificate(server, problem);
     }
     void ErrorBox(const QString &text) override { ComMessageDlg(text, mtError, {mbOK}, 0); }
+    void Progress(int percent) override { Form.ShowJobProgress(percent); }
 
 private:
     TMainForm &Form;

@@ -3,6 +3,7 @@
 // start-up and the one-time question about the system address book.
 #include "MainForm.h"
 
+#include "ArchiveSeries.h"
 #include "ComDialogs.h"
 #include "Desktop.h"
 #include "Global.h"
@@ -158,6 +159,10 @@ void TMainForm::ReadSettings(const QString &path)
     cbUseMAPIAddresBook->setChecked(s.UseMAPIAddresBook);
     ReconnectAttempts = s.ReconnectAttempts;
     spinServerTimeout->setValue(s.ServerTimeout);
+    cbUseZip->setChecked(s.UseZip);
+    spinOneMessSizeDef->setValue(s.MessageSizeKb);
+    spinOneMessageSize->setValue(s.MessageSizeKb);
+    ShowFilesPerMessage();
 }
 
 void TMainForm::WriteSettings(const QString &path)
@@ -178,6 +183,8 @@ void TMainForm::WriteSettings(const QString &path)
     s.UseMAPIAddresBook = cbUseMAPIAddresBook->isChecked();
     s.ReconnectAttempts = ReconnectAttempts;
     s.ServerTimeout = spinServerTimeout->value();
+    s.UseZip = cbUseZip->isChecked();
+    s.MessageSizeKb = spinOneMessSizeDef->value();
     // The version texts ("1" and "03") go through the program's own integer conversion, which
     // reports a version that is not numeric.
     ::WriteSettings(SettingsIoPath(path), s, TextToInt(VersionMajor), TextToInt(VersionMinor));
@@ -213,6 +220,8 @@ void TMainForm::SetupTempDirBox()
     SetHistory(edTempDir, history);
     edTempDir->setCurrentIndex(0);
     edTempDir->setEditText(shown);
+    // An archive a killed run left in the folder goes now.
+    Archive::RemoveStaleArchives(shown);
 }
 
 void TMainForm::AskWindowsAddressBook()

@@ -68,6 +68,10 @@ TProgramSettings ReadSettings(const QString &path, QString *error)
     s.ServerTimeout =
         std::clamp(ini.ReadInteger(SettingsSection, QStringLiteral("ServerTimeout"), DefaultServerTimeoutSeconds),
                    MinServerTimeoutSeconds, MaxServerTimeoutSeconds);
+    s.UseZip = ini.ReadBool(SettingsSection, QStringLiteral("cbUseZip"), false);
+    s.MessageSizeKb =
+        std::clamp(ini.ReadInteger(SettingsSection, QStringLiteral("MessageSizeKb"), DefaultMessageSizeKb),
+                   MinMessageSizeKb, MaxMessageSizeKb);
     return s;
 }
 
@@ -90,6 +94,8 @@ void WriteSettings(const QString &path, const TProgramSettings &s, int runningMa
     ini.WriteInteger(SettingsSection, QStringLiteral("ReconnectAttempts"), s.ReconnectAttempts);
     ini.WriteInteger(SettingsSection, QStringLiteral("ServerTimeout"), s.ServerTimeout);
     ini.WriteBool(SettingsSection, QStringLiteral("cbUseMAPIAddresBook"), s.UseMAPIAddresBook);
+    ini.WriteBool(SettingsSection, QStringLiteral("cbUseZip"), s.UseZip);
+    ini.WriteInteger(SettingsSection, QStringLiteral("MessageSizeKb"), s.MessageSizeKb);
     ini.UpdateFile();
 }
 

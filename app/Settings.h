@@ -23,6 +23,10 @@ inline constexpr int HistoryLimit = 20;
 inline constexpr int DefaultServerTimeoutSeconds = vok::DefaultTimeoutMs / 1000;
 inline constexpr int MinServerTimeoutSeconds = 5;
 inline constexpr int MaxServerTimeoutSeconds = 600;
+// The internal archiver's message size, KiB.
+inline constexpr int MinMessageSizeKb = 1;
+inline constexpr int MaxMessageSizeKb = 102400;
+inline constexpr int DefaultMessageSizeKb = 10240;
 
 // The most reconnects per job the settings file may ask for (the default is the job's own).
 inline constexpr int MaxReconnectAttempts = 20;
@@ -67,6 +71,10 @@ struct TProgramSettings {
     int ReconnectAttempts = DefaultReconnectAttempts;
     // Seconds a server may keep silent before the job gives up on it, in 5..600.
     int ServerTimeout = DefaultServerTimeoutSeconds;
+    // The internal archiver (cbUseZip) and its default message size (spinOneMessSizeDef), KiB.
+    // The temporary folder is the history hbTempDir.
+    bool UseZip = false;
+    int MessageSizeKb = DefaultMessageSizeKb;
 
     bool operator==(const TProgramSettings &) const = default;
 };

@@ -35,7 +35,15 @@ WORKLOADS = {
     "W3": (1, 100 * MIB, "one file of 100 MiB"),
     "W4": (1, 2048 * MIB, "one file of 2 GiB (sparse: zeros)"),
     "W1-TLS": (20, 5 * MIB, "W1 over STARTTLS (certificate made by the run)"),
+    "W6": (20, 5 * MIB, "100 MiB of text-like data (made the same every run), sent with the archiver; "
+           "packed by the archiver, zip -q -6 and 7z a -tzip -mx=5"),
 }
+# Text-like workloads: deterministic, compressible about as well as prose.
+TEXT = {"W6"}
+# The internal archiver's message size in the benchmark, KiB.
+ZIP_KB = 20 * 1024
+# The programs that pack W6 side by side (no sending).
+PACKERS = ("pack", "zip", "7z")
 # Workloads made sparse: set up in no time, whatever their size.
 SPARSE = {"W4"}
 GNU_TIME = "/usr/bin/time"
@@ -48,7 +56,7 @@ SLOW_RUNS = 3
 def build(build_dir):
     subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-G", "Ninja",
                     "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], check=True, stdout=subprocess.DEVNULL)
-    targets = ["bench_sink"]
+    targets = ["bench_sink", "bench_pack", "bench_job_driver"]
     probe = subprocess.run(["cmake", "--build", build_dir, "--target", "help"],
                            capture_output=True, text=True)
     if "bench_driver" in probe.stdout:
@@ -70,6 +78,10 @@ def make_workload(folder, name):
                 f.truncate(size)
                 files.append(path)
                 continue
+            if name in TEXT:
+                f.write(text_like(size, i))
+                files.append(path)
+                continue
             left = size
             while left:
                 n = min(left, 4 * MIB)
@@ -77,6 +89,22 @@ def make_workload(folder, name):
                 left -= n
         files.append(path)
     return files
+
+
+def text_like(size, seed):
+    """size bytes of made-up prose: lines of words from a fixed vocabulary, the same every run."""
+    import random
+    rnd = random.Random(seed)
+    letters = "etaoinshrdlucmfwypvbgkqjxz"
+    words = ["".join(rnd.choice(letters[:12 + k % 14]) for _ in range(2 + k % 9)) for k in range(4000)]
+    lines = [" ".join(rnd.choice(words) for _ in range(rnd.randint(4, 14))).capitalize() + ".\n"
+             for _ in range(20000)]
+    out, n = [], 0
+    while n < size:
+        line = rnd.choice(lines)
+        out.append(line)
+        n += len(line)
+    return "".join(out).encode("ascii")[:size]
 
 
 def make_tls(folder):
@@ -195,11 +223,18 @@ def one_run(program, tools, files, tmp, delay_ms=0, tls=None):
             args = [tools["driver"], "--port", str(port), "--per-message", "1", "--list", listing]
             if tls:
                 args += ["--starttls", "--cafile", tls["ca"]]
-        elif program == "window":
+        elif program == "job-zip":
+            listing = os.path.join(tmp, "files.txt")
+            with open(listing, "w") as f:
+                f.write("\n".join(files) + "\n")
+            args = [tools["job"], "--port", str(port), "--zip", str(ZIP_KB), "--temp", tmp, "--list", listing]
+        elif program in ("window", "window-zip"):
             listing = os.path.join(tmp, "files.txt")
             with open(listing, "w") as f:
                 f.write("\n".join(files) + "\n")
             args = [tools["window"], "--port", str(port), "--per-message", "1", "--list", listing]
+            if program == "window-zip":
+                args += ["--zip", str(ZIP_KB), "--temp", tmp]
         else:
             cfg = os.path.join(tmp, "curl.cfg")
             curl_config(cfg, port, files, tls)
@@ -208,7 +243,7 @@ def one_run(program, tools, files, tmp, delay_ms=0, tls=None):
     finally:
         counts = finish_sink(sink)
     r = {"status": status, "wall": wall, "cpu": cpu, "rss_kib": rss, "counts": counts}
-    if program in ("ours", "window"):
+    if program in ("ours", "window", "window-zip"):
         # The driver names its longest interval after the UI hook, the window after its loop.
         res = parse_result(out)
         hook, over = (("max_hook_interval_ms", "hook_intervals_over_25ms") if program == "ours"
@@ -219,9 +254,44 @@ def one_run(program, tools, files, tmp, delay_ms=0, tls=None):
         r["job_wall"] = float(res.get("wall_s", "nan"))
     with open(out, errors="replace") as f:
         r["output"] = f.read()[-2000:]
-    ok = (status == 0 and counts.get("messages") == len(files) and counts.get("connections") == 1)
+    if program == "job-zip":
+        r["driver"] = parse_result(out)
+        r["job_wall"] = float(r["driver"].get("wall_s", "nan"))
+    expected = len(files) if "zip" not in program else int(r.get("driver", {}).get("messages", "-1"))
+    ok = (status == 0 and counts.get("messages") == expected and expected > 0 and counts.get("connections") == 1)
     r["ok"] = ok
     return r
+
+
+def pack_run(program, tools, files, tmp):
+    """Packs the files into one ZIP file with one of the packers; wall time, CPU, peak RSS, size."""
+    out = os.path.join(tmp, "packed.zip")
+    log = os.path.join(tmp, "packer.out")
+    listing = os.path.join(tmp, "files.txt")
+    with open(listing, "w") as f:
+        f.write("\n".join(files) + "\n")
+    if program == "pack":
+        args = [tools["pack"], out, "--list", listing]
+    elif program == "zip":
+        args = [tools["zip"], "-q", "-6", "-j", out] + files
+    else:
+        args = [tools["7z"], "a", "-bd", "-tzip", "-mx=5", out] + files
+    status, wall, cpu, rss = run_child(args, log)
+    size = os.path.getsize(out) if os.path.exists(out) else 0
+    if os.path.exists(out):
+        os.unlink(out)
+    return {"status": status, "wall": wall, "cpu": cpu, "rss_kib": rss, "size": size,
+            "counts": {"cpu": float("nan")}, "ok": status == 0 and size > 0, "output": ""}
+
+
+def programs_for(name, programs, tools):
+    """Who takes part in a workload: W6 is the archiver's alone (sent, and packed side by side
+    with zip and 7z); W1 adds the window with the archiver."""
+    if name in TEXT:
+        return (["window-zip"] if "window" in programs else []) + [p for p in PACKERS if tools.get(p)]
+    if name == "W1" and "window" in programs:
+        return programs + ["window-zip"] + (["job-zip"] if tools.get("job") else [])
+    return programs
 
 
 def med(values):
@@ -236,7 +306,7 @@ def fmt(v, digits=2):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--runs", type=int, default=5, help="runs per program and workload (default 5)")
-    ap.add_argument("--workloads", default="W1,W2,W3,W4,W1-TLS")
+    ap.add_argument("--workloads", default="W1,W2,W3,W4,W1-TLS,W6")
     ap.add_argument("--build-dir", default=os.environ.get("SENDORIX_BUILD_DIR", os.path.join(ROOT, "build")))
     ap.add_argument("--no-build", action="store_true")
     ap.add_argument("--no-slow", action="store_true", help="skip the slow-reply (2 s) measurement")
@@ -248,7 +318,13 @@ def main():
     tools = {"sink": os.path.join(opts.build_dir, "bench", "bench_sink"),
              "driver": os.path.join(opts.build_dir, "bench", "bench_driver"),
              "window": os.path.join(opts.build_dir, "bench", "bench_window_driver"),
-             "curl": shutil.which("curl")}
+             "curl": shutil.which("curl"),
+             "pack": os.path.join(opts.build_dir, "bench", "bench_pack"),
+             "job": os.path.join(opts.build_dir, "bench", "bench_job_driver"),
+             "zip": shutil.which("zip"), "7z": shutil.which("7z")}
+    for key in ("pack", "job"):
+        if not os.path.exists(tools[key]):
+            tools[key] = None
     if not os.path.exists(GNU_TIME):
         sys.exit(GNU_TIME + " is missing (Debian package: time)")
     if not os.path.exists(tools["sink"]):
@@ -274,15 +350,20 @@ def main():
             size = sum(os.path.getsize(f) for f in files)
             tls = make_tls(os.path.join(tmp, name)) if name.endswith("-TLS") else None
             for i in range(opts.runs):
-                for program in programs:
+                for program in programs_for(name, programs, tools):
                     if program == "window" and tls:
                         continue   # the window's series over TLS is W1's plus the same handshake
-                    r = one_run(program, tools, files, tmp, tls=tls)
+                    if program in PACKERS:
+                        r = pack_run(program, tools, files, tmp)
+                    else:
+                        r = one_run(program, tools, files, tmp, tls=tls)
                     r["mibs"] = size / MIB / r["wall"]
                     results.setdefault((name, program), []).append(r)
                     line = "%s %-4s run %d: wall %.3f s, cpu %.3f s, rss %.1f MiB (sink cpu %.3f s)" % (
                         name, program, i + 1, r["wall"], r["cpu"], r["rss_kib"] / 1024, r["counts"]["cpu"])
-                    if program in ("ours", "window"):
+                    if program in PACKERS:
+                        line += ", archive %d bytes" % r["size"]
+                    if program in ("ours", "window", "window-zip"):
                         line += ", hook max %s ms (%d intervals over 25 ms)" % (fmt(r["hook_ms"], 1), r["hook_over"])
                     if not r["ok"]:
                         line += "  FAILED (exit %d, sink %s): %s" % (r["status"], r["counts"], r["output"].strip()[-300:])
@@ -310,7 +391,8 @@ def main():
                     "hook_max": max(r["hook_ms"] for r in slows),
                     "hook_over": sum(r["hook_over"] for r in slows)}
 
-    md = report(names, programs, results, slow, failures, opts.runs) + window_report(names, results, file_list)
+    md = (report(names, programs, results, slow, failures, opts.runs) + window_report(names, results, file_list)
+          + archiver_report(names, results))
     print()
     print(md)
     with open(opts.out, "w") as f:
@@ -332,8 +414,8 @@ def report(names, programs, results, slow, failures, runs):
     for name in names:
         for program in programs:
             rs = results.get((name, program), [])
-            if program == "window" and not rs:
-                continue   # a workload the window does not send
+            if not rs:
+                continue   # a workload this program does not send
             m = {k: med([r[k] for r in rs]) for k in ("wall", "cpu", "mibs")}
             m["rss"] = med([r["rss_kib"] / 1024 for r in rs])
             m["sink"] = med([r["counts"].get("cpu", float("nan")) for r in rs])
@@ -349,6 +431,8 @@ def report(names, programs, results, slow, failures, runs):
     if "ours" in programs and "curl" in programs:
         L += ["", "| workload | wall ours/curl | CPU ours/curl | RSS ours/curl |", "|---|---:|---:|---:|"]
         for name in names:
+            if (name, "ours") not in med_of or (name, "curl") not in med_of:
+                continue
             o, c = med_of[(name, "ours")], med_of[(name, "curl")]
             L.append("| %s | %s | %s | %s |" % (name, fmt(o["wall"] / c["wall"]), fmt(o["cpu"] / c["cpu"]),
                                                 fmt(o["rss"] / c["rss"])))
@@ -358,6 +442,8 @@ def report(names, programs, results, slow, failures, runs):
             state = "n/a" if value != value else ("met" if value <= limit else "NOT met")
             L.append("- %s: %s (limit %s): %s" % (label, fmt(value), limit, state))
         for name in names:
+            if (name, "ours") not in med_of or (name, "curl") not in med_of:
+                continue
             o, c = med_of[(name, "ours")], med_of[(name, "curl")]
             if name == "W1-TLS":
                 target("W1-TLS wall ours/curl", o["wall"] / c["wall"], 0.3)
@@ -450,6 +536,45 @@ def window_report(names, results, file_list):
             file_list.get("add_first_batch_ms", "n/a"), file_list.get("add_all_ms", "n/a"), FILE_LIST_ROWS * 3 // 2, file_list.get("no_duplicates_ms", "n/a"),
             "" if file_list["ok"] else " (FAILED: the rows were not what they should be)"))
     return "\n".join(L) + "\n"
+
+
+def archiver_report(names, results):
+    """The internal archiver's targets: W1 sent through it against the plain series, W6 packed
+    against zip -6 (7z alongside), and the window's event loop while packing."""
+    def m(name, program, key):
+        return med([r.get(key, float("nan")) for r in results.get((name, program), [])])
+    L = ["", "The internal archiver (the window with the archiver at %d KiB messages; packers on the same "
+         "files):" % ZIP_KB, ""]
+
+    def target(label, value, limit):
+        state = "n/a" if value != value else ("met" if value <= limit else "NOT met")
+        L.append("- %s: %s (limit %s): %s" % (label, fmt(value), limit, state))
+    rows = False
+    if "W1" in names and results.get(("W1", "window-zip")):
+        rows = True
+        zw, pw = m("W1", "window-zip", "job_wall"), m("W1", "window", "job_wall")
+        L.append("- W1 series: with the archiver %s s, plain %s s" % (fmt(zw, 3), fmt(pw, 3)))
+        target("W1 wall archiver/plain series", zw / pw, 1.3)
+        # Memory is the job's own, without the window (whose toolkit alone is several times curl's);
+        # the window's growth with the archiver is shown beside it.
+        target("W1 peak RSS archiver (job driver)/curl", m("W1", "job-zip", "rss_kib") / m("W1", "curl", "rss_kib"), 1.5)
+        L.append("- W1 peak RSS in the window: with the archiver %s MiB, plain %s MiB; job driver series %s s" % (
+            fmt(m("W1", "window-zip", "rss_kib") / 1024, 1), fmt(m("W1", "window", "rss_kib") / 1024, 1),
+            fmt(m("W1", "job-zip", "job_wall"), 3)))
+        target("W1 archiver longest event-loop gap ms (worst run)",
+               max([r["hook_ms"] for r in results[("W1", "window-zip")]]), 25)
+    if "W6" in names:
+        rows = True
+        for p in PACKERS:
+            if results.get(("W6", p)):
+                L.append("- W6 %s: %s s, %s bytes" % (p, fmt(m("W6", p, "wall"), 3), int(m("W6", p, "size"))))
+        target("W6 packing time archiver/zip -6", m("W6", "pack", "wall") / m("W6", "zip", "wall"), 1.0)
+        target("W6 archive size archiver/zip -6", m("W6", "pack", "size") / m("W6", "zip", "size"), 1.01)
+        if results.get(("W6", "window-zip")):
+            L.append("- W6 sent through the window with the archiver: %s s" % fmt(m("W6", "window-zip", "job_wall"), 3))
+            target("W6 archiver longest event-loop gap ms (worst run)",
+                   max([r["hook_ms"] for r in results[("W6", "window-zip")]]), 25)
+    return "\n".join(L) + "\n" if rows else ""
 
 
 if __name__ == "__main__":

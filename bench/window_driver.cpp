@@ -2,7 +2,7 @@
 // the way a user does it: the files go in through the window's add path, Send is pressed, and
 // the job runs inside the window's event loop.
 //
-//   bench_window_driver --port N [--per-message K] [--trace-gap-ms X] (--list FILE | FILE...)
+//   bench_window_driver --port N [--per-message K] [--zip KIB [--temp DIR]] [--trace-gap-ms X] (--list FILE | FILE...)
 //   bench_window_driver --file-list ROWS [--batch B]
 //
 // The longest gap between two turns of the event loop is measured with a 1 ms timer: it can
@@ -165,7 +165,8 @@ int main(int argc, char **argv)
 
     QString port;
     double traceMs = -1;
-    int perMessage = 1, listRows = 0, batch = 1000;
+    int perMessage = 1, listRows = 0, batch = 1000, zipKb = 0;
+    QString tempDir;
     QStringList files;
     const QStringList args = QCoreApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -179,6 +180,10 @@ int main(int argc, char **argv)
             listRows = value().toInt();
         else if (a == QLatin1String("--trace-gap-ms"))
             traceMs = value().toDouble();
+        else if (a == QLatin1String("--zip"))   // the internal archiver, messages of KIB KiB
+            zipKb = value().toInt();
+        else if (a == QLatin1String("--temp"))
+            tempDir = value();
         else if (a == QLatin1String("--batch"))
             batch = value().toInt();
         else if (a == QLatin1String("--list")) {
@@ -230,6 +235,12 @@ int main(int argc, char **argv)
     form.edAccount->setText(QStringLiteral("bench@sendorix.test"));
     form.spinFilesInMessage->setValue(perMessage);
     form.cbJumpToProtocol->setChecked(true);   // the protocol grows in sight, as users see it
+    if (zipKb > 0) {
+        form.cbUseZip->click();
+        form.spinOneMessageSize->setValue(zipKb);
+        if (!tempDir.isEmpty())
+            form.edTempDir->setEditText(tempDir);
+    }
 
     QElapsedTimer t;
     t.start();

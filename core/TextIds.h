@@ -260,6 +260,23 @@ enum : int {
     AddressFieldBcc = 514,
     AddressBookInvalid = 515,
     AddressBookBareOnly = 516,
+    // The internal archiver.
+    ArchivePacking = 260,
+    ArchivePacked = 261,
+    ArchiveNoRoom = 262,
+    ArchiveWriteFailed = 263,
+    ArchiveTempFailed = 264,
+    ArchiveNoRoomForPart = 265,
+    ArchiveNotePart = 266,
+    ArchiveNoteJoin = 267,
+    ArchiveNoteOne = 268,
+    ArchiveNoteSha = 269,
+    ArchiveNoteShaLater = 270,
+    ArchiveFilesChanged = 271,
+    ArchiveParts = 272,
+    ArchiveFileChanged = 273,
+    ArchiveSameAsBefore = 274,
+    ArchivePackingStatus = 275,
 };
 
 }  // namespace TextId

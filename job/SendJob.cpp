@@ -1,6 +1,7 @@
 #include "SendJob.h"
 
 #include "Addresses.h"
+#include "ArchiveSeries.h"
 #include "Global.h"
 #include "SendLogic.h"
 #include "Strings.h"
@@ -94,6 +95,7 @@ void TSendJob::Run()
                 Job.SecretGiven.Secret->fill(QChar(0));
             Job.SecretGiven = {};
             Job.Msg.AttachedFiles.Clear();
+            Job.Archive.reset();   // stops packing and removes the temporary archive
             Job.Journal.End();
             Job.State_ = TJobState::jsIdle;
         }
@@ -148,6 +150,7 @@ bool TSendJob::Open()
     Smtp.Security = Request.Security;
     Smtp.UserName = Request.User.toStdString();
     Smtp.AuthMethod = Request.AuthMethod;
+    Smtp.AskSizeLimit = Request.UseZip;
     // An address that is no address ends the job before the password is asked for or the
     // server is reached.
     if (!AddressesValid())
@@ -164,6 +167,8 @@ bool TSendJob::Open()
     Host.Status(Text(TextId::Connecting, Request.Server));
     Host.PaintNow();
     WriteHeading();
+    if (Request.UseZip && !PrepareArchive())
+        return false;
     Line(TextId::ConnectingToServer, Request.Server, Request.Port.trimmed());
     ConnectTrusting();
     if (Stopping()) {
@@ -326,6 +331,8 @@ void TSendJob::ConnectTrusting()
 
 void TSendJob::SendAll()
 {
+    if (Archive && !StartArchiveSeries())
+        return;
     Journal.Start(Request.JournalFile, Request.Identity, Total, Request.Delivered, Request.InFlight);
     if (!Request.Delivered.isEmpty() || !Request.InFlight.isEmpty()) {
         int first = 1;
@@ -334,18 +341,20 @@ void TSendJob::SendAll()
         Line(TextId::ContinuingSeries, first);
     }
     int index = 0;
-    for (int number = 1; index < Request.Files.size(); ++number) {
+    for (int number = 1; Archive ? number <= Total : index < Request.Files.size(); ++number) {
         if (Request.Delivered.contains(number)) {
             // Delivered by the job that was cut short: its files are passed over, its number kept.
             Line(TextId::DeliveredBefore, number, Request.Delivered.value(number));
             index = static_cast<int>(std::min<qsizetype>(Request.Files.size(), index + Group));
             continue;
         }
-        TMessage m = NextMessage(number, index);
+        std::optional<TMessage> m = Archive ? ArchiveMessage(number) : NextMessage(number, index);
+        if (!m)
+            break;
         if (Request.InFlight.contains(number))
             Line(TextId::ResendPossiblyDelivered, number, Request.InFlight.value(number));
-        Host.Counter(Format("%d <%d>", number, index));
-        if (!Deliver(m))
+        Host.Counter(Format("%d <%d>", number, Archive ? number : index));
+        if (!Deliver(*m))
             break;
     }
     Msg.TextEncoding = Request.Encoding;

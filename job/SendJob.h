@@ -18,7 +18,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
+
+class TArchiveSeries;
 
 // How often a job connects again after the connection was lost, unless the settings say
 // otherwise, and the first wait before it, which doubles with each attempt up to 30 s.
@@ -32,6 +35,10 @@ struct TSendRequest {
     QString Text;
     QStringList Files;       // full paths, in the file list's order
     int FilesPerMessage = 1;
+    // The internal archiver: with UseZip the files go as one ZIP archive, packed in TempDir
+    // (empty: the system's), in parts that keep each message within MessageSizeKb KiB.
+    int MessageSizeKb = 10240;
+    QString TempDir;
     bool UseZip = false, AddPartNo = true, AddFileName = false, TextOnlyInFirst = false;
     TTextEncoding Encoding = te8Bit;
     TPriority Priority = prNormal;
@@ -53,6 +60,10 @@ struct TSendRequest {
     // Messages whose end of data went out but whose reply never came (message number ->
     // Message-Id): sent again under the same Message-Id, so that a copy can be recognised.
     QMap<int, QString> InFlight;
+    // What that job's journal says of its archive: the part size, the files it was packed from
+    // and, once packing had ended, its SHA-256.
+    qint64 ArchivePartSize = 0;
+    QString ArchiveFiles, ArchiveSha256;
 };
 
 // Where the password for a login came from, as the window answers the job.
@@ -97,6 +108,8 @@ public:
     // An error the user must see before the job ends (an address that is not one), in the
     // interface language; the window shows it in a box.
     virtual void ErrorBox(const QString &text) { (void)text; }
+    // How far a long step (packing) has got, 0 to 100.
+    virtual void Progress(int percent) { (void)percent; }
 };
 
 enum class TJobState {
@@ -118,6 +131,7 @@ enum class TJobOutcome {
 class TSendJob {
 public:
     TSendJob(TVokSMTP &smtp, TVokMsg &msg, TSendJobHost &host, TSendRequest request);
+    ~TSendJob();
     TSendJob(const TSendJob &) = delete;
     TSendJob &operator=(const TSendJob &) = delete;
 
@@ -150,7 +164,7 @@ private:
     TJobOutcome Outcome_ = TJobOutcome::joNone;
     const QStringList TextLines_;   // the text, split once
     const int Group;                // files per message
-    const int Total;                // messages in the series
+    int Total;                      // messages in the series (parts of the archive: known once packed)
     TSendJournal Journal;
     int ReconnectsUsed = 0;
     bool Utf8 = false;   // the message in progress goes out in UTF-8
@@ -207,4 +221,17 @@ private:
     void Close();
     void CloseAfterFailure();
     [[noreturn]] void ReportUnreadableFile(const QString &libraryText);
+
+    // The internal archiver (SendJobArchive.cpp). Packing starts before the connection; the
+    // series is the archive's parts.
+    std::unique_ptr<TArchiveSeries> Archive;
+    bool PrepareArchive();       // false: the job ends (stopped, or said why)
+    bool StartArchiveSeries();   // after connecting: the part size and the number of parts
+    std::optional<TMessage> ArchiveMessage(int number);   // nothing: stopped while waiting
+    bool WaitForArchive(uint64_t bytes);   // until that many bytes are packed; false: stopped
+    [[noreturn]] void ArchiveFailed();   // says what ended packing and throws
+    void ReportPacking();   // the files packed since last told, the progress, the end
+    bool SameArchiveAsBefore();   // a resumed series: false (said why) when the files changed
+    uint64_t ArchiveMessageOverhead() const;
+    QStringList ArchiveNote(int number) const;   // after the user's text in every message
 };

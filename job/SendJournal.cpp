@@ -24,6 +24,8 @@ TSendJournal::TSeries TSendJournal::Read(const QString &path, const QString &ide
     TSeries series;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QJsonObject m = QJsonDocument::fromJson(lines[i]).object();
+        if (m.contains(QStringLiteral("archive_sha256")))
+            series.ArchiveSha256 = m.value(QStringLiteral("archive_sha256")).toString();
         const int number = m.value(QStringLiteral("number")).toInt();
         if (number <= 0)
             continue;
@@ -39,6 +41,10 @@ TSendJournal::TSeries TSendJournal::Read(const QString &path, const QString &ide
         }
     }
     series.Total = head.value(QStringLiteral("total")).toInt();
+    series.PartSize = head.value(QStringLiteral("part_size")).toInteger();
+    series.ArchiveFiles = head.value(QStringLiteral("archive_files")).toString();
+    if (head.contains(QStringLiteral("archive_sha256")))
+        series.ArchiveSha256 = head.value(QStringLiteral("archive_sha256")).toString();
     if ((series.Delivered.isEmpty() && series.InFlight.isEmpty()) || series.Total <= 0
         || series.Delivered.size() >= series.Total)
         return {};
@@ -89,10 +95,14 @@ void TSendJournal::Start(const QString &path, const QString &identity, int total
     Delivered = delivered;
     if (path.isEmpty())
         return;
-    QByteArray data = QJsonDocument(QJsonObject{{QStringLiteral("identity"), identity},
-                                                {QStringLiteral("total"), total}})
-                          .toJson(QJsonDocument::Compact)
-                      + '\n';
+    QJsonObject head{{QStringLiteral("identity"), identity}, {QStringLiteral("total"), total}};
+    if (PartSize > 0) {
+        head.insert(QStringLiteral("part_size"), PartSize);
+        head.insert(QStringLiteral("archive_files"), ArchiveFiles);
+        if (!ArchiveSha256.isEmpty())
+            head.insert(QStringLiteral("archive_sha256"), ArchiveSha256);
+    }
+    QByteArray data = QJsonDocument(head).toJson(QJsonDocument::Compact) + '\n';
     for (auto it = delivered.cbegin(); it != delivered.cend(); ++it)
         data += JournalLine(it.key(), it.value());
     for (auto it = inFlight.cbegin(); it != inFlight.cend(); ++it)
@@ -104,6 +114,19 @@ void TSendJournal::Start(const QString &path, const QString &identity, int total
         return;
     Out = std::move(out);
     Synced.start();
+}
+
+void TSendJournal::SetArchive(qint64 partSize, const QString &files, const QString &sha256)
+{
+    PartSize = partSize;
+    ArchiveFiles = files;
+    ArchiveSha256 = sha256;
+}
+
+void TSendJournal::ArchiveDigest(const QString &sha256)
+{
+    Write(QJsonDocument(QJsonObject{{QStringLiteral("archive_sha256"), sha256}}).toJson(QJsonDocument::Compact)
+          + '\n');
 }
 
 void TSendJournal::MessageDelivered(int number, const QString &messageId)

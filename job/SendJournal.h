@@ -25,6 +25,8 @@ public:
         int Total = 0;
         QMap<int, QString> Delivered;
         QMap<int, QString> InFlight;
+        qint64 PartSize = 0;               // a series of archive parts: their size,
+        QString ArchiveFiles, ArchiveSha256;   // the files packed, the archive's digest
     };
     static TSeries Read(const QString &path, const QString &identity);
 
@@ -37,6 +39,11 @@ public:
     // cannot be written costs only the offer to continue; the job goes on without it.
     void Start(const QString &path, const QString &identity, int total, const QMap<int, QString> &delivered,
                const QMap<int, QString> &inFlight = {});
+    // Before Start: the series sends an archive in parts of this size, packed from these files
+    // (their names, sizes and times, as a digest), with its SHA-256 when packing has ended.
+    void SetArchive(qint64 partSize, const QString &files, const QString &sha256);
+    // The archive's SHA-256, once packing has ended.
+    void ArchiveDigest(const QString &sha256);
     // One message the server took, written at once.
     void MessageDelivered(int number, const QString &messageId);
     // A message whose end of data goes out now, and one the server refused after all.
@@ -49,6 +56,8 @@ private:
     QString Path;
     int Total = 0;   // 0 before Start
     QMap<int, QString> Delivered;
+    qint64 PartSize = 0;
+    QString ArchiveFiles, ArchiveSha256;
     std::unique_ptr<QFile> Out;
     void Write(const QByteArray &line);
     QElapsedTimer Synced;   // since the journal was last flushed to the disk

@@ -153,6 +153,9 @@ int64_t Nanoseconds(const timespec& t) {
 }
 
 bool SameFile(const TFileSource& s, const struct stat& st) {
+  if (s.Range)
+    return S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) >= s.Offset + s.Size &&
+           static_cast<uint64_t>(st.st_dev) == s.Device && static_cast<uint64_t>(st.st_ino) == s.Inode;
   return S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) == s.Size &&
          static_cast<uint64_t>(st.st_dev) == s.Device && static_cast<uint64_t>(st.st_ino) == s.Inode &&
          Nanoseconds(st.st_mtim) == s.ModifiedNs && Nanoseconds(st.st_ctim) == s.ChangedNs;
@@ -196,7 +199,7 @@ void TEncodedLines::ForEachFileLine(const std::function<void(std::string_view)>&
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kBlock, src.Size - done));
     size_t got = 0;
     while (got < want) {
-      const ssize_t n = ::read(fd, in.data() + got, want - got);
+      const ssize_t n = ::pread(fd, in.data() + got, want - got, static_cast<off_t>(src.Offset + done + got));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) throw EFOpenError("Cannot read file " + src.PathName + ": " + std::strerror(errno));
       if (n == 0) throw changed();  // shorter than when it was encoded
@@ -208,7 +211,9 @@ void TEncodedLines::ForEachFileLine(const std::function<void(std::string_view)>&
     done += got;
   }
   char extra;
-  if (::read(fd, &extra, 1) > 0 || fstat(fd, &st) != 0 || !SameFile(src, st)) throw changed();
+  if ((!src.Range && ::pread(fd, &extra, 1, static_cast<off_t>(done)) > 0) || fstat(fd, &st) != 0 ||
+      !SameFile(src, st))
+    throw changed();
 }
 
 void TMessageLines::Add(std::string line) {

@@ -93,6 +93,12 @@ struct TFileSource {
   uint64_t Size = 0;
   uint64_t Device = 0, Inode = 0;
   int64_t ModifiedNs = 0, ChangedNs = 0;
+  // A byte range of a file that is still being written (a part of an
+  // archive): Size bytes from Offset. Bytes before Offset + Size are final
+  // once there, so only the file's identity and that its length covers the
+  // range are checked, not its times.
+  bool Range = false;
+  uint64_t Offset = 0;
 };
 // The source as the file's status describes it, and whether a later status
 // still describes the same, unchanged file.

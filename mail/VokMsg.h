@@ -27,6 +27,10 @@ class TAttachedFile {
   std::string PathName;        // the path given to AddFile; opened when sending
   TEncodedLines EncodedLines;  // filled by sending: base64 lines of 76 chars
   std::string ContentType;     // by extension; "application/octet-stream" if unknown
+  // With RangeLength set, only RangeLength bytes from RangeOffset are sent:
+  // a part of a larger file that may still grow beyond them (see TFileSource).
+  uint64_t RangeOffset = 0;
+  int64_t RangeLength = -1;
 };
 
 // Attached files in insertion order; duplicates allowed. Items stay at the

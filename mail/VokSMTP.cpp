@@ -362,7 +362,7 @@ void TVokSMTP::Connect() {
   }
   Aborted = false;
   // Without TLS or authentication the dialogue is the plain one, byte for byte.
-  if (Security == secNone && UserName.empty() && !InternationalAddresses) {
+  if (Security == secNone && UserName.empty() && !InternationalAddresses && !AskSizeLimit) {
     SendText("HELO " + LocalHostName() + "\r\n");
     ReadReply();
     if (!replyFailed_) Failed = ReplyCode != "250";

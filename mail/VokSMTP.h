@@ -105,6 +105,9 @@ class TVokSMTP {
   // Say EHLO even on a plain connection without login, so that the server can offer
   // SMTPUTF8: set when an address has a local part outside ASCII.
   bool InternationalAddresses = false;
+  // Say EHLO on a plain connection too, to learn the server's SIZE limit (a series
+  // cut to size needs it).
+  bool AskSizeLimit = false;
 
   // ---- State, read after each call ----
   bool Failed = false;

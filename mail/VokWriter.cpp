@@ -120,8 +120,19 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
   std::unique_ptr<FILE, FileCloser> src(OpenRegularFile(item.PathName, st));
   std::setvbuf(src.get(), nullptr, _IOFBF, 1 << 16);
   // The file is sent as it was when encoding started: exactly this many
-  // bytes, and a file found shorter or longer fails the message.
-  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  // bytes, and a file found shorter or longer fails the message. A range
+  // needs only its own bytes to be there.
+  const bool range = item.RangeLength >= 0;
+  const uint64_t size = range ? static_cast<uint64_t>(item.RangeLength) : static_cast<uint64_t>(st.st_size);
+  if (range && (static_cast<uint64_t>(st.st_size) < item.RangeOffset + size ||
+                fseeko(src.get(), static_cast<off_t>(item.RangeOffset), SEEK_SET) != 0))
+    throw EFOpenError("File " + item.PathName + " is shorter than the part to send.");
+  TFileSource source = FileSourceOf(item.PathName, st);
+  if (range) {
+    source.Range = true;
+    source.Offset = item.RangeOffset;
+    source.Size = size;
+  }
   const auto changed = [&] {
     return EFOpenError("File " + item.PathName +
                        " changed while it was read; it was not sent.");
@@ -161,7 +172,7 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
     if (got < sizeof block) break;
   }
   char extra;
-  if (std::fread(&extra, 1, 1, src.get()) != 0) throw changed();  // it grew
+  if (!range && std::fread(&extra, 1, 1, src.get()) != 0) throw changed();  // it grew
   if (EncodePercent < 100 && OnEncodeProgress) OnEncodeProgress(this, 100);
   encoder.Finish();
   if (inMemory) {
@@ -170,9 +181,8 @@ void TVokSMTP::EncodeAttachment(TAttachedFile& item) {
   } else {
     // Changed in place during this pass (same size): the marks tell.
     struct stat now {};
-    if (fstat(fileno(src.get()), &now) != 0 || !IsSameFile(FileSourceOf(item.PathName, st), now))
-      throw changed();
-    item.EncodedLines = TEncodedLines(FileSourceOf(item.PathName, st));
+    if (fstat(fileno(src.get()), &now) != 0 || !IsSameFile(source, now)) throw changed();
+    item.EncodedLines = TEncodedLines(std::move(source));
   }
   Raise(OnEncodeEnd, this);
 }

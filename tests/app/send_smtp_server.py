@@ -123,6 +123,7 @@ class Recorder:
             "subject_koi8": raw_subject.decode("koi8-r"),
             "text_koi8": (text.get_payload(decode=True) or b"").decode("koi8-r"),
             "max_line": max(len(l) for l in content.split(b"\r\n")),
+            "size": len(content),
             "x_priority": msg.get("X-Priority", ""),
             "message_id": msg.get("Message-Id", ""),
             "attachments": [],

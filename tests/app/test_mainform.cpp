@@ -277,11 +277,13 @@ TEST_F(MainFormTest, StartsWithEveryControlInItsInitialState)
     EXPECT_FALSE(f.spinFilesInMessage->isHidden());
     EXPECT_TRUE(f.spinOneMessageSize->isHidden());
     EXPECT_TRUE(f.Label16->isHidden());
-    EXPECT_EQ(f.spinOneMessageSize->maximum(), 4096);
-    EXPECT_EQ(f.spinOneMessSizeDef->maximum(), 4096);
-    EXPECT_EQ(f.spinOneMessSizeDef->value(), 250);
-    EXPECT_EQ(f.spinOneMessageSize->value(), 250);
-    EXPECT_FALSE(f.spinOneMessSizeDef->isEnabled());
+    // The archiver's sizes are KiB up to 100 MiB, 10 MiB by default; the default is editable.
+    EXPECT_EQ(f.spinOneMessageSize->minimum(), 1);
+    EXPECT_EQ(f.spinOneMessageSize->maximum(), 102400);
+    EXPECT_EQ(f.spinOneMessSizeDef->maximum(), 102400);
+    EXPECT_EQ(f.spinOneMessSizeDef->value(), 10240);
+    EXPECT_EQ(f.spinOneMessageSize->value(), 10240);
+    EXPECT_TRUE(f.spinOneMessSizeDef->isEnabled());
     EXPECT_TRUE(f.NNTPPanel->isHidden());
     EXPECT_FALSE(f.SMTPPanel->isHidden());
     EXPECT_TRUE(f.btnAddSign->isHidden());
@@ -481,13 +483,20 @@ TEST_F(MainFormTest, LanguageSwitchKeepsPriorityIndexAndRewritesLists)
     PickLanguage(1);
     EXPECT_EQ(f.memoProtocol->toPlainText(), f.RussianProtocol.join('\n'));
 
-    // Whatever the archiving option, the files page shows the files-per-message spin.
+    // With the archiving option the files page shows the message size in place of the
+    // files-per-message spin, starting from the default; without it, the other way round.
+    f.spinOneMessSizeDef->setValue(2048);
     f.cbUseZip->click();
     PickLanguage(0);
+    EXPECT_TRUE(f.spinFilesInMessage->isHidden());
+    EXPECT_TRUE(f.Label9->isHidden());
+    EXPECT_FALSE(f.spinOneMessageSize->isHidden());
+    EXPECT_FALSE(f.Label16->isHidden());
+    EXPECT_EQ(f.spinOneMessageSize->value(), 2048);
+    EXPECT_TRUE(f.spinOneMessSizeDef->isEnabled());
+    f.cbUseZip->click();
     EXPECT_FALSE(f.spinFilesInMessage->isHidden());
-    EXPECT_FALSE(f.Label9->isHidden());
     EXPECT_TRUE(f.spinOneMessageSize->isHidden());
-    EXPECT_FALSE(f.spinOneMessSizeDef->isEnabled());
 }
 
 TEST_F(MainFormTest, LayoutFollowsCaptionWidthsInBothLanguages)
@@ -751,5 +760,15 @@ TEST_F(MainFormTest, Screenshots)
                                           f.PageControl->widget(i)->objectName());
             EXPECT_TRUE(f.grab().save(name));
         }
+    }
+    // The files page and the status line with the archiver on.
+    f.cbUseZip->setChecked(true);
+    f.ShowFilesPerMessage();
+    for (int language : {0, 1}) {
+        PickLanguage(language);
+        f.lbProgressInfo->setText(Text(TextId::ArchivePacking, QStringLiteral("Фото отпуска 2024.jpg"), 117, 1200));
+        f.PageControl->setCurrentWidget(f.TabSheet3);
+        QApplication::processEvents();
+        EXPECT_TRUE(f.grab().save(QStringLiteral("%1/%2-archiver.png").arg(dir, language ? "ru" : "en")));
     }
 }

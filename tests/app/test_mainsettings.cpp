@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QTextCodec>
 #include <QToolButton>
 #include <QWidget>
@@ -131,6 +132,29 @@ TEST_F(WindowSettingsTest, AnswerNoLeavesTheOptionOffAndAnOldFileAsksToo)
     EXPECT_FALSE(f->cbUseMAPIAddresBook->isChecked());
 }
 
+TEST_F(WindowSettingsTest, AStartRemovesTheArchiveAKilledRunLeftInTheTemporaryFolder)
+{
+    // One archive of a process that no longer runs, one of this process (a job of a running
+    // window), one of another user's kind of name that is not an archive of ours.
+    const QString temp = Dir() + "/temp";
+    QDir().mkpath(temp);
+    const QString stale = temp + "/sendorix-pack-999999999-abcdef.zip";
+    const QString live = temp + QString("/sendorix-pack-%1-abcdef.zip").arg(QCoreApplication::applicationPid());
+    const QString other = temp + "/sendorix-notes.zip";
+    for (const QString &path : {stale, live, other}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    WriteText(SettingsPath(), "[Version]\nMajorVersion=1\nMinorVersion=3\n[Settings]\ncbUseMAPIAddresBook=0\n"
+                              "[EditTempDir]\n0=" + temp + "\n");
+    auto f = Start();
+    ComDialogsTest::TakeLog();
+    EXPECT_EQ(f->edTempDir->currentText(), temp);
+    EXPECT_FALSE(QFile::exists(stale));
+    EXPECT_TRUE(QFile::exists(live));
+    EXPECT_TRUE(QFile::exists(other));
+}
+
 TEST_F(WindowSettingsTest, EveryKeySurvivesARestart)
 {
     ComDialogsTest::QueueAnswer(mrNo);
@@ -157,6 +181,8 @@ TEST_F(WindowSettingsTest, EveryKeySurvivesARestart)
     TMainForm::SetInitialDir(f->SaveLogDialog, Dir() + "/логи");
     f->cbJumpToProtocol->setChecked(false);
     f->cbUseMAPIAddresBook->setChecked(true);
+    f->cbUseZip->click();
+    f->spinOneMessSizeDef->setValue(25600);
     f->SettingsChanged = false;
     ASSERT_TRUE(f->close());
     f.reset();
@@ -190,12 +216,18 @@ TEST_F(WindowSettingsTest, EveryKeySurvivesARestart)
         QStringList expected{QString("Второй %1").arg(b), QString("first %1").arg(b)};
         if (again[b] == f->edTempDir)
             expected << TempFolder();   // the first start's only entry
+
         EXPECT_EQ(Items(again[b]), expected) << again[b]->objectName().toStdString();
     }
     // Histories are offered, not filled in; only the temporary folder shows its newest entry.
     EXPECT_TRUE(f->edtTo->currentText().isEmpty());
     EXPECT_TRUE(f->edtSubject->currentText().isEmpty());
     EXPECT_EQ(f->edTempDir->currentText(), "Второй 7");
+    EXPECT_TRUE(f->cbUseZip->isChecked());
+    EXPECT_EQ(f->spinOneMessSizeDef->value(), 25600);
+    EXPECT_EQ(f->spinOneMessageSize->value(), 25600);
+    EXPECT_FALSE(f->spinOneMessageSize->isHidden());
+    EXPECT_TRUE(f->spinFilesInMessage->isHidden());
     EXPECT_EQ(TMainForm::InitialDir(f->FileDialog), Dir() + "/files");
     EXPECT_EQ(TMainForm::InitialDir(f->LoadConfigDialog), Dir() + "/load");
     EXPECT_EQ(TMainForm::InitialDir(f->SaveConfigDialog), Dir() + "/save");

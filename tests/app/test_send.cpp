@@ -177,18 +177,24 @@ TEST_F(SendJobTest, SubjectWithoutNumbersAndNamesAndTheArchivingOption)
     EXPECT_EQ(Text(sink.Message(1), "subject"), "Plain");
     EXPECT_EQ(sink.Message(1)["attachments"].toArray().size(), 4);
 
-    // The internal archiving option sends one file per message whatever the spin says.
+    // The internal archiving option sends the files as one archive, cut by the message size
+    // (the files-per-message spin does not count), into the window's temporary folder.
     SmtpSink sink2;
     form->edPort->setText(QString::number(sink2.port));
     form->cbUseZip->setChecked(true);
+    form->spinOneMessageSize->setValue(1);   // too small for any part
     form->cbAddPartNo->setChecked(true);
     form->cbAddFileName->setChecked(true);
     form->edtSubject->setEditText(QStringLiteral("S"));
+    Send();
+    EXPECT_EQ(sink2.Count(), 0);
+    EXPECT_TRUE(form->EnglishProtocol.join('\n').contains("A message size of 1 KiB")) << form->EnglishProtocol.join('\n').toStdString();
+    form->spinOneMessageSize->setValue(100);
     WatchMessages();
     Send();
-    ASSERT_EQ(sink2.Count(), 4);
-    EXPECT_EQ(Text(sink2.Message(2), "subject"), "S 2(4) <q.bin>");
-    EXPECT_EQ(counters, QStringList({"1 <1>", "2 <2>", "3 <3>", "4 <4>"}));
+    ASSERT_EQ(sink2.Count(), 1);
+    EXPECT_EQ(Text(sink2.Message(1), "subject"), "S 1(1) <S.zip>");
+    EXPECT_EQ(counters, QStringList({"1 <1>"}));
 }
 
 TEST_F(SendJobTest, RussianModeSendsKoi8RecodedOnce)

@@ -251,6 +251,8 @@ TEST(ProgramSettings, EveryKeyRoundTripsAndTheQuestionIsNotAskedAgain)
     s.JumpToProtocol = false;
     s.UseMAPIAddresBook = true;
     s.ServerTimeout = 17;
+    s.UseZip = true;
+    s.MessageSizeKb = 20480;
     WriteSettings(path, s, 1, 3);
 
     TProgramSettings back = ReadSettings(path);
@@ -271,7 +273,11 @@ TEST(ProgramSettings, EveryKeyRoundTripsAndTheQuestionIsNotAskedAgain)
               QStringList({"Language", "SenderMode", "SMTPServerConfig", "NNTPServerConfig",
                            "FileDialogDir", "LoadConfigDialogDir", "SaveConfigDialogDir",
                            "SaveLogDialogDir", "cbJumpToProtocol", "ReconnectAttempts", "ServerTimeout",
-                           "cbUseMAPIAddresBook"}));
+                           "cbUseMAPIAddresBook", "cbUseZip", "MessageSizeKb"}));
+    // A size outside the spin's bounds is brought into them.
+    ini.WriteInteger("Settings", "MessageSizeKb", 999999);
+    ini.UpdateFile();
+    EXPECT_EQ(ReadSettings(path).MessageSizeKb, MaxMessageSizeKb);
     EXPECT_EQ(ini.ReadString("Settings", "SenderMode", ""), "1");
     EXPECT_EQ(ini.ReadString("Settings", "cbJumpToProtocol", ""), "0");
     EXPECT_EQ(ini.ReadString("Settings", "cbUseMAPIAddresBook", ""), "1");
