@@ -29,6 +29,7 @@ const char kClosedInData[] = "Connection closed by the server during the message
 const char kInvalidReply[] = "Invalid reply from the server.";
 const char kReplyTooLong[] = "Reply from the server too long.";
 const char kStopped[] = "Stopped by the user.";
+const char kMoreReplies[] = "The server sent more replies than commands.";
 
 // Every reply line is a three-digit code, then a space and text, a hyphen
 // and text (a line of a multi-line reply), or nothing (RFC 5321, 4.2).
@@ -161,6 +162,7 @@ void TVokSMTP::Flush() {
   std::string data;
   data.swap(out_);
   if (!socket_->Active()) return;
+  if (OnWriteToSocket) OnWriteToSocket(this, data);
   // TimeOut as it is now, also when the owner changed it since Connect.
   socket_->SendTimeoutMs = WaitLimitMs();
   if (!tls_) {
@@ -311,61 +313,19 @@ void TVokSMTP::Connect() {
   errorReported_ = false;
   ConnectionLost = false;
   Aborted = false;  // a stop asked for during an earlier job is done with
-  long port = ReadNumber(Port, 25);
-  if (port <= 0 || port > 65535) port = 25;
-  const bool dotted = vok::IsIPAddress(Host);
-  const std::string newHost = dotted ? std::string() : Host;
-  const std::string newAddress = dotted ? Host : std::string();
+  // A server that closed on EHLO is not asked again while the job talks to it.
+  heloOnly_ = heloOnly_ && heloOnlyFor_ == Host + ":" + Port;
   if (socket_->Active()) {
     // A connection still open (a job ended by an exception, without Quit):
     // no new greeting would come on it, and its settings could not be
     // changed for another server, so it is closed and we start afresh.
     CloseSocket();
   }
-  socket_->SetPort(static_cast<int>(port));
-  socket_->SetHost(newHost);
-  socket_->SetAddress(newAddress);
-  Failed = false;
-  out_.clear();
-  pending_.clear();
-  socket_->ConnectTimeoutMs = WaitLimitMs();
-  socket_->SendTimeoutMs = WaitLimitMs();
-  try {
-    socket_->Open();
-  } catch (const ESocketError& e) {
-    // The code of an earlier reply does not belong to this error.
-    ReplyCode.clear();
-    ReplyText = e.what();
-    Failed = true;
-    return;
-  } catch (...) {
-    Failed = true;
-    return;
-  }
-  vok::ProcessMessages();
-  if (!Connected) {
-    Failed = true;
-    return;
-  }
-  Capabilities.clear();
-  SizeLimit = 0;
-  AuthUsed.clear();
-  CertificateRefused = false;
-  Certificate = {};
-  if (Security == secTls && !StartTls()) return;
-  ReadReply();
-  if (!replyFailed_) Failed = ReplyCode != "220";
-  if (Failed) {
-    ReportError(this);
-    return;
-  }
+  if (!OpenAndGreet()) return;
   Aborted = false;
-  // Without TLS or authentication the dialogue is the plain one, byte for byte.
+  // Without TLS or authentication: EHLO, or the plain HELO of old when the server wants it.
   if (Security == secNone && UserName.empty() && !InternationalAddresses) {
-    SendText("HELO " + LocalHostName() + "\r\n");
-    ReadReply();
-    if (!replyFailed_) Failed = ReplyCode != "250";
-    if (Failed) ReportError(this);
+    PlainHello();
     return;
   }
   if (!Ehlo()) return;
@@ -385,6 +345,84 @@ void TVokSMTP::Connect() {
     if (!StartTls() || !Ehlo()) return;
   }
   if (!UserName.empty() && !Authenticate()) ReportError(this);
+}
+
+// Opens the connection (TLS from the first byte when asked) and reads the 220 greeting.
+bool TVokSMTP::OpenAndGreet() {
+  long port = ReadNumber(Port, 25);
+  if (port <= 0 || port > 65535) port = 25;
+  const bool dotted = vok::IsIPAddress(Host);
+  socket_->SetPort(static_cast<int>(port));
+  socket_->SetHost(dotted ? std::string() : Host);
+  socket_->SetAddress(dotted ? Host : std::string());
+  Failed = false;
+  out_.clear();
+  pending_.clear();
+  socket_->ConnectTimeoutMs = WaitLimitMs();
+  socket_->SendTimeoutMs = WaitLimitMs();
+  try {
+    socket_->Open();
+  } catch (const ESocketError& e) {
+    // The code of an earlier reply does not belong to this error.
+    ReplyCode.clear();
+    ReplyText = e.what();
+    Failed = true;
+    return false;
+  } catch (...) {
+    Failed = true;
+    return false;
+  }
+  vok::ProcessMessages();
+  if (!Connected) {
+    Failed = true;
+    return false;
+  }
+  Capabilities.clear();
+  SizeLimit = 0;
+  AuthUsed.clear();
+  CertificateRefused = false;
+  Certificate = {};
+  if (Security == secTls && !StartTls()) return false;
+  ReadReply();
+  if (!replyFailed_) Failed = ReplyCode != "220";
+  if (Failed) {
+    ReportError(this);
+    return false;
+  }
+  return true;
+}
+
+// EHLO; a server that does not know it (500, 501, 502) gets the HELO of a plain client, one
+// that closes the connection on it gets that HELO on a new connection.
+bool TVokSMTP::PlainHello() {
+  if (!heloOnly_) {
+    SendText("EHLO " + LocalHostName() + "\r\n");
+    ReadReply();
+    if (!replyFailed_ && ReplyCode == "250") {
+      ReadCapabilities();
+      return true;
+    }
+    const bool unknown = !replyFailed_ && (ReplyCode == "500" || ReplyCode == "501" || ReplyCode == "502");
+    const bool closed = replyFailed_ && !Aborted && ReplyText == kClosedByServer;
+    if (!unknown && !closed) {
+      Failed = true;
+      ReportError(this);
+      return false;
+    }
+    if (closed) {
+      heloOnly_ = true;
+      heloOnlyFor_ = Host + ":" + Port;
+      CloseSocket();
+      ConnectionLost = false;
+      if (!OpenAndGreet()) return false;
+    }
+  }
+  Failed = false;
+  if (!Command("HELO " + LocalHostName() + "\r\n", "250")) {
+    ReportError(this);
+    return false;
+  }
+  return true;
 }
 
 bool TVokSMTP::Command(const std::string& text, const char* expected) {
@@ -426,6 +464,11 @@ bool TVokSMTP::Ehlo() {
     ReportError(this);
     return false;
   }
+  ReadCapabilities();
+  return true;
+}
+
+void TVokSMTP::ReadCapabilities() {
   Capabilities.clear();
   SizeLimit = 0;
   for (size_t i = 1; i < replyLines_.size(); ++i) {
@@ -434,7 +477,6 @@ bool TVokSMTP::Ehlo() {
     if (cap.rfind("SIZE", 0) == 0) SizeLimit = std::strtoull(cap.c_str() + 4, nullptr, 10);
     Capabilities.push_back(cap);
   }
-  return true;
 }
 
 bool TVokSMTP::HasCapability(const std::string& keyword) const {
@@ -548,25 +590,140 @@ TTransactionOutcome TVokSMTP::FailedStep() const {
   return ConnectionLost ? TTransactionOutcome::toConnectionLost : TTransactionOutcome::toRefused;
 }
 
-TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::string>& list,
-                                              const TMessageLines& lines) {
-  if (list.empty()) return TTransactionOutcome::toDelivered;
-  auto command = [&](const std::string& text, const char* expected, const char* alternative) {
-    SendText(text);
-    ReadReply();
-    if (!replyFailed_) Failed = ReplyCode != expected && ReplyCode != alternative;
-    return !Failed;
+bool TVokSMTP::Expect(const char* code, const char* alternative) {
+  ReadReply();
+  if (!replyFailed_) Failed = ReplyCode != code && (!alternative || ReplyCode != alternative);
+  return !Failed;
+}
+
+// MAIL FROM and every RCPT TO, and DATA unless the message goes in chunks. With PIPELINING
+// they go out in one write and the replies are read in order; a refusal stops at once, and
+// as the caller then closes the connection, no data ever follows a refused recipient.
+bool TVokSMTP::SendEnvelope(const std::string& from, const std::vector<std::string>& list, bool group,
+                            bool chunks) {
+  struct Reply {
+    const char* code;
+    const char* alternative;
   };
-  if (!command("MAIL FROM:<" + from + ">" + mailParams_ + "\r\n", "250", "250")) return FailedStep();
+  std::vector<Reply> expected;
+  auto command = [&](const std::string& text, Reply reply) {
+    SendText(text);
+    expected.push_back(reply);
+    return group || Expect(reply.code, reply.alternative);
+  };
+  if (!command("MAIL FROM:<" + from + ">" + mailParams_ + "\r\n", {"250", nullptr})) return false;
   // 251: not local, will be forwarded; the recipient is accepted all the same.
   for (const std::string& address : list)
-    if (!command("RCPT TO:<" + address + ">\r\n", "250", "251")) return FailedStep();
-  if (!command("DATA\r\n", "354", "354")) return FailedStep();
+    if (!command("RCPT TO:<" + address + ">\r\n", {"250", "251"})) return false;
+  if (!chunks && !command("DATA\r\n", {"354", nullptr})) return false;
+  if (!group) return true;
+  for (const Reply& reply : expected)
+    if (!Expect(reply.code, reply.alternative)) return false;
+  // Every reply of the group has come; anything more is a server out of step, whose later
+  // replies could not be told apart.
+  if (!pending_.empty()) {
+    Failed = true;
+    ReplyCode.clear();
+    ReplyText = kMoreReplies;
+    return false;
+  }
+  return true;
+}
 
+bool TVokSMTP::ExpectPositive() {
+  ReadReply();
+  if (!replyFailed_) Failed = ReplyCode.size() != 3 || ReplyCode[0] != '2';
+  return !Failed;
+}
+
+bool TVokSMTP::LineWritten(size_t i, size_t n, uint32_t& threshold) {
+  const uint16_t percent = vok::RoundPercent(i + 1, n);
+  SendPercent = percent;
+  if (percent >= threshold) {
+    if (OnSendProgress) OnSendProgress(this, percent);
+    threshold += SendProgressStep;
+  }
+  vok::PumpMessages();
+  return !Aborted;
+}
+
+namespace {
+// Leaves a walk over the message lines at once: the rest of a large file is not even read.
+struct StopWalk {};
+}  // namespace
+
+bool TVokSMTP::WriteLinesAsData(const TMessageLines& lines) {
   const size_t n = lines.Count();
   uint32_t threshold = SendProgressStep;
   size_t i = 0;
-  bool aborted = false;
+  try {
+    lines.ForEach([&](std::string_view line) {
+      SendLine(line);
+      if (!LineWritten(i++, n, threshold)) throw StopWalk{};
+    });
+  } catch (const StopWalk&) {
+    return false;
+  }
+  SendText("\r\n.\r\n");
+  return true;
+}
+
+void TVokSMTP::SendChunk(bool last) {
+  const std::string command =
+      "BDAT " + std::to_string(chunk_.size()) + (last ? " LAST\r\n" : "\r\n");
+  out_ += command;
+  if (OnSendTextToSocket) OnSendTextToSocket(this, command);
+  out_ += chunk_;
+  chunk_.clear();
+  // The last one goes out with what follows it (the RSET).
+  if (!last) Flush();
+}
+
+// The lines as BDAT chunks of about ChunkBytes, the last one marked LAST. The lines come
+// dot-stuffed for DATA; a chunk carries them as the server is to keep them, and with the
+// empty line the end of data would add, so both ways store the same message.
+bool TVokSMTP::WriteLinesAsChunks(const TMessageLines& lines, size_t& chunksSent) {
+  const size_t n = lines.Count();
+  const bool group = HasCapability("PIPELINING");
+  uint32_t threshold = SendProgressStep;
+  size_t i = 0;
+  chunk_.clear();
+  try {
+    lines.ForEach([&](std::string_view line) {
+      if (!line.empty() && line[0] == '.') line.remove_prefix(1);
+      chunk_.append(line);
+      chunk_.append("\r\n", 2);
+      if (chunk_.size() >= ChunkBytes) {
+        SendChunk(false);
+        ++chunksSent;
+        // Without PIPELINING each chunk waits for its reply.
+        if (!group && !ExpectPositive()) throw StopWalk{};
+      }
+      if (!LineWritten(i++, n, threshold)) throw StopWalk{};
+    });
+  } catch (const StopWalk&) {
+    chunk_.clear();
+    return false;
+  }
+  chunk_.append("\r\n", 2);
+  SendChunk(true);
+  if (!group) chunksSent = 0;  // their replies were read on the way
+  return true;
+}
+
+bool TVokSMTP::ChunkRepliesAccepted(size_t chunks) {
+  for (size_t k = 0; k < chunks; ++k)
+    if (!ExpectPositive()) return false;
+  return true;
+}
+
+TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::string>& list,
+                                              const TMessageLines& lines) {
+  if (list.empty()) return TTransactionOutcome::toDelivered;
+  const bool group = HasCapability("PIPELINING");
+  const bool chunks = HasCapability("CHUNKING");
+  if (!SendEnvelope(from, list, group, chunks)) return FailedStep();
+
   // From here to the reply to the end of data, a lost connection is
   // reported as such, not with the 354 that came before.
   struct DataPhase {
@@ -574,54 +731,40 @@ TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std
     explicit DataPhase(bool& f) : flag(f) { flag = true; }
     ~DataPhase() { flag = false; }
   } dataPhase(inData_);
-  // Leaves the walk at once: the rest of a large file is not even read.
-  struct StopWalk {};
+  size_t chunksAhead = 0;  // pipelined chunks whose replies are still to come
   try {
-    try {
-      lines.ForEach([&](std::string_view line) {
-        SendLine(line);
-        uint16_t percent = vok::RoundPercent(i + 1, n);
-        ++i;
-        SendPercent = percent;
-        if (percent >= threshold) {
-          if (OnSendProgress) OnSendProgress(this, percent);
-          threshold += SendProgressStep;
-        }
-        vok::PumpMessages();
-        if (Aborted) {
-          aborted = true;
-          throw StopWalk{};
-        }
-      });
-    } catch (const StopWalk&) {
-    }
-    if (aborted) {
+    const bool written = chunks ? WriteLinesAsChunks(lines, chunksAhead) : WriteLinesAsData(lines);
+    if (!written) {
       out_.clear();
-      return TTransactionOutcome::toStopped;
+      chunk_.clear();
+      return FailedStep();
     }
-    SendText("\r\n.\r\n");
+    // With PIPELINING the RSET goes with the end of the message.
+    if (group) SendText("RSET\r\n");
     Flush();
-    ReadReply();
+    // Any 2xx to the end of data, or to the last chunk, means the server has taken the message.
+    if (ChunkRepliesAccepted(chunksAhead)) ExpectPositive();
   } catch (const EStreamError&) {
     // A file that cannot be read again, or changed since it was encoded:
     // the message must not be completed with other bytes, so it goes
     // without its end-of-data mark and the error passes to the caller.
     Failed = true;
+    chunk_.clear();
     CloseSocket();
     throw;
   } catch (const std::exception&) {
     Failed = true;
     ConnectionLost = true;
+    chunk_.clear();
     return TTransactionOutcome::toConnectionLost;
   }
   if (replyFailed_ && ReplyText == kClosedByServer) ReplyText = kClosedInData;
-  // Any 2xx here means the server has taken the message.
-  if (!replyFailed_) Failed = ReplyCode.size() != 3 || ReplyCode[0] != '2';
   if (Failed) return FailedStep();
   // Taken: whatever happens to the connection from here, this list has the message.
   inData_ = false;
   dataTaken_ = true;
-  if (!command("RSET\r\n", "250", "250")) return TTransactionOutcome::toResetRefused;
+  if (!group) SendText("RSET\r\n");
+  if (!Expect("250")) return TTransactionOutcome::toResetRefused;
   if (OnSendProgress) OnSendProgress(this, 100);
   return TTransactionOutcome::toDelivered;
 }
