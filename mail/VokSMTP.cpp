@@ -59,6 +59,14 @@ void CheckEnvelopeAddress(const std::string& address) {
     throw std::invalid_argument("Invalid character in e-mail address \"" + vok::HeaderSafe(address) + "\".");
 }
 
+// MAIL FROM's parameters without SIZE: what an envelope sent ahead of its message can carry.
+std::string WithoutSize(const std::string& params) {
+  const size_t at = params.find(" SIZE=");
+  if (at == std::string::npos) return params;
+  const size_t end = params.find(' ', at + 1);
+  return params.substr(0, at) + (end == std::string::npos ? std::string() : params.substr(end));
+}
+
 std::string WithoutPrefix(const std::string& text, const std::string& prefix) {
   return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
 }
@@ -128,6 +136,7 @@ void TVokSMTP::DoDisconnect() {
 }
 
 void TVokSMTP::CloseSocket() {
+  prepared_ = {};
   out_.clear();
   pending_.clear();
   tls_.reset();
@@ -358,6 +367,7 @@ bool TVokSMTP::OpenAndGreet() {
   Failed = false;
   out_.clear();
   pending_.clear();
+  prepared_ = {};
   socket_->ConnectTimeoutMs = WaitLimitMs();
   socket_->SendTimeoutMs = WaitLimitMs();
   try {
@@ -600,7 +610,7 @@ bool TVokSMTP::Expect(const char* code, const char* alternative) {
 // they go out in one write and the replies are read in order; a refusal stops at once, and
 // as the caller then closes the connection, no data ever follows a refused recipient.
 bool TVokSMTP::SendEnvelope(const std::string& from, const std::vector<std::string>& list, bool group,
-                            bool chunks) {
+                            bool chunks, bool reset) {
   struct Reply {
     const char* code;
     const char* alternative;
@@ -611,6 +621,8 @@ bool TVokSMTP::SendEnvelope(const std::string& from, const std::vector<std::stri
     expected.push_back(reply);
     return group || Expect(reply.code, reply.alternative);
   };
+  // An envelope sent ahead that is not this one is dropped first.
+  if (reset && !command("RSET\r\n", {"250", nullptr})) return false;
   if (!command("MAIL FROM:<" + from + ">" + mailParams_ + "\r\n", {"250", nullptr})) return false;
   // 251: not local, will be forwarded; the recipient is accepted all the same.
   for (const std::string& address : list)
@@ -628,6 +640,66 @@ bool TVokSMTP::SendEnvelope(const std::string& from, const std::vector<std::stri
     return false;
   }
   return true;
+}
+
+bool TVokSMTP::TakePrepared(const std::string& from, const std::vector<std::string>& list, bool& ready,
+                            bool& reset) {
+  ready = reset = false;
+  if (!prepared_.sent) return true;
+  const TPrepared p = std::move(prepared_);
+  prepared_ = {};
+  if (p.lost || !p.accepted) {
+    // Refused, or the connection went while its replies were awaited: that is this
+    // transaction's failure, and no data goes.
+    Failed = true;
+    ReplyCode = p.code;
+    ReplyText = p.text;
+    ConnectionLost = p.lost;
+    return false;
+  }
+  ready = p.envelope.from == from && p.envelope.list == list &&
+          WithoutSize(p.envelope.params) == WithoutSize(mailParams_);
+  reset = !ready;
+  return true;
+}
+
+void TVokSMTP::SendAhead(const TEnvelope& next) {
+  SendText("MAIL FROM:<" + next.from + ">" + next.params + "\r\n");
+  for (const std::string& address : next.list) SendText("RCPT TO:<" + address + ">\r\n");
+  prepared_.sent = true;
+  prepared_.envelope = next;
+}
+
+void TVokSMTP::ReadPrepared() {
+  const bool failed = Failed;
+  const bool lost = ConnectionLost;
+  const std::string code = ReplyCode, text = ReplyText;
+  bool accepted = Expect("250");
+  for (size_t i = 0; accepted && i < prepared_.envelope.list.size(); ++i) accepted = Expect("250", "251");
+  prepared_.lost = replyFailed_;
+  if (accepted && !pending_.empty()) {
+    accepted = false;
+    ReplyCode.clear();
+    ReplyText = kMoreReplies;
+  }
+  prepared_.accepted = accepted;
+  prepared_.code = ReplyCode;
+  prepared_.text = ReplyText;
+  Failed = failed;
+  ConnectionLost = lost;
+  ReplyCode = code;
+  ReplyText = text;
+}
+
+std::optional<TVokSMTP::TEnvelope> TVokSMTP::EnvelopeAfter(const TRecipientLists& lists, unsigned skip, size_t k,
+                                                         const std::string& sender, bool international) const {
+  for (size_t j = k + 1; j < lists.size(); ++j)
+    if (!lists[j].empty() && !(skip & (1u << j))) return TEnvelope{sender, lists[j], mailParams_};
+  if (!NextMessageFollows) return std::nullopt;
+  // The next message's size is not known yet: its MAIL FROM goes without SIZE.
+  for (const auto& list : lists)
+    if (!list.empty()) return TEnvelope{sender, list, international ? " SMTPUTF8" : ""};
+  return std::nullopt;
 }
 
 bool TVokSMTP::ExpectPositive() {
@@ -718,11 +790,16 @@ bool TVokSMTP::ChunkRepliesAccepted(size_t chunks) {
 }
 
 TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::string>& list,
-                                              const TMessageLines& lines) {
+                                              const TMessageLines& lines, const TEnvelope* next) {
   if (list.empty()) return TTransactionOutcome::toDelivered;
   const bool group = HasCapability("PIPELINING");
   const bool chunks = HasCapability("CHUNKING");
-  if (!SendEnvelope(from, list, group, chunks)) return FailedStep();
+  bool ready = false, reset = false;
+  if (!TakePrepared(from, list, ready, reset)) return FailedStep();
+  if (!ready && !SendEnvelope(from, list, group, chunks, reset)) return FailedStep();
+  // With both extensions the next envelope goes with this data: its replies come in the same
+  // round trip, and its own data waits for them.
+  const bool ahead = group && chunks && next;
 
   // From here to the reply to the end of data, a lost connection is
   // reported as such, not with the 354 that came before.
@@ -741,6 +818,7 @@ TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std
     }
     // With PIPELINING the RSET goes with the end of the message.
     if (group) SendText("RSET\r\n");
+    if (ahead) SendAhead(*next);
     Flush();
     // Any 2xx to the end of data, or to the last chunk, means the server has taken the message.
     if (ChunkRepliesAccepted(chunksAhead)) ExpectPositive();
@@ -765,6 +843,7 @@ TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std
   dataTaken_ = true;
   if (!group) SendText("RSET\r\n");
   if (!Expect("250")) return TTransactionOutcome::toResetRefused;
+  if (ahead) ReadPrepared();
   if (OnSendProgress) OnSendProgress(this, 100);
   return TTransactionOutcome::toDelivered;
 }
@@ -832,6 +911,47 @@ bool TVokSMTP::RefusedAsTooLarge(const TMessageLines& lines) {
   return true;
 }
 
+// One transaction per recipient list, To, Cc, Bcc, leaving out those in skip.
+void TVokSMTP::SendLists(const TRecipientLists& lists, unsigned skip, const std::string& sender, bool international,
+                         const TMessageLines& lines) {
+  // Delivered: every list's transaction got past its end of data. A failed
+  // RSET after the last one costs the connection, not the message.
+  size_t lastList = 0;
+  for (size_t k = 0; k < 3; ++k)
+    if (!lists[k].empty() && !(skip & (1u << k))) lastList = k;
+  Delivered = true;
+  outcome_ = TTransactionOutcome::toDelivered;
+  for (size_t k = 0; k < 3; ++k) {
+    if (skip & (1u << k)) continue;
+    dataTaken_ = false;
+    // A list whose end of data was accepted keeps the message, whatever
+    // happens to the connection after it.
+    auto settleBroken = [&](TTransactionOutcome why) {
+      outcome_ = why;
+      if (dataTaken_) ListsDelivered |= 1u << k;
+      Delivered = dataTaken_ && k == lastList;
+    };
+    TTransactionOutcome r;
+    try {
+      const std::optional<TEnvelope> next = EnvelopeAfter(lists, skip, k, sender, international);
+      r = SendTransaction(sender, lists[k], lines, next ? &*next : nullptr);
+    } catch (const EStreamError&) {
+      settleBroken(TTransactionOutcome::toFileError);
+      throw;
+    } catch (...) {
+      settleBroken(TTransactionOutcome::toConnectionLost);
+      throw;
+    }
+    outcome_ = r;
+    if (MessageTaken(r)) ListsDelivered |= 1u << k;
+    if (r != TTransactionOutcome::toDelivered) {
+      Delivered = MessageTaken(r) && k == lastList;
+      ReportError(this);
+      break;
+    }
+  }
+}
+
 bool TVokSMTP::Send(TVokMsg& msg) {
   errorReported_ = false;
   Delivered = false;
@@ -880,41 +1000,7 @@ bool TVokSMTP::Send(TVokMsg& msg) {
   ActivityScope activity(*this, saSending);
   Raise(OnBeforeSend, this);
 
-  // Delivered: every list's transaction got past its end of data. A failed
-  // RSET after the last one costs the connection, not the message.
-  size_t lastList = 0;
-  for (size_t k = 0; k < 3; ++k)
-    if (!lists[k].empty() && !(skip & (1u << k))) lastList = k;
-  Delivered = true;
-  outcome_ = TTransactionOutcome::toDelivered;
-  for (size_t k = 0; k < 3; ++k) {
-    if (skip & (1u << k)) continue;
-    dataTaken_ = false;
-    // A list whose end of data was accepted keeps the message, whatever
-    // happens to the connection after it.
-    auto settleBroken = [&](TTransactionOutcome why) {
-      outcome_ = why;
-      if (dataTaken_) ListsDelivered |= 1u << k;
-      Delivered = dataTaken_ && k == lastList;
-    };
-    TTransactionOutcome r;
-    try {
-      r = SendTransaction(sender, lists[k], *lines);
-    } catch (const EStreamError&) {
-      settleBroken(TTransactionOutcome::toFileError);
-      throw;
-    } catch (...) {
-      settleBroken(TTransactionOutcome::toConnectionLost);
-      throw;
-    }
-    outcome_ = r;
-    if (MessageTaken(r)) ListsDelivered |= 1u << k;
-    if (r != TTransactionOutcome::toDelivered) {
-      Delivered = MessageTaken(r) && k == lastList;
-      ReportError(this);
-      break;
-    }
-  }
+  SendLists(lists, skip, sender, international, *lines);
   if (SendPercent < 100 && OnSendProgress) OnSendProgress(this, 100);
   Raise(OnAfterSend, this);
   return true;

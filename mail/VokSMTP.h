@@ -113,6 +113,11 @@ class TVokSMTP {
   // Say EHLO even on a plain connection without login, so that the server can offer
   // SMTPUTF8: set when an address has a local part outside ASCII.
   bool InternationalAddresses = false;
+  // Set before a Send when another message with the same sender and recipients follows.
+  // With PIPELINING and CHUNKING the next message's envelope (without SIZE) then goes out with
+  // this one's data, and its replies come in the same round trip; its data still waits for
+  // them, in the next Send.
+  bool NextMessageFollows = false;
 
   // ---- State, read after each call ----
   bool Failed = false;
@@ -223,8 +228,16 @@ class TVokSMTP {
   // the end of data, RSET (or BDAT chunks instead of DATA and the lines, with
   // CHUNKING). Nothing is sent for an empty list. Lets an unreadable or
   // changed file's EStreamError and socket errors of commands pass.
+  // An envelope: sender, recipients, and what MAIL FROM carries after the address.
+  struct TEnvelope {
+    std::string from;
+    std::vector<std::string> list;
+    std::string params;
+  };
+  // next: the envelope of the transaction after this one, sent with this one's data when the
+  // server offers PIPELINING and CHUNKING.
   TTransactionOutcome SendTransaction(const std::string& from, const std::vector<std::string>& list,
-                                      const TMessageLines& lines);
+                                      const TMessageLines& lines, const TEnvelope* next = nullptr);
   // Whether the server has the message after a transaction with this outcome.
   static bool MessageTaken(TTransactionOutcome o) {
     return o == TTransactionOutcome::toDelivered || o == TTransactionOutcome::toResetRefused;
@@ -262,7 +275,20 @@ class TVokSMTP {
   bool PlainHello();
   bool Expect(const char* code, const char* alternative = nullptr);
   bool ExpectPositive();  // any 2xx
-  bool SendEnvelope(const std::string& from, const std::vector<std::string>& list, bool group, bool chunks);
+  bool SendEnvelope(const std::string& from, const std::vector<std::string>& list, bool group, bool chunks,
+                    bool reset);
+  // Whether the envelope sent ahead is this one; false with the failure set when the server
+  // refused it or the connection went meanwhile. reset: another envelope was sent ahead.
+  bool TakePrepared(const std::string& from, const std::vector<std::string>& list, bool& ready, bool& reset);
+  // Reads the replies to the envelope sent ahead and keeps the verdict for its transaction,
+  // leaving this transaction's state (Failed, ReplyCode, ReplyText) as it was.
+  void ReadPrepared();
+  void SendAhead(const TEnvelope& next);
+  void SendLists(const TRecipientLists& lists, unsigned skip, const std::string& sender, bool international,
+                 const TMessageLines& lines);
+  // The envelope of the transaction after list k of a Send, if one follows.
+  std::optional<TEnvelope> EnvelopeAfter(const TRecipientLists& lists, unsigned skip, size_t k,
+                                         const std::string& sender, bool international) const;
   // The message lines after DATA's 354, or as BDAT chunks; false when Aborted stopped them.
   bool WriteLinesAsData(const TMessageLines& lines);
   bool WriteLinesAsChunks(const TMessageLines& lines, size_t& chunksSent);
@@ -314,6 +340,15 @@ class TVokSMTP {
   bool heloOnly_ = false;                // the server closed on EHLO: the reopened connection says HELO
   std::string heloOnlyFor_;              // Host:Port of that server
   std::string chunk_;                    // BDAT: message bytes not yet sent
+  // An envelope sent ahead of its transaction's data, and how the server took it.
+  struct TPrepared {
+    bool sent = false;
+    bool replied = false;  // its replies were read
+    TEnvelope envelope;
+    bool accepted = false;
+    bool lost = false;
+    std::string code, text;
+  } prepared_;
   TTransactionOutcome outcome_ = TTransactionOutcome::toNone;
   // The outcome of a step that failed: a stop, a lost connection or a refusal.
   TTransactionOutcome FailedStep() const;

@@ -19,6 +19,7 @@ const std::string kHelo = "HELO client.example.net\r\n";
 const std::string kMail = "MAIL FROM:<Sender@Example.org>\r\n";
 const std::string kRcpt1 = "RCPT TO:<to@example.org>\r\n";
 const std::string kRcpt2 = "RCPT TO:<two@example.org>\r\n";
+const std::string kRcptCc = "RCPT TO:<cc@example.org>\r\n";
 const std::string kRset = "RSET\r\n";
 const std::string kQuit = "QUIT\r\n";
 constexpr int kTimeOutMs = 700;
@@ -33,6 +34,8 @@ struct ExtensionCase {
   TTransactionOutcome outcome = TTransactionOutcome::toDelivered;
   std::string reply;  // ReplyCode + " " + ReplyText after the Send (after Connect when it fails)
   size_t textLines = 2;
+  int sends = 1;       // messages sent; all but the last must be delivered (another follows)
+  std::string cc = "";  // the Cc list
 };
 
 std::vector<ScriptStep> Greet(const std::string& ehloReply) {
@@ -155,6 +158,40 @@ std::vector<ExtensionCase> Cases() {
                            CloseConnection()}),
        {kEhlo, kSized + "~\r\n" + kRcpt1 + kRcpt2, "BDAT {n} LAST\r\n{data}" + kRset}, true, O::toConnectionLost,
        " Connection closed by the server during the message data."},
+      {"both, To and Cc: Cc's envelope goes out with To's data",
+       Plus(Plus(Greet(kBoth), {Expect(kSized + "~\r\n"), Expect(kRcpt1), Expect(kRcpt2),
+                                Send("250 ok\r\n250 ok\r\n250 ok\r\n"), ReadChunk(true), Expect(kRset),
+                                Expect(kSized + "~\r\n"), Expect(kRcptCc), Quiet(),
+                                Send("250 queued\r\n250 reset\r\n250 ok\r\n250 ok\r\n"), ReadChunk(true),
+                                Expect(kRset), Quiet(), Send("250 queued\r\n250 reset\r\n")}),
+            kQuitSteps),
+       {kEhlo, kSized + "~\r\n" + kRcpt1 + kRcpt2, "BDAT {n} LAST\r\n{data}" + kRset + kSized + "~\r\n" + kRcptCc,
+        "BDAT {n} LAST\r\n{data}" + kRset, kQuit},
+       true, O::toDelivered, "221 bye", 2, 1, "cc@example.org"},
+      {"both, another message follows: its envelope, without SIZE, goes with this one's data",
+       Plus(Plus(Greet(kBoth), {Expect(kSized + "~\r\n"), Expect(kRcpt1), Expect(kRcpt2),
+                                Send("250 ok\r\n250 ok\r\n250 ok\r\n"), ReadChunk(true), Expect(kRset),
+                                Expect(kMail), Expect(kRcpt1), Expect(kRcpt2), Quiet(),
+                                Send("250 queued\r\n250 reset\r\n250 ok\r\n250 ok\r\n250 ok\r\n"), ReadChunk(true),
+                                Expect(kRset), Quiet(), Send("250 queued\r\n250 reset\r\n")}),
+            kQuitSteps),
+       {kEhlo, kSized + "~\r\n" + kRcpt1 + kRcpt2, "BDAT {n} LAST\r\n{data}" + kRset + kMail + kRcpt1 + kRcpt2,
+        "BDAT {n} LAST\r\n{data}" + kRset, kQuit},
+       true, O::toDelivered, "221 bye", 2, 2},
+      {"both, the envelope sent ahead refused: the next message fails with that reply, no data",
+       Plus(Greet(kBoth), {Expect(kSized + "~\r\n"), Expect(kRcpt1), Expect(kRcpt2),
+                           Send("250 ok\r\n250 ok\r\n250 ok\r\n"), ReadChunk(true), Expect(kRset), Expect(kMail),
+                           Expect(kRcpt1), Expect(kRcpt2),
+                           Send("250 queued\r\n250 reset\r\n250 ok\r\n550 no such user\r\n250 ok\r\n")}),
+       {kEhlo, kSized + "~\r\n" + kRcpt1 + kRcpt2, "BDAT {n} LAST\r\n{data}" + kRset + kMail + kRcpt1 + kRcpt2},
+       true, O::toRefused, "550 no such user", 2, 2},
+      {"both, the connection closed before the envelope sent ahead is answered: the first message "
+       "counts, the next one finds the connection lost",
+       Plus(Greet(kBoth), {Expect(kSized + "~\r\n"), Expect(kRcpt1), Expect(kRcpt2),
+                           Send("250 ok\r\n250 ok\r\n250 ok\r\n"), ReadChunk(true), Expect(kRset), Expect(kMail),
+                           Expect(kRcpt1), Expect(kRcpt2), Send("250 queued\r\n250 reset\r\n"), CloseConnection()}),
+       {kEhlo, kSized + "~\r\n" + kRcpt1 + kRcpt2, "BDAT {n} LAST\r\n{data}" + kRset + kMail + kRcpt1 + kRcpt2},
+       true, O::toConnectionLost, " Connection closed by the server.", 2, 2},
   };
 }
 
@@ -185,11 +222,12 @@ ScriptStep FilledStep(ScriptStep step, const std::string& size) {
   return step;
 }
 
-void Prepare(TVokSMTP& smtp, TVokMsg& msg, size_t textLines) {
+void Prepare(TVokSMTP& smtp, TVokMsg& msg, size_t textLines, const std::string& cc) {
   smtp.TimeOut = kTimeOutMs;
   smtp.HostNameSource = [] { return std::string("client.example.net"); };
   msg.From = "Sender@Example.org";
   msg.SendTo = "to@example.org, two@example.org";
+  msg.CC = cc;
   msg.Subject = "Test";
   msg.MessageId = "<fixed@client.example.net>";  // a known length, for the SIZE in MAIL FROM
   msg.TextEncoding = te8Bit;
@@ -198,10 +236,10 @@ void Prepare(TVokSMTP& smtp, TVokMsg& msg, size_t textLines) {
 }
 
 // The SIZE MAIL FROM will carry: the scripts are made before the client runs.
-std::string ExpectedSize(size_t textLines) {
+std::string ExpectedSize(size_t textLines, const std::string& cc) {
   TVokSMTP smtp;
   TVokMsg msg;
-  Prepare(smtp, msg, textLines);
+  Prepare(smtp, msg, textLines, cc);
   msg.Date = vok::FormatMessageDate(std::time(nullptr));
   const auto lines = smtp.BuildMessage(msg);
   return std::to_string(lines->WireSize() + 2);
@@ -213,19 +251,25 @@ TEST(SmtpExtensions, WritesRepliesAndOutcomes) {
   vok::SetApplicationTitle("Sendorix test");
   for (ExtensionCase& c : Cases()) {
     SCOPED_TRACE(c.name);
-    const std::string size = ExpectedSize(c.textLines);
+    const std::string size = ExpectedSize(c.textLines, c.cc);
     std::vector<ScriptStep> script;
     for (const ScriptStep& s : c.script) script.push_back(FilledStep(s, size));
     ScriptedSmtpServer srv(script, 15000);
     TVokSMTP smtp;
     TVokMsg msg;
-    Prepare(smtp, msg, c.textLines);
+    Prepare(smtp, msg, c.textLines, c.cc);
     std::vector<std::string> writes;
     smtp.OnWriteToSocket = [&](void*, const std::string& bytes) { writes.push_back(bytes); };
     smtp.Host = ScriptedSmtpServer::HostAddress();
     smtp.Port = std::to_string(srv.Port());
     smtp.Connect();
     EXPECT_EQ(!smtp.Failed, c.connects) << smtp.ReplyText;
+    for (int n = 1; n < c.sends && smtp.Connected; ++n) {
+      smtp.NextMessageFollows = true;
+      EXPECT_TRUE(smtp.Send(msg));
+      EXPECT_TRUE(smtp.Delivered && !smtp.Failed) << n << ": " << smtp.ReplyText;
+      smtp.NextMessageFollows = false;
+    }
     if (smtp.Connected) {
       EXPECT_TRUE(smtp.Send(msg));
       EXPECT_EQ(smtp.Outcome(), c.outcome);
