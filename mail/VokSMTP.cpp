@@ -676,7 +676,8 @@ void TVokSMTP::ReadPrepared() {
   const std::string code = ReplyCode, text = ReplyText;
   bool accepted = Expect("250");
   for (size_t i = 0; accepted && i < prepared_.envelope.list.size(); ++i) accepted = Expect("250", "251");
-  prepared_.lost = replyFailed_;
+  // Gone or silent, not a reply that makes no sense: the job may connect again for that.
+  prepared_.lost = replyFailed_ && ConnectionLost;
   if (accepted && !pending_.empty()) {
     accepted = false;
     ReplyCode.clear();
