@@ -323,3 +323,43 @@ TEST(SmtpExtensions, WritesRepliesAndOutcomes) {
     }
   }
 }
+
+// A stop while a pipelined group's replies are awaited ends the wait at once: no data goes, and
+// the outcome is the stop, not a timeout. The same for a stop while a chunk's reply is awaited.
+TEST(SmtpExtensions, AStopEndsAPipelinedWait) {
+  vok::SetApplicationTitle("Sendorix test");
+  const std::vector<std::pair<std::vector<ScriptStep>, int>> scripts = {
+      {Plus(Greet(kBoth), {Expect(kSized + "~\r\n"), Expect(kRcpt1), Expect(kRcpt2), Silent()}), 6},
+      {Plus(Greet(kBoth), {Expect(kSized + "~\r\n"), Expect(kRcpt1), Expect(kRcpt2),
+                           Send("250 ok\r\n250 ok\r\n250 ok\r\n"), ReadChunk(true), Expect(kRset), Silent()}),
+       9},
+  };
+  for (const auto& [steps, stopAfter] : scripts) {
+    SCOPED_TRACE(stopAfter);
+    const std::string size = ExpectedSize(2, "");
+    std::vector<ScriptStep> script;
+    for (const ScriptStep& s : steps) script.push_back(FilledStep(s, size));
+    ScriptedSmtpServer srv(script, 15000);
+    TVokSMTP smtp;
+    TVokMsg msg;
+    Prepare(smtp, msg, 2, "");
+    smtp.TimeOut = 10000;  // a wait that ran out would say so
+    smtp.Host = ScriptedSmtpServer::HostAddress();
+    smtp.Port = std::to_string(srv.Port());
+    vok::SetProcessMessagesHook([&] {
+      if (srv.StepsDone() >= stopAfter) smtp.Aborted = true;
+    });
+    smtp.Connect();
+    ASSERT_FALSE(smtp.Failed) << smtp.ReplyText;
+    smtp.Send(msg);
+    vok::SetProcessMessagesHook(nullptr);
+    EXPECT_EQ(smtp.Outcome(), TTransactionOutcome::toStopped);
+    EXPECT_FALSE(smtp.Delivered);
+    EXPECT_FALSE(smtp.Connected);
+    EXPECT_EQ(smtp.ReplyText, "Stopped by the user.");
+    EXPECT_TRUE(srv.Wait()) << srv.Failure();
+    // Stopped before the data: none went. Stopped after it: the reply to it never came, so the
+    // message does not count as delivered, as after DATA.
+    EXPECT_EQ(srv.Received().find("BDAT") != std::string::npos, stopAfter == 9);
+  }
+}
