@@ -152,6 +152,7 @@ int main(int argc, char** argv)
                 if (m == 0)
                     msg.Text = {"Benchmark series.", ""};
                 smtp.NextMessageFollows = m + 1 < total;   // as the send job says it
+                smtp.QuitFollows = m + 1 == total;
                 smtp.Send(msg);
                 if (smtp.Failed) {
                     reply = smtp.ReplyCode + " " + smtp.ReplyText;

@@ -340,8 +340,9 @@ TSendJob::TAttempt TSendJob::SendOnce(TMessage &m)
     Line(TextId::Transferring);
     bool dropped = false;
     Smtp.SkipLists = m.ListsDone;
-    // Lets the client send the next message's envelope with this one's data.
+    // Lets the client send the next message's envelope, or the QUIT, with this one's data.
     Smtp.NextMessageFollows = !m.LastOne;
+    Smtp.QuitFollows = m.LastOne;
     // Sending encodes the subject in place in base64; every attempt starts from the subject
     // as typed, or a message sent again arrives encoded twice.
     Msg.Subject = m.Subject;

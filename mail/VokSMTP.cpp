@@ -137,6 +137,7 @@ void TVokSMTP::DoDisconnect() {
 
 void TVokSMTP::CloseSocket() {
   prepared_ = {};
+  quitSent_ = false;
   out_.clear();
   pending_.clear();
   tls_.reset();
@@ -819,7 +820,12 @@ TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std
     }
     // With PIPELINING the RSET goes with the end of the message.
     if (group) SendText("RSET\r\n");
-    if (ahead) SendAhead(*next);
+    if (ahead) {
+      SendAhead(*next);
+    } else if (group && quitWithEnd_ && !next) {
+      SendText("QUIT\r\n");
+      quitSent_ = true;
+    }
     Flush();
     // Any 2xx to the end of data, or to the last chunk, means the server has taken the message.
     if (ChunkRepliesAccepted(chunksAhead)) ExpectPositive();
@@ -935,6 +941,7 @@ void TVokSMTP::SendLists(const TRecipientLists& lists, unsigned skip, const std:
     TTransactionOutcome r;
     try {
       const std::optional<TEnvelope> next = EnvelopeAfter(lists, skip, k, sender, international);
+      quitWithEnd_ = QuitFollows && k == lastList;
       r = SendTransaction(sender, lists[k], lines, next ? &*next : nullptr);
     } catch (const EStreamError&) {
       settleBroken(TTransactionOutcome::toFileError);
@@ -1016,7 +1023,8 @@ void TVokSMTP::Quit() {
     return;
   }
   try {
-    SendText("QUIT\r\n");
+    // Sent already with the last message's end: only its reply is due.
+    if (!quitSent_) SendText("QUIT\r\n");
     ReadReply();
     if (!replyFailed_) Failed = ReplyCode != "221";
     if (Failed) ReportError(this);

@@ -118,6 +118,9 @@ class TVokSMTP {
   // this one's data, and its replies come in the same round trip; its data still waits for
   // them, in the next Send.
   bool NextMessageFollows = false;
+  // Set before a Send when Quit comes right after it: with PIPELINING the QUIT then goes with
+  // the message's end (after its RSET), and Quit only reads its reply.
+  bool QuitFollows = false;
 
   // ---- State, read after each call ----
   bool Failed = false;
@@ -340,6 +343,8 @@ class TVokSMTP {
   bool heloOnly_ = false;                // the server closed on EHLO: the reopened connection says HELO
   std::string heloOnlyFor_;              // Host:Port of that server
   std::string chunk_;                    // BDAT: message bytes not yet sent
+  bool quitWithEnd_ = false;             // this transaction is the last before Quit
+  bool quitSent_ = false;                // QUIT went with the last message's end
   // An envelope sent ahead of its transaction's data, and how the server took it.
   struct TPrepared {
     bool sent = false;

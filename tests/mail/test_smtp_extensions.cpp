@@ -38,6 +38,7 @@ struct ExtensionCase {
   size_t textLines = 2;
   int sends = 1;       // messages sent; all but the last must be delivered (another follows)
   std::string cc = "";  // the Cc list
+  bool quitFollows = false;  // the last Send is told that Quit comes next
 };
 
 std::vector<ScriptStep> Greet(const std::string& ehloReply) {
@@ -160,6 +161,17 @@ std::vector<ExtensionCase> Cases() {
                            CloseConnection()}),
        {kEhlo, kSized + "~\r\n" + kRcpt1 + kRcpt2, "BDAT {n} LAST\r\n{data}" + kRset}, true, O::toConnectionLost,
        " Connection closed by the server during the message data."},
+      {"both, the last message before Quit: the QUIT goes with its end",
+       Plus(Greet(kBoth), {Expect(kSized + "~\r\n"), Expect(kRcpt1), Expect(kRcpt2), Send("250 ok\r\n250 ok\r\n250 ok\r\n"),
+                           ReadChunk(true), Expect(kRset), Expect(kQuit), Send("250 queued\r\n250 reset\r\n221 bye\r\n")}),
+       {kEhlo, kSized + "~\r\n" + kRcpt1 + kRcpt2, "BDAT {n} LAST\r\n{data}" + kRset + kQuit}, true, O::toDelivered,
+       "221 bye", 2, 1, "", true},
+      {"PIPELINING, the last message before Quit, its data refused: QUIT went with it, the error stays",
+       Plus(Greet(kPipelining), {Expect(kMail), Expect(kRcpt1), Expect(kRcpt2), Expect("DATA\r\n"),
+                                 Send("250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n"), ReadData(), Expect(kRset),
+                                 Expect(kQuit), Send("554 no\r\n250 reset\r\n221 bye\r\n")}),
+       {kEhlo, kMail + kRcpt1 + kRcpt2 + "DATA\r\n", "{data}" + kRset + kQuit}, true, O::toRefused, "554 no", 2, 1,
+       "", true},
       {"both, To and Cc: Cc's envelope goes out with To's data",
        Plus(Plus(Greet(kBoth), {Expect(kSized + "~\r\n"), Expect(kRcpt1), Expect(kRcpt2),
                                 Send("250 ok\r\n250 ok\r\n250 ok\r\n"), ReadChunk(true), Expect(kRset),
@@ -272,6 +284,7 @@ TEST(SmtpExtensions, WritesRepliesAndOutcomes) {
       EXPECT_TRUE(smtp.Delivered && !smtp.Failed) << n << ": " << smtp.ReplyText;
       smtp.NextMessageFollows = false;
     }
+    smtp.QuitFollows = c.quitFollows;
     if (smtp.Connected) {
       EXPECT_TRUE(smtp.Send(msg));
       EXPECT_EQ(smtp.Outcome(), c.outcome);
