@@ -1,6 +1,7 @@
 // Benchmark driver: sends a series of files the way the program's send job does, with the
 // mail library alone: one TVokMsg, one TVokSMTP, one connection, one message per group of
-// files (HELO, then MAIL, RCPT, DATA, lines, end of data, RSET per message, then QUIT).
+// files (EHLO, then per message MAIL, RCPT, DATA or BDAT, the lines, RSET, pipelined when the
+// server offers it, then QUIT).
 //
 //   bench_driver --port N [--host H] [--per-message K] [--from A] [--to B]
 //                [--timeout-ms T] [--trace-hook-ms X] [--starttls --cafile CA]
@@ -150,6 +151,8 @@ int main(int argc, char** argv)
                 msg.Subject = "Bench " + std::to_string(m + 1) + "(" + std::to_string(total) + ")" + names;
                 if (m == 0)
                     msg.Text = {"Benchmark series.", ""};
+                smtp.NextMessageFollows = m + 1 < total;   // as the send job says it
+                smtp.QuitFollows = m + 1 == total;
                 smtp.Send(msg);
                 if (smtp.Failed) {
                     reply = smtp.ReplyCode + " " + smtp.ReplyText;

@@ -6,10 +6,17 @@ folder, alternates runs (ours, curl, ours, curl, ...), checks with the sink's co
 message arrived over one connection, and prints a table of medians with the ratios ours/curl;
 the same table is written as Markdown (default bench/results.md).
 
-    bench/run.sh [--runs 5] [--workloads W1,W2,W3,W4,W1-TLS] [--no-slow] [--out FILE] [--no-build]
+    bench/run.sh [--runs 5] [--workloads W1,W2,W3,W4,W1-TLS,W2-RTT,W1-RTT] [--no-slow] [--out FILE]
+                 [--no-build]
 
 W1-TLS is W1 over STARTTLS: the sink offers it with a certificate this run makes, and curl
 (--ssl-reqd, trusting this run's CA) and ours send the same series.
+
+W2-RTT and W1-RTT go through the latency proxy (bench_latency_proxy), which delays each
+direction by half of RTT_MS, so every wait for a reply costs a round trip as on a real network.
+Ours runs twice there: against the sink offering PIPELINING and CHUNKING ("ours") and against
+the sink told not to ("ours-plain"); curl in the same run. At most 3 runs each (a curl run of
+W2-RTT takes some 40 s).
 
 Each client is started through GNU time (`/usr/bin/time -f ...`), so its peak resident memory
 is its own: a child forked straight from this runner would count the runner's pages too.
@@ -35,9 +42,17 @@ WORKLOADS = {
     "W3": (1, 100 * MIB, "one file of 100 MiB"),
     "W4": (1, 2048 * MIB, "one file of 2 GiB (sparse: zeros)"),
     "W1-TLS": (20, 5 * MIB, "W1 over STARTTLS (certificate made by the run)"),
+    "W2-RTT": (200, 4 * 1024, "200 files of 4 KiB, one per message, through a 50 ms round trip"),
+    "W1-RTT": (20, 5 * MIB, "W1 through the same 50 ms round trip"),
     "W6": (20, 5 * MIB, "100 MiB of text-like data (made the same every run), sent with the archiver; "
            "packed by the archiver, zip -q -6 and 7z a -tzip -mx=5"),
 }
+RTT_MS = 50
+RTT_RUNS = 3
+# The round trips the dialogue with both extensions needs: one per message (its data, with the
+# next envelope and at the end the QUIT), and these four: connecting, the greeting, EHLO and the
+# first envelope.
+RTT_FIXED = 4
 # Text-like workloads: deterministic, compressible about as well as prose.
 TEXT = {"W6"}
 # The internal archiver's message size in the benchmark, KiB.
@@ -56,7 +71,7 @@ SLOW_RUNS = 3
 def build(build_dir):
     subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-G", "Ninja",
                     "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], check=True, stdout=subprocess.DEVNULL)
-    targets = ["bench_sink", "bench_pack", "bench_job_driver"]
+    targets = ["bench_sink", "bench_latency_proxy", "bench_pack", "bench_job_driver"]
     probe = subprocess.run(["cmake", "--build", build_dir, "--target", "help"],
                            capture_output=True, text=True)
     if "bench_driver" in probe.stdout:
@@ -122,8 +137,10 @@ def make_tls(folder):
     return {k: os.path.join(folder, v) for k, v in (("ca", "ca.pem"), ("cert", "sink.pem"), ("key", "sink.key"))}
 
 
-def start_sink(sink, delay_ms=0, tls=None):
+def start_sink(sink, delay_ms=0, tls=None, extensions=True):
     args = [sink, "--once", "--idle-timeout-s", "60"]
+    if not extensions:
+        args.append("--no-extensions")
     if tls:
         args += ["--tls-cert", tls["cert"], "--tls-key", tls["key"]]
     if delay_ms:
@@ -134,6 +151,25 @@ def start_sink(sink, delay_ms=0, tls=None):
         proc.kill()
         raise RuntimeError("sink did not start: %r" % line)
     return proc, int(line.split()[1])
+
+
+def start_proxy(proxy, target_port):
+    """The latency proxy in front of the sink: half the round trip each way."""
+    proc = subprocess.Popen([proxy, "--once", "--idle-timeout-s", "60", "--target-port", str(target_port),
+                             "--delay-ms", str(RTT_MS // 2)], stdout=subprocess.PIPE, text=True)
+    line = proc.stdout.readline()
+    if not line.startswith("PORT "):
+        proc.kill()
+        raise RuntimeError("latency proxy did not start: %r" % line)
+    return proc, int(line.split()[1])
+
+
+def finish_proxy(proc):
+    try:
+        proc.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        proc.terminate()
+        proc.wait()
 
 
 def finish_sink(proc):
@@ -212,11 +248,14 @@ def parse_result(path):
     return res
 
 
-def one_run(program, tools, files, tmp, delay_ms=0, tls=None):
-    sink, port = start_sink(tools["sink"], delay_ms, tls)
+def one_run(program, tools, files, tmp, delay_ms=0, tls=None, rtt=False):
+    sink, port = start_sink(tools["sink"], delay_ms, tls, extensions=program != "ours-plain")
+    proxy = None
+    if rtt:
+        proxy, port = start_proxy(tools["proxy"], port)
     out = os.path.join(tmp, "client.out")
     try:
-        if program == "ours":
+        if program in ("ours", "ours-plain"):
             listing = os.path.join(tmp, "files.txt")
             with open(listing, "w") as f:
                 f.write("\n".join(files) + "\n")
@@ -241,12 +280,14 @@ def one_run(program, tools, files, tmp, delay_ms=0, tls=None):
             args = [tools["curl"], "-sS", "-K", cfg]
         status, wall, cpu, rss = run_child(args, out)
     finally:
+        if proxy:
+            finish_proxy(proxy)
         counts = finish_sink(sink)
     r = {"status": status, "wall": wall, "cpu": cpu, "rss_kib": rss, "counts": counts}
-    if program in ("ours", "window", "window-zip"):
+    if program in ("ours", "ours-plain", "window", "window-zip"):
         # The driver names its longest interval after the UI hook, the window after its loop.
         res = parse_result(out)
-        hook, over = (("max_hook_interval_ms", "hook_intervals_over_25ms") if program == "ours"
+        hook, over = (("max_hook_interval_ms", "hook_intervals_over_25ms") if program in ("ours", "ours-plain")
                       else ("max_loop_gap_ms", "loop_gaps_over_25ms"))
         r["hook_ms"] = float(res.get(hook, "nan"))
         r["hook_over"] = int(res.get(over, "-1"))
@@ -306,7 +347,7 @@ def fmt(v, digits=2):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--runs", type=int, default=5, help="runs per program and workload (default 5)")
-    ap.add_argument("--workloads", default="W1,W2,W3,W4,W1-TLS,W6")
+    ap.add_argument("--workloads", default="W1,W2,W3,W4,W1-TLS,W6,W2-RTT,W1-RTT")
     ap.add_argument("--build-dir", default=os.environ.get("SENDORIX_BUILD_DIR", os.path.join(ROOT, "build")))
     ap.add_argument("--no-build", action="store_true")
     ap.add_argument("--no-slow", action="store_true", help="skip the slow-reply (2 s) measurement")
@@ -318,6 +359,7 @@ def main():
     tools = {"sink": os.path.join(opts.build_dir, "bench", "bench_sink"),
              "driver": os.path.join(opts.build_dir, "bench", "bench_driver"),
              "window": os.path.join(opts.build_dir, "bench", "bench_window_driver"),
+             "proxy": os.path.join(opts.build_dir, "bench", "bench_latency_proxy"),
              "curl": shutil.which("curl"),
              "pack": os.path.join(opts.build_dir, "bench", "bench_pack"),
              "job": os.path.join(opts.build_dir, "bench", "bench_job_driver"),
@@ -331,7 +373,7 @@ def main():
         sys.exit("bench_sink not built in " + opts.build_dir)
     programs = []
     if os.path.exists(tools["driver"]):
-        programs.append("ours")
+        programs += ["ours", "ours-plain"]
     else:
         print("bench_driver not built (needs the SMTP client): measuring curl alone", file=sys.stderr)
     if os.path.exists(tools["window"]):
@@ -349,21 +391,24 @@ def main():
             files = make_workload(tmp, name)
             size = sum(os.path.getsize(f) for f in files)
             tls = make_tls(os.path.join(tmp, name)) if name.endswith("-TLS") else None
-            for i in range(opts.runs):
+            rtt = name.endswith("-RTT")
+            for i in range(min(opts.runs, RTT_RUNS) if rtt else opts.runs):
                 for program in programs_for(name, programs, tools):
-                    if program == "window" and tls:
+                    if program in ("window", "window-zip") and (tls or rtt):
                         continue   # the window's series over TLS is W1's plus the same handshake
+                    if program == "ours-plain" and not rtt:
+                        continue   # without the extensions only where round trips count
                     if program in PACKERS:
                         r = pack_run(program, tools, files, tmp)
                     else:
-                        r = one_run(program, tools, files, tmp, tls=tls)
+                        r = one_run(program, tools, files, tmp, tls=tls, rtt=rtt)
                     r["mibs"] = size / MIB / r["wall"]
                     results.setdefault((name, program), []).append(r)
                     line = "%s %-4s run %d: wall %.3f s, cpu %.3f s, rss %.1f MiB (sink cpu %.3f s)" % (
                         name, program, i + 1, r["wall"], r["cpu"], r["rss_kib"] / 1024, r["counts"]["cpu"])
                     if program in PACKERS:
                         line += ", archive %d bytes" % r["size"]
-                    if program in ("ours", "window", "window-zip"):
+                    if program in ("ours", "ours-plain", "window", "window-zip"):
                         line += ", hook max %s ms (%d intervals over 25 ms)" % (fmt(r["hook_ms"], 1), r["hook_over"])
                     if not r["ok"]:
                         line += "  FAILED (exit %d, sink %s): %s" % (r["status"], r["counts"], r["output"].strip()[-300:])
@@ -403,8 +448,9 @@ def main():
 
 def report(names, programs, results, slow, failures, runs):
     L = ["# Series-send benchmark", "",
-         "Medians of %d runs per program, runs alternated; sink and clients on 127.0.0.1; "
-         "%s; curl %s." % (runs, time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
+         "Medians of %d runs per program (at most %d through the latency proxy), runs alternated; sink "
+         "and clients on 127.0.0.1; "
+         "%s; curl %s." % (runs, RTT_RUNS, time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
                            subprocess.run(["curl", "--version"], capture_output=True, text=True).stdout.split()[1]
                            if shutil.which("curl") else "absent"),
          "",
@@ -419,14 +465,14 @@ def report(names, programs, results, slow, failures, runs):
             m = {k: med([r[k] for r in rs]) for k in ("wall", "cpu", "mibs")}
             m["rss"] = med([r["rss_kib"] / 1024 for r in rs])
             m["sink"] = med([r["counts"].get("cpu", float("nan")) for r in rs])
-            m["hook"] = med([r["hook_ms"] for r in rs]) if program in ("ours", "window") else float("nan")
-            m["hook_max"] = (max([r["hook_ms"] for r in rs], default=float("nan"))
-                             if program in ("ours", "window") else float("nan"))
+            ours = program in ("ours", "ours-plain", "window")
+            m["hook"] = med([r["hook_ms"] for r in rs]) if ours else float("nan")
+            m["hook_max"] = max([r["hook_ms"] for r in rs], default=float("nan")) if ours else float("nan")
             m["encoded"] = med([r["counts"].get("bytes", 0) / max(1, r["counts"].get("messages", 1)) / MIB for r in rs])
             med_of[(name, program)] = m
             L.append("| %s | %s | %s | %s | %s | %s | %s | %s | %d/%d |" % (
                 name, program, fmt(m["wall"], 3), fmt(m["cpu"], 3), fmt(m["rss"], 1), fmt(m["mibs"], 1),
-                "" if program not in ("ours", "window") else "%s (max %s)" % (fmt(m["hook"], 1), fmt(m["hook_max"], 1)),
+                "" if not ours else "%s (max %s)" % (fmt(m["hook"], 1), fmt(m["hook_max"], 1)),
                 fmt(m["sink"], 3), sum(r["ok"] for r in rs), len(rs)))
     if "ours" in programs and "curl" in programs:
         L += ["", "| workload | wall ours/curl | CPU ours/curl | RSS ours/curl |", "|---|---:|---:|---:|"]
@@ -461,6 +507,8 @@ def report(names, programs, results, slow, failures, runs):
             if name == "W4":
                 target("W4 peak RSS ours/curl", o["rss"] / c["rss"], 1.5)
                 target("W4 longest UI-hook interval ms (median)", o["hook"], 25)
+            if name.endswith("-RTT"):
+                rtt_targets(name, med_of, target, L)
         if slow:
             target("slow replies (2 s) longest UI-hook interval ms (median of %d runs; max %s, %d intervals "
                    "over 25 ms in all)" % (SLOW_RUNS, fmt(slow["hook_max"], 1), slow["hook_over"]),
@@ -473,6 +521,26 @@ def report(names, programs, results, slow, failures, runs):
     L.append("")
     L.append("Workloads: " + "; ".join("%s %s" % (n, WORKLOADS[n][2]) for n in names) + ".")
     return "\n".join(L) + "\n"
+
+
+def rtt_targets(name, med_of, target, L):
+    """Through the latency proxy: round trips per message, and the targets of W2-RTT and W1-RTT."""
+    count = WORKLOADS[name][0]
+    rtt_s = RTT_MS / 1000.0
+    per = {p: med_of[(name, p)]["wall"] / count / rtt_s for p in ("ours", "ours-plain", "curl")
+           if (name, p) in med_of}
+    L.append("- %s round trips per message (wall / messages / %d ms): %s" % (
+        name, RTT_MS, ", ".join("%s %s" % (p, fmt(v)) for p, v in per.items())))
+    o, c = med_of[(name, "ours")], med_of[(name, "curl")]
+    if name == "W2-RTT":
+        target("W2-RTT wall ours/curl", o["wall"] / c["wall"], 0.4)
+    if name == "W1-RTT":
+        # W1's own time plus the round trips the dialogue cannot avoid.
+        w1 = med_of.get(("W1", "ours"), {}).get("wall", float("nan"))
+        allowed = w1 + (count + RTT_FIXED) * rtt_s
+        target("W1-RTT wall ours / (W1 wall ours + %d round trips)" % (count + RTT_FIXED),
+               o["wall"] / allowed, 1.1)
+    target("%s longest UI-hook interval ms (median)" % name, o["hook"], 25)
 
 
 FILE_LIST_ROWS = 50000

@@ -1,13 +1,17 @@
 // A discarding SMTP server for the benchmark: answers the client's commands, reads message
-// data in large blocks looking only for the end-of-data mark, and counts what arrived.
+// data in large blocks looking only for the end-of-data mark (or counting BDAT chunks), and
+// counts what arrived.
 //
-//   bench_sink [--port N] [--delay-ms N] [--idle-timeout-s N] [--once] [--tls-cert F --tls-key F]
+//   bench_sink [--port N] [--delay-ms N] [--idle-timeout-s N] [--once] [--no-extensions]
+//              [--tls-cert F --tls-key F]
 //
 // Listens on 127.0.0.1 (port 0: a free one). Prints "PORT <n>" on its first line, then at exit
 // "COUNTS messages=<m> bytes=<b> connections=<c> commands=<k>". Exits after the first
 // connection ends with --once, and in any case after --idle-timeout-s seconds (default 120)
 // without any traffic, so it never outlives its run. --delay-ms delays every reply. With a
 // certificate and key it offers STARTTLS (OpenSSL) and reads the rest of the session through it.
+// EHLO offers PIPELINING and CHUNKING (commands read and answered in order however many come
+// together; BDAT n [LAST]) unless --no-extensions is given.
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -41,12 +45,15 @@ struct Conn {
     bool quit = false;
     SSL* ssl = nullptr;
     bool startTls = false;   // STARTTLS answered: the handshake follows
+    size_t chunkLeft = 0;    // BDAT bytes still to come
+    bool chunkLast = false;  // the chunk coming is the message's last
 };
 
 SSL_CTX* tlsCtx = nullptr;
 
 long long messages = 0, bytes = 0, connections = 0, commands = 0;
 int delayMs = 0;
+bool extensions = true;
 volatile sig_atomic_t stopRequested = 0;
 
 void Reply(Conn& c, const char* text)
@@ -67,14 +74,30 @@ void Reply(Conn& c, const char* text)
     }
 }
 
+void ChunkDone(Conn& c);
+
 void Command(Conn& c, const std::string& line)
 {
     ++commands;
     auto is = [&](const char* verb) { return strncasecmp(line.c_str(), verb, std::strlen(verb)) == 0; };
-    if (is("EHLO") && tlsCtx && !c.ssl)
-        Reply(c, "250-sink\r\n250 STARTTLS\r\n");
-    else if (is("HELO") || is("EHLO"))
+    if (is("EHLO")) {
+        std::string reply = "250-sink\r\n";
+        if (extensions)
+            reply += "250-PIPELINING\r\n250-CHUNKING\r\n";
+        if (tlsCtx && !c.ssl)
+            reply += "250-STARTTLS\r\n";
+        reply.replace(reply.rfind("250-"), 4, "250 ");
+        Reply(c, reply.c_str());
+    } else if (is("HELO"))
         Reply(c, "250 sink\r\n");
+    else if (is("BDAT") && extensions) {
+        char* end = nullptr;
+        const unsigned long long n = std::strtoull(line.c_str() + 4, &end, 10);
+        c.chunkLast = strncasecmp(end, " LAST", 5) == 0;
+        c.chunkLeft = static_cast<size_t>(n);
+        if (n == 0)
+            ChunkDone(c);
+    }
     else if (is("STARTTLS") && tlsCtx && !c.ssl) {
         Reply(c, "220 Ready to start TLS\r\n");
         c.startTls = true;
@@ -92,6 +115,16 @@ void Command(Conn& c, const std::string& line)
         c.quit = true;
     } else
         Reply(c, "500 Unknown command\r\n");
+}
+
+void ChunkDone(Conn& c)
+{
+    if (c.chunkLast) {
+        ++messages;
+        Reply(c, "250 OK queued\r\n");
+    } else {
+        Reply(c, "250 OK chunk\r\n");
+    }
 }
 
 // Consumes data bytes; returns how many belong to the message (mark included), or len when
@@ -136,6 +169,16 @@ size_t Data(Conn& c, const char* p, size_t len)
 void Input(Conn& c, const char* p, size_t len)
 {
     while (len > 0 && !c.quit) {
+        if (c.chunkLeft > 0) {
+            const size_t used = len < c.chunkLeft ? len : c.chunkLeft;
+            bytes += static_cast<long long>(used);
+            c.chunkLeft -= used;
+            p += used;
+            len -= used;
+            if (c.chunkLeft == 0)
+                ChunkDone(c);
+            continue;
+        }
         if (c.inData) {
             size_t used = Data(c, p, len);
             p += used;
@@ -158,42 +201,43 @@ void Input(Conn& c, const char* p, size_t len)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+struct Options {
     int port = 0, idleS = 120;
     bool once = false;
     std::string cert, key;
+};
+
+bool ParseOptions(int argc, char** argv, Options& o)
+{
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() { return i + 1 < argc ? std::atoi(argv[++i]) : 0; };
         if (a == "--port")
-            port = next();
+            o.port = next();
         else if (a == "--delay-ms")
             delayMs = next();
         else if (a == "--idle-timeout-s")
-            idleS = next();
+            o.idleS = next();
         else if (a == "--once")
-            once = true;
+            o.once = true;
+        else if (a == "--no-extensions")
+            extensions = false;
         else if (a == "--tls-cert" && i + 1 < argc)
-            cert = argv[++i];
+            o.cert = argv[++i];
         else if (a == "--tls-key" && i + 1 < argc)
-            key = argv[++i];
+            o.key = argv[++i];
         else {
-            std::fprintf(stderr, "usage: %s [--port N] [--delay-ms N] [--idle-timeout-s N] [--once]\n", argv[0]);
-            return 2;
+            std::fprintf(stderr, "usage: %s [--port N] [--delay-ms N] [--idle-timeout-s N] [--once] [--no-extensions]\n"
+                                 "       [--tls-cert F --tls-key F]\n", argv[0]);
+            return false;
         }
     }
-    if (!cert.empty()) {
-        tlsCtx = SSL_CTX_new(TLS_server_method());
-        if (!tlsCtx || SSL_CTX_use_certificate_chain_file(tlsCtx, cert.c_str()) != 1 ||
-            SSL_CTX_use_PrivateKey_file(tlsCtx, key.c_str(), SSL_FILETYPE_PEM) != 1) {
-            std::fprintf(stderr, "bench_sink: cannot load %s / %s\n", cert.c_str(), key.c_str());
-            return 1;
-        }
-    }
-    std::signal(SIGTERM, [](int) { stopRequested = 1; });
-    std::signal(SIGINT, [](int) { stopRequested = 1; });
+    return true;
+}
 
+// The listening socket on 127.0.0.1 (port 0: a free one), its port printed; -1 on failure.
+int Listen(int port)
+{
     int lfd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     setsockopt(lfd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -205,10 +249,37 @@ int main(int argc, char** argv)
     if (::bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(lfd, 16) != 0 ||
         getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &alen) != 0) {
         std::perror("bench_sink: listen");
-        return 1;
+        return -1;
     }
     std::printf("PORT %d\n", ntohs(a.sin_port));
     std::fflush(stdout);
+
+    return lfd;
+}
+
+int main(int argc, char** argv)
+{
+    Options o;
+    if (!ParseOptions(argc, argv, o))
+        return 2;
+    const int port = o.port, idleS = o.idleS;
+    const bool once = o.once;
+    const std::string cert = o.cert, key = o.key;
+    if (!cert.empty()) {
+        tlsCtx = SSL_CTX_new(TLS_server_method());
+        if (!tlsCtx || SSL_CTX_use_certificate_chain_file(tlsCtx, cert.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(tlsCtx, key.c_str(), SSL_FILETYPE_PEM) != 1) {
+            std::fprintf(stderr, "bench_sink: cannot load %s / %s\n", cert.c_str(), key.c_str());
+            return 1;
+        }
+    }
+    std::signal(SIGTERM, [](int) { stopRequested = 1; });
+    std::signal(SIGINT, [](int) { stopRequested = 1; });
+
+    const int lfd = Listen(port);
+    if (lfd < 0)
+        return 1;
+    int one = 1;
 
     std::vector<Conn> conns;
     std::vector<char> buf(kBlock);

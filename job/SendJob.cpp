@@ -150,7 +150,6 @@ bool TSendJob::Open()
     Smtp.Security = Request.Security;
     Smtp.UserName = Request.User.toStdString();
     Smtp.AuthMethod = Request.AuthMethod;
-    Smtp.AskSizeLimit = Request.UseZip;
     // An address that is no address ends the job before the password is asked for or the
     // server is reached.
     if (!AddressesValid())
@@ -419,6 +418,9 @@ TSendJob::TAttempt TSendJob::SendOnce(TMessage &m)
     Line(TextId::Transferring);
     bool dropped = false;
     Smtp.SkipLists = m.ListsDone;
+    // Lets the client send the next message's envelope, or the QUIT, with this one's data.
+    Smtp.NextMessageFollows = !m.LastOne;
+    Smtp.QuitFollows = m.LastOne;
     // Sending encodes the subject in place in base64; every attempt starts from the subject
     // as typed, or a message sent again arrives encoded twice.
     Msg.Subject = m.Subject;

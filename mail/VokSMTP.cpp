@@ -29,6 +29,7 @@ const char kClosedInData[] = "Connection closed by the server during the message
 const char kInvalidReply[] = "Invalid reply from the server.";
 const char kReplyTooLong[] = "Reply from the server too long.";
 const char kStopped[] = "Stopped by the user.";
+const char kMoreReplies[] = "The server sent more replies than commands.";
 
 // Every reply line is a three-digit code, then a space and text, a hyphen
 // and text (a line of a multi-line reply), or nothing (RFC 5321, 4.2).
@@ -56,6 +57,14 @@ long ReadNumber(const std::string& s, long fallback) {
 void CheckEnvelopeAddress(const std::string& address) {
   if (address.find_first_of(std::string("\r\n<>\0", 5)) != std::string::npos)
     throw std::invalid_argument("Invalid character in e-mail address \"" + vok::HeaderSafe(address) + "\".");
+}
+
+// MAIL FROM's parameters without SIZE: what an envelope sent ahead of its message can carry.
+std::string WithoutSize(const std::string& params) {
+  const size_t at = params.find(" SIZE=");
+  if (at == std::string::npos) return params;
+  const size_t end = params.find(' ', at + 1);
+  return params.substr(0, at) + (end == std::string::npos ? std::string() : params.substr(end));
 }
 
 std::string WithoutPrefix(const std::string& text, const std::string& prefix) {
@@ -127,6 +136,8 @@ void TVokSMTP::DoDisconnect() {
 }
 
 void TVokSMTP::CloseSocket() {
+  prepared_ = {};
+  quitSent_ = false;
   out_.clear();
   pending_.clear();
   tls_.reset();
@@ -161,6 +172,7 @@ void TVokSMTP::Flush() {
   std::string data;
   data.swap(out_);
   if (!socket_->Active()) return;
+  if (OnWriteToSocket) OnWriteToSocket(this, data);
   // TimeOut as it is now, also when the owner changed it since Connect.
   socket_->SendTimeoutMs = WaitLimitMs();
   if (!tls_) {
@@ -311,62 +323,19 @@ void TVokSMTP::Connect() {
   errorReported_ = false;
   ConnectionLost = false;
   Aborted = false;  // a stop asked for during an earlier job is done with
-  long port = ReadNumber(Port, 25);
-  if (port <= 0 || port > 65535) port = 25;
-  const bool dotted = vok::IsIPAddress(Host);
-  const std::string newHost = dotted ? std::string() : Host;
-  const std::string newAddress = dotted ? Host : std::string();
+  // A server that closed on EHLO is not asked again while the job talks to it.
+  heloOnly_ = heloOnly_ && heloOnlyFor_ == Host + ":" + Port;
   if (socket_->Active()) {
     // A connection still open (a job ended by an exception, without Quit):
     // no new greeting would come on it, and its settings could not be
     // changed for another server, so it is closed and we start afresh.
     CloseSocket();
   }
-  socket_->SetPort(static_cast<int>(port));
-  socket_->SetHost(newHost);
-  socket_->SetAddress(newAddress);
-  Failed = false;
-  out_.clear();
-  pending_.clear();
-  socket_->ConnectTimeoutMs = WaitLimitMs();
-  socket_->SendTimeoutMs = WaitLimitMs();
-  try {
-    socket_->Open();
-  } catch (const ESocketError& e) {
-    // The code of an earlier reply does not belong to this error.
-    ReplyCode.clear();
-    ReplyText = e.what();
-    Failed = true;
-    return;
-  } catch (...) {
-    Failed = true;
-    return;
-  }
-  vok::ProcessMessages();
-  if (!Connected) {
-    Failed = true;
-    return;
-  }
-  Capabilities.clear();
-  SizeLimit = 0;
-  AuthUsed.clear();
-  LoginRefused = false;
-  CertificateRefused = false;
-  Certificate = {};
-  if (Security == secTls && !StartTls()) return;
-  ReadReply();
-  if (!replyFailed_) Failed = ReplyCode != "220";
-  if (Failed) {
-    ReportError(this);
-    return;
-  }
+  if (!OpenAndGreet()) return;
   Aborted = false;
-  // Without TLS or authentication the dialogue is the plain one, byte for byte.
-  if (Security == secNone && UserName.empty() && !InternationalAddresses && !AskSizeLimit) {
-    SendText("HELO " + LocalHostName() + "\r\n");
-    ReadReply();
-    if (!replyFailed_) Failed = ReplyCode != "250";
-    if (Failed) ReportError(this);
+  // Without TLS or authentication: EHLO, or the plain HELO of old when the server wants it.
+  if (Security == secNone && UserName.empty() && !InternationalAddresses) {
+    PlainHello();
     return;
   }
   if (!Ehlo()) return;
@@ -414,6 +383,86 @@ void TVokSMTP::QuitKeepingReply() {
   ReplyText = text;
 }
 
+// Opens the connection (TLS from the first byte when asked) and reads the 220 greeting.
+bool TVokSMTP::OpenAndGreet() {
+  long port = ReadNumber(Port, 25);
+  if (port <= 0 || port > 65535) port = 25;
+  const bool dotted = vok::IsIPAddress(Host);
+  socket_->SetPort(static_cast<int>(port));
+  socket_->SetHost(dotted ? std::string() : Host);
+  socket_->SetAddress(dotted ? Host : std::string());
+  Failed = false;
+  out_.clear();
+  pending_.clear();
+  prepared_ = {};
+  socket_->ConnectTimeoutMs = WaitLimitMs();
+  socket_->SendTimeoutMs = WaitLimitMs();
+  try {
+    socket_->Open();
+  } catch (const ESocketError& e) {
+    // The code of an earlier reply does not belong to this error.
+    ReplyCode.clear();
+    ReplyText = e.what();
+    Failed = true;
+    return false;
+  } catch (...) {
+    Failed = true;
+    return false;
+  }
+  vok::ProcessMessages();
+  if (!Connected) {
+    Failed = true;
+    return false;
+  }
+  Capabilities.clear();
+  SizeLimit = 0;
+  AuthUsed.clear();
+  LoginRefused = false;
+  CertificateRefused = false;
+  Certificate = {};
+  if (Security == secTls && !StartTls()) return false;
+  ReadReply();
+  if (!replyFailed_) Failed = ReplyCode != "220";
+  if (Failed) {
+    ReportError(this);
+    return false;
+  }
+  return true;
+}
+
+// EHLO; a server that does not know it (500, 501, 502) gets the HELO of a plain client, one
+// that closes the connection on it gets that HELO on a new connection.
+bool TVokSMTP::PlainHello() {
+  if (!heloOnly_) {
+    SendText("EHLO " + LocalHostName() + "\r\n");
+    ReadReply();
+    if (!replyFailed_ && ReplyCode == "250") {
+      ReadCapabilities();
+      return true;
+    }
+    const bool unknown = !replyFailed_ && (ReplyCode == "500" || ReplyCode == "501" || ReplyCode == "502");
+    const bool closed = replyFailed_ && !Aborted && ReplyText == kClosedByServer;
+    if (!unknown && !closed) {
+      Failed = true;
+      ReportError(this);
+      return false;
+    }
+    if (closed) {
+      heloOnly_ = true;
+      heloOnlyFor_ = Host + ":" + Port;
+      CloseSocket();
+      ConnectionLost = false;
+      if (!OpenAndGreet()) return false;
+    }
+  }
+  Failed = false;
+  if (!Command("HELO " + LocalHostName() + "\r\n", "250")) {
+    ReportError(this);
+    return false;
+  }
+  return true;
+}
+
 bool TVokSMTP::Command(const std::string& text, const char* expected) {
   SendText(text);
   ReadReply();
@@ -453,6 +502,11 @@ bool TVokSMTP::Ehlo() {
     ReportError(this);
     return false;
   }
+  ReadCapabilities();
+  return true;
+}
+
+void TVokSMTP::ReadCapabilities() {
   Capabilities.clear();
   SizeLimit = 0;
   for (size_t i = 1; i < replyLines_.size(); ++i) {
@@ -461,7 +515,6 @@ bool TVokSMTP::Ehlo() {
     if (cap.rfind("SIZE", 0) == 0) SizeLimit = std::strtoull(cap.c_str() + 4, nullptr, 10);
     Capabilities.push_back(cap);
   }
-  return true;
 }
 
 bool TVokSMTP::HasCapability(const std::string& keyword) const {
@@ -575,26 +628,217 @@ TTransactionOutcome TVokSMTP::FailedStep() const {
   return ConnectionLost ? TTransactionOutcome::toConnectionLost : TTransactionOutcome::toRefused;
 }
 
-TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::string>& list,
-                                              const TMessageLines& lines) {
-  if (list.empty()) return TTransactionOutcome::toDelivered;
-  EndOfDataUnanswered = false;
-  auto command = [&](const std::string& text, const char* expected, const char* alternative) {
-    SendText(text);
-    ReadReply();
-    if (!replyFailed_) Failed = ReplyCode != expected && ReplyCode != alternative;
-    return !Failed;
+bool TVokSMTP::Expect(const char* code, const char* alternative) {
+  ReadReply();
+  if (!replyFailed_) Failed = ReplyCode != code && (!alternative || ReplyCode != alternative);
+  return !Failed;
+}
+
+// MAIL FROM and every RCPT TO, and DATA unless the message goes in chunks. With PIPELINING
+// they go out in one write and the replies are read in order; a refusal stops at once, and
+// as the caller then closes the connection, no data ever follows a refused recipient.
+bool TVokSMTP::SendEnvelope(const std::string& from, const std::vector<std::string>& list, bool group,
+                            bool chunks, bool reset) {
+  struct Reply {
+    const char* code;
+    const char* alternative;
   };
-  if (!command("MAIL FROM:<" + from + ">" + mailParams_ + "\r\n", "250", "250")) return FailedStep();
+  std::vector<Reply> expected;
+  auto command = [&](const std::string& text, Reply reply) {
+    SendText(text);
+    expected.push_back(reply);
+    return group || Expect(reply.code, reply.alternative);
+  };
+  // An envelope sent ahead that is not this one is dropped first.
+  if (reset && !command("RSET\r\n", {"250", nullptr})) return false;
+  if (!command("MAIL FROM:<" + from + ">" + mailParams_ + "\r\n", {"250", nullptr})) return false;
   // 251: not local, will be forwarded; the recipient is accepted all the same.
   for (const std::string& address : list)
-    if (!command("RCPT TO:<" + address + ">\r\n", "250", "251")) return FailedStep();
-  if (!command("DATA\r\n", "354", "354")) return FailedStep();
+    if (!command("RCPT TO:<" + address + ">\r\n", {"250", "251"})) return false;
+  if (!chunks && !command("DATA\r\n", {"354", nullptr})) return false;
+  if (!group) return true;
+  for (const Reply& reply : expected)
+    if (!Expect(reply.code, reply.alternative)) return false;
+  // Every reply of the group has come; anything more is a server out of step, whose later
+  // replies could not be told apart.
+  if (!pending_.empty()) {
+    Failed = true;
+    ReplyCode.clear();
+    ReplyText = kMoreReplies;
+    return false;
+  }
+  return true;
+}
 
+bool TVokSMTP::TakePrepared(const std::string& from, const std::vector<std::string>& list, bool& ready,
+                            bool& reset) {
+  ready = reset = false;
+  if (!prepared_.sent) return true;
+  const TPrepared p = std::move(prepared_);
+  prepared_ = {};
+  if (p.lost || !p.accepted) {
+    // Refused, or the connection went while its replies were awaited: that is this
+    // transaction's failure, and no data goes.
+    Failed = true;
+    ReplyCode = p.code;
+    ReplyText = p.text;
+    ConnectionLost = p.lost;
+    return false;
+  }
+  ready = p.envelope.from == from && p.envelope.list == list &&
+          WithoutSize(p.envelope.params) == WithoutSize(mailParams_);
+  reset = !ready;
+  return true;
+}
+
+void TVokSMTP::SendAhead(const TEnvelope& next) {
+  SendText("MAIL FROM:<" + next.from + ">" + next.params + "\r\n");
+  for (const std::string& address : next.list) SendText("RCPT TO:<" + address + ">\r\n");
+  prepared_.sent = true;
+  prepared_.envelope = next;
+}
+
+void TVokSMTP::ReadPrepared() {
+  const bool failed = Failed;
+  const bool lost = ConnectionLost;
+  const std::string code = ReplyCode, text = ReplyText;
+  bool accepted = Expect("250");
+  for (size_t i = 0; accepted && i < prepared_.envelope.list.size(); ++i) accepted = Expect("250", "251");
+  // Gone or silent, not a reply that makes no sense: the job may connect again for that.
+  prepared_.lost = replyFailed_ && ConnectionLost;
+  if (accepted && !pending_.empty()) {
+    accepted = false;
+    ReplyCode.clear();
+    ReplyText = kMoreReplies;
+  }
+  prepared_.accepted = accepted;
+  prepared_.code = ReplyCode;
+  prepared_.text = ReplyText;
+  Failed = failed;
+  ConnectionLost = lost;
+  ReplyCode = code;
+  ReplyText = text;
+}
+
+std::optional<TVokSMTP::TEnvelope> TVokSMTP::EnvelopeAfter(const TRecipientLists& lists, unsigned skip, size_t k,
+                                                         const std::string& sender, bool international) const {
+  for (size_t j = k + 1; j < lists.size(); ++j)
+    if (!lists[j].empty() && !(skip & (1u << j))) return TEnvelope{sender, lists[j], mailParams_};
+  if (!NextMessageFollows) return std::nullopt;
+  // The next message's size is not known yet: its MAIL FROM goes without SIZE.
+  for (const auto& list : lists)
+    if (!list.empty()) return TEnvelope{sender, list, international ? " SMTPUTF8" : ""};
+  return std::nullopt;
+}
+
+bool TVokSMTP::ExpectPositive() {
+  ReadReply();
+  if (!replyFailed_) Failed = ReplyCode.size() != 3 || ReplyCode[0] != '2';
+  return !Failed;
+}
+
+bool TVokSMTP::LineWritten(size_t i, size_t n, uint32_t& threshold) {
+  const uint16_t percent = vok::RoundPercent(i + 1, n);
+  SendPercent = percent;
+  if (percent >= threshold) {
+    if (OnSendProgress) OnSendProgress(this, percent);
+    threshold += SendProgressStep;
+  }
+  vok::PumpMessages();
+  return !Aborted;
+}
+
+namespace {
+// Leaves a walk over the message lines at once: the rest of a large file is not even read.
+struct StopWalk {};
+}  // namespace
+
+bool TVokSMTP::WriteLinesAsData(const TMessageLines& lines) {
   const size_t n = lines.Count();
   uint32_t threshold = SendProgressStep;
   size_t i = 0;
-  bool aborted = false;
+  try {
+    lines.ForEach([&](std::string_view line) {
+      SendLine(line);
+      if (!LineWritten(i++, n, threshold)) throw StopWalk{};
+    });
+  } catch (const StopWalk&) {
+    return false;
+  }
+  MarkEndOfData();
+  SendText("\r\n.\r\n");
+  return true;
+}
+
+void TVokSMTP::SendChunk(bool last) {
+  const std::string command =
+      "BDAT " + std::to_string(chunk_.size()) + (last ? " LAST\r\n" : "\r\n");
+  out_ += command;
+  if (OnSendTextToSocket) OnSendTextToSocket(this, command);
+  out_ += chunk_;
+  chunk_.clear();
+  // The last one goes out with what follows it (the RSET).
+  if (!last) Flush();
+}
+
+// The lines as BDAT chunks of about ChunkBytes, the last one marked LAST. The lines come
+// dot-stuffed for DATA; a chunk carries them as the server is to keep them, and with the
+// empty line the end of data would add, so both ways store the same message.
+bool TVokSMTP::WriteLinesAsChunks(const TMessageLines& lines, size_t& chunksSent) {
+  const size_t n = lines.Count();
+  const bool group = HasCapability("PIPELINING");
+  uint32_t threshold = SendProgressStep;
+  size_t i = 0;
+  chunk_.clear();
+  try {
+    lines.ForEach([&](std::string_view line) {
+      if (!line.empty() && line[0] == '.') line.remove_prefix(1);
+      chunk_.append(line);
+      chunk_.append("\r\n", 2);
+      if (chunk_.size() >= ChunkBytes) {
+        SendChunk(false);
+        ++chunksSent;
+        // Without PIPELINING each chunk waits for its reply.
+        if (!group && !ExpectPositive()) throw StopWalk{};
+      }
+      if (!LineWritten(i++, n, threshold)) throw StopWalk{};
+    });
+  } catch (const StopWalk&) {
+    chunk_.clear();
+    return false;
+  }
+  chunk_.append("\r\n", 2);
+  MarkEndOfData();
+  SendChunk(true);
+  if (!group) chunksSent = 0;  // their replies were read on the way
+  return true;
+}
+
+void TVokSMTP::MarkEndOfData() {
+  if (BeforeEndOfData) BeforeEndOfData();
+  // Until its reply comes, nobody can tell whether the server has taken the message.
+  EndOfDataUnanswered = true;
+}
+
+bool TVokSMTP::ChunkRepliesAccepted(size_t chunks) {
+  for (size_t k = 0; k < chunks; ++k)
+    if (!ExpectPositive()) return false;
+  return true;
+}
+
+TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std::vector<std::string>& list,
+                                              const TMessageLines& lines, const TEnvelope* next) {
+  if (list.empty()) return TTransactionOutcome::toDelivered;
+  EndOfDataUnanswered = false;
+  const bool group = HasCapability("PIPELINING");
+  const bool chunks = HasCapability("CHUNKING");
+  bool ready = false, reset = false;
+  if (!TakePrepared(from, list, ready, reset)) return FailedStep();
+  if (!ready && !SendEnvelope(from, list, group, chunks, reset)) return FailedStep();
+  // With both extensions the next envelope goes with this data: its replies come in the same
+  // round trip, and its own data waits for them.
+  const bool ahead = group && chunks && next;
+
   // From here to the reply to the end of data, a lost connection is
   // reported as such, not with the 354 that came before.
   struct DataPhase {
@@ -602,57 +846,48 @@ TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std
     explicit DataPhase(bool& f) : flag(f) { flag = true; }
     ~DataPhase() { flag = false; }
   } dataPhase(inData_);
-  // Leaves the walk at once: the rest of a large file is not even read.
-  struct StopWalk {};
+  size_t chunksAhead = 0;  // pipelined chunks whose replies are still to come
   try {
-    try {
-      lines.ForEach([&](std::string_view line) {
-        SendLine(line);
-        uint16_t percent = vok::RoundPercent(i + 1, n);
-        ++i;
-        SendPercent = percent;
-        if (percent >= threshold) {
-          if (OnSendProgress) OnSendProgress(this, percent);
-          threshold += SendProgressStep;
-        }
-        vok::PumpMessages();
-        if (Aborted) {
-          aborted = true;
-          throw StopWalk{};
-        }
-      });
-    } catch (const StopWalk&) {
-    }
-    if (aborted) {
+    const bool written = chunks ? WriteLinesAsChunks(lines, chunksAhead) : WriteLinesAsData(lines);
+    if (!written) {
       out_.clear();
-      return TTransactionOutcome::toStopped;
+      chunk_.clear();
+      return FailedStep();
     }
-    if (BeforeEndOfData) BeforeEndOfData();
-    EndOfDataUnanswered = true;
-    SendText("\r\n.\r\n");
+    // With PIPELINING the RSET goes with the end of the message.
+    if (group) SendText("RSET\r\n");
+    if (ahead) {
+      SendAhead(*next);
+    } else if (group && quitWithEnd_ && !next) {
+      SendText("QUIT\r\n");
+      quitSent_ = true;
+    }
     Flush();
-    ReadReply();
+    // Any 2xx to the end of data, or to the last chunk, means the server has taken the message.
+    if (ChunkRepliesAccepted(chunksAhead)) ExpectPositive();
     EndOfDataUnanswered = replyFailed_;
   } catch (const EStreamError&) {
     // A file that cannot be read again, or changed since it was encoded:
     // the message must not be completed with other bytes, so it goes
     // without its end-of-data mark and the error passes to the caller.
     Failed = true;
+    chunk_.clear();
     CloseSocket();
     throw;
   } catch (const std::exception&) {
     Failed = true;
     ConnectionLost = true;
+    chunk_.clear();
     return TTransactionOutcome::toConnectionLost;
   }
   if (replyFailed_ && ReplyText == kClosedByServer) ReplyText = kClosedInData;
-  // Any 2xx here means the server has taken the message.
-  if (!replyFailed_) Failed = ReplyCode.size() != 3 || ReplyCode[0] != '2';
   if (Failed) return FailedStep();
   // Taken: whatever happens to the connection from here, this list has the message.
   inData_ = false;
   dataTaken_ = true;
-  if (!command("RSET\r\n", "250", "250")) return TTransactionOutcome::toResetRefused;
+  if (!group) SendText("RSET\r\n");
+  if (!Expect("250")) return TTransactionOutcome::toResetRefused;
+  if (ahead) ReadPrepared();
   if (OnSendProgress) OnSendProgress(this, 100);
   return TTransactionOutcome::toDelivered;
 }
@@ -723,6 +958,53 @@ bool TVokSMTP::RefusedAsTooLarge(const TMessageLines& lines) {
   return true;
 }
 
+// One transaction per recipient list, To, Cc, Bcc, leaving out those in skip.
+void TVokSMTP::SendLists(const TRecipientLists& lists, unsigned skip, const std::string& sender, bool international,
+                         const TMessageLines& lines) {
+  // Delivered: every list's transaction got past its end of data. A failed
+  // RSET after the last one costs the connection, not the message.
+  size_t lastList = 0;
+  for (size_t k = 0; k < 3; ++k)
+    if (!lists[k].empty() && !(skip & (1u << k))) lastList = k;
+  Delivered = true;
+  outcome_ = TTransactionOutcome::toDelivered;
+  for (size_t k = 0; k < 3; ++k) {
+    if (skip & (1u << k)) continue;
+    dataTaken_ = false;
+    // A list whose end of data was accepted keeps the message, whatever
+    // happens to the connection after it.
+    auto settleBroken = [&](TTransactionOutcome why) {
+      outcome_ = why;
+      if (dataTaken_) ListsDelivered |= 1u << k;
+      Delivered = dataTaken_ && k == lastList;
+    };
+    TTransactionOutcome r;
+    try {
+      const std::optional<TEnvelope> next = EnvelopeAfter(lists, skip, k, sender, international);
+      quitWithEnd_ = QuitFollows && k == lastList;
+      r = SendTransaction(sender, lists[k], lines, next ? &*next : nullptr);
+    } catch (const EStreamError&) {
+      settleBroken(TTransactionOutcome::toFileError);
+      throw;
+    } catch (...) {
+      settleBroken(TTransactionOutcome::toConnectionLost);
+      throw;
+    }
+    outcome_ = r;
+    if (MessageTaken(r)) ListsDelivered |= 1u << k;
+    if (r != TTransactionOutcome::toDelivered) {
+      Delivered = MessageTaken(r) && k == lastList;
+      // A refusal in words leaves the connection usable: it is left with QUIT. A reply that
+      // was none, or 421 (the server is closing), leaves nothing to say QUIT on; nor does a
+      // pipelined group whose other replies are still on their way.
+      if (r == TTransactionOutcome::toRefused && !replyFailed_ && ReplyCode != "421" && !HasCapability("PIPELINING"))
+        QuitKeepingReply();
+      ReportError(this);
+      break;
+    }
+  }
+}
+
 bool TVokSMTP::Send(TVokMsg& msg) {
   errorReported_ = false;
   Delivered = false;
@@ -772,44 +1054,7 @@ bool TVokSMTP::Send(TVokMsg& msg) {
   ActivityScope activity(*this, saSending);
   Raise(OnBeforeSend, this);
 
-  // Delivered: every list's transaction got past its end of data. A failed
-  // RSET after the last one costs the connection, not the message.
-  size_t lastList = 0;
-  for (size_t k = 0; k < 3; ++k)
-    if (!lists[k].empty() && !(skip & (1u << k))) lastList = k;
-  Delivered = true;
-  outcome_ = TTransactionOutcome::toDelivered;
-  for (size_t k = 0; k < 3; ++k) {
-    if (skip & (1u << k)) continue;
-    dataTaken_ = false;
-    // A list whose end of data was accepted keeps the message, whatever
-    // happens to the connection after it.
-    auto settleBroken = [&](TTransactionOutcome why) {
-      outcome_ = why;
-      if (dataTaken_) ListsDelivered |= 1u << k;
-      Delivered = dataTaken_ && k == lastList;
-    };
-    TTransactionOutcome r;
-    try {
-      r = SendTransaction(sender, lists[k], *lines);
-    } catch (const EStreamError&) {
-      settleBroken(TTransactionOutcome::toFileError);
-      throw;
-    } catch (...) {
-      settleBroken(TTransactionOutcome::toConnectionLost);
-      throw;
-    }
-    outcome_ = r;
-    if (MessageTaken(r)) ListsDelivered |= 1u << k;
-    if (r != TTransactionOutcome::toDelivered) {
-      Delivered = MessageTaken(r) && k == lastList;
-      // A refusal in words leaves the connection usable: it is left with QUIT. A reply that
-      // was none, or 421 (the server is closing), leaves nothing to say QUIT on.
-      if (r == TTransactionOutcome::toRefused && !replyFailed_ && ReplyCode != "421") QuitKeepingReply();
-      ReportError(this);
-      break;
-    }
-  }
+  SendLists(lists, skip, sender, international, *lines);
   if (SendPercent < 100 && OnSendProgress) OnSendProgress(this, 100);
   Raise(OnAfterSend, this);
   return true;
@@ -824,7 +1069,8 @@ void TVokSMTP::Quit() {
     return;
   }
   try {
-    SendText("QUIT\r\n");
+    // Sent already with the last message's end: only its reply is due.
+    if (!quitSent_) SendText("QUIT\r\n");
     ReadReply();
     if (!replyFailed_) Failed = ReplyCode != "221";
     if (Failed) ReportError(this);

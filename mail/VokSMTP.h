@@ -17,6 +17,14 @@
 // slices with Aborted checked between them, and gives up after TimeOut ms,
 // or when the server closes, with Failed set.
 //
+// Greeting: EHLO, and HELO exactly as a plain client says it when the server
+// answers EHLO with 500, 501 or 502 or closes the connection on it. When the
+// server offers PIPELINING, MAIL FROM and the RCPT TOs (and DATA, without
+// CHUNKING) go out in one write and their replies are read in order; the RSET
+// goes with the end of the message. With CHUNKING the message goes in BDAT
+// chunks, without dot-stuffing, and only after every RCPT TO was accepted, so
+// a refused recipient never leaves the message with part of a list.
+//
 // A reply ends at its own final line; lines the server sent after it stay
 // for the next reply. A line that does not start with three digits followed
 // by a space, a hyphen or its end fails the reply at once ("Invalid reply
@@ -105,9 +113,14 @@ class TVokSMTP {
   // Say EHLO even on a plain connection without login, so that the server can offer
   // SMTPUTF8: set when an address has a local part outside ASCII.
   bool InternationalAddresses = false;
-  // Say EHLO on a plain connection too, to learn the server's SIZE limit (a series
-  // cut to size needs it).
-  bool AskSizeLimit = false;
+  // Set before a Send when another message with the same sender and recipients follows.
+  // With PIPELINING and CHUNKING the next message's envelope (without SIZE) then goes out with
+  // this one's data, and its replies come in the same round trip; its data still waits for
+  // them, in the next Send.
+  bool NextMessageFollows = false;
+  // Set before a Send when Quit comes right after it: with PIPELINING the QUIT then goes with
+  // the message's end (after its RSET), and Quit only reads its reply.
+  bool QuitFollows = false;
 
   // ---- State, read after each call ----
   bool Failed = false;
@@ -182,6 +195,7 @@ class TVokSMTP {
   TSocketNotifyEvent OnConnecting;
   TToFromSocketEvent OnSendTextToSocket;       // every line written, line end included
   TToFromSocketEvent OnReceiveTextFromSocket;  // final line of every reply, as received (line end included)
+  TToFromSocketEvent OnWriteToSocket;          // the bytes of every write: what goes out together
 
   // ---- Operations ----
   void Connect();
@@ -226,11 +240,19 @@ class TVokSMTP {
   void EncodeAttachment(TAttachedFile& item);
 
   // One transaction: MAIL FROM, RCPT TO for every address, DATA, the lines,
-  // the end of data, RSET. Nothing is sent for an empty list. Lets an
-  // unreadable or changed file's EStreamError and socket errors of commands
-  // pass.
+  // the end of data, RSET (or BDAT chunks instead of DATA and the lines, with
+  // CHUNKING). Nothing is sent for an empty list. Lets an unreadable or
+  // changed file's EStreamError and socket errors of commands pass.
+  // An envelope: sender, recipients, and what MAIL FROM carries after the address.
+  struct TEnvelope {
+    std::string from;
+    std::vector<std::string> list;
+    std::string params;
+  };
+  // next: the envelope of the transaction after this one, sent with this one's data when the
+  // server offers PIPELINING and CHUNKING.
   TTransactionOutcome SendTransaction(const std::string& from, const std::vector<std::string>& list,
-                                      const TMessageLines& lines);
+                                      const TMessageLines& lines, const TEnvelope* next = nullptr);
   // Whether the server has the message after a transaction with this outcome.
   static bool MessageTaken(TTransactionOutcome o) {
     return o == TTransactionOutcome::toDelivered || o == TTransactionOutcome::toResetRefused;
@@ -240,6 +262,9 @@ class TVokSMTP {
   // have a few dozen lines.
   static constexpr size_t MaxReplyLines = 1000;
   static constexpr size_t MaxReplyBytes = 64 * 1024;
+  // Message bytes per BDAT chunk: what a message holds in memory beyond the
+  // write buffer, however large its files.
+  static constexpr size_t ChunkBytes = 1u << 20;
 
   // The AUTH mechanism used for a choice and the server's offer ("" when
   // none fits).
@@ -260,6 +285,34 @@ class TVokSMTP {
   bool Command(const std::string& text, const char* expected);
   bool StartTls();
   bool Ehlo();
+  void ReadCapabilities();
+  bool OpenAndGreet();
+  bool PlainHello();
+  bool Expect(const char* code, const char* alternative = nullptr);
+  bool ExpectPositive();  // any 2xx
+  bool SendEnvelope(const std::string& from, const std::vector<std::string>& list, bool group, bool chunks,
+                    bool reset);
+  // Whether the envelope sent ahead is this one; false with the failure set when the server
+  // refused it or the connection went meanwhile. reset: another envelope was sent ahead.
+  bool TakePrepared(const std::string& from, const std::vector<std::string>& list, bool& ready, bool& reset);
+  // Reads the replies to the envelope sent ahead and keeps the verdict for its transaction,
+  // leaving this transaction's state (Failed, ReplyCode, ReplyText) as it was.
+  void ReadPrepared();
+  void SendAhead(const TEnvelope& next);
+  void SendLists(const TRecipientLists& lists, unsigned skip, const std::string& sender, bool international,
+                 const TMessageLines& lines);
+  // The envelope of the transaction after list k of a Send, if one follows.
+  std::optional<TEnvelope> EnvelopeAfter(const TRecipientLists& lists, unsigned skip, size_t k,
+                                         const std::string& sender, bool international) const;
+  // The message lines after DATA's 354, or as BDAT chunks; false when Aborted stopped them.
+  bool WriteLinesAsData(const TMessageLines& lines);
+  bool WriteLinesAsChunks(const TMessageLines& lines, size_t& chunksSent);
+  // Progress for line i (0-based) of n and a turn for the window; false when Aborted.
+  bool LineWritten(size_t i, size_t n, uint32_t& threshold);
+  // Reads the replies to the chunks before the last one (pipelined): every one a 2xx.
+  bool ChunkRepliesAccepted(size_t chunks);
+  void MarkEndOfData();
+  void SendChunk(bool last);
   bool Authenticate();
   bool LogIn();
   // QUIT on a connection still usable after a refusal; the refusal stays the reply to report.
@@ -303,6 +356,20 @@ class TVokSMTP {
   std::vector<std::string> replyLines_;  // every line of the last reply
   std::string mailParams_;               // appended to MAIL FROM (" SIZE=n")
   bool dataTaken_ = false;               // the current transaction's end of data got its 2xx
+  bool heloOnly_ = false;                // the server closed on EHLO: the reopened connection says HELO
+  std::string heloOnlyFor_;              // Host:Port of that server
+  std::string chunk_;                    // BDAT: message bytes not yet sent
+  bool quitWithEnd_ = false;             // this transaction is the last before Quit
+  bool quitSent_ = false;                // QUIT went with the last message's end
+  // An envelope sent ahead of its transaction's data, and how the server took it.
+  struct TPrepared {
+    bool sent = false;
+    bool replied = false;  // its replies were read
+    TEnvelope envelope;
+    bool accepted = false;
+    bool lost = false;
+    std::string code, text;
+  } prepared_;
   TTransactionOutcome outcome_ = TTransactionOutcome::toNone;
   // The outcome of a step that failed: a stop, a lost connection or a refusal.
   TTransactionOutcome FailedStep() const;

@@ -16,6 +16,9 @@ usage: send_smtp_server.py OUT [--reject N] [--reject-text TEXT] [--delay SECOND
   --drop-after N close the connection right after accepting the N-th message
   --close-mail N answer the N-th MAIL FROM (across the session) with 421 and close
   --smtputf8     offer SMTPUTF8 (addresses in UTF-8, RFC 6531)
+  --refuse-rcpt A  answer RCPT TO for address A with 550
+  --extensions   offer PIPELINING and CHUNKING (BDAT, RFC 3030); the commands each client wrote
+                 are kept in OUT/commands.txt, one line each (BDAT with its size)
 The chosen port is written to OUT/port once the server listens.
 """
 import argparse
@@ -34,7 +37,7 @@ import threading
 import time
 
 from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import AuthResult, LoginPassword
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
 def free_port():
@@ -85,6 +88,14 @@ class Recorder:
         self.drop_after = 0
         self.close_mail = 0
         self.mails = 0
+        self.refuse_rcpt = None
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address == self.refuse_rcpt:
+            return "550 No such user here"
+        envelope.rcpt_tos.append(address)
+        envelope.rcpt_options.extend(rcpt_options)
+        return "250 OK"
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
         self.mails += 1
@@ -166,6 +177,78 @@ class Recorder:
         return "250 OK queued"
 
 
+class ChunkingSMTP(SMTP):
+    """aiosmtpd with BDAT (RFC 3030). Pipelining needs nothing: commands are read and answered
+    one after the other from the stream, however many arrive together."""
+
+    def __init__(self, *args, commands_file=None, **kwargs):
+        super().__init__(*args, **kwargs)
+        self._chunks = bytearray()
+        self._chunk_failed = False
+        self._commands_file = commands_file
+
+    def _note(self, line):
+        with open(self._commands_file, "a", encoding="latin-1") as f:
+            f.write(line + "\n")
+
+    async def smtp_MAIL(self, arg):
+        self._note("MAIL " + (arg or ""))
+        self._chunks = bytearray()
+        self._chunk_failed = False
+        await super().smtp_MAIL(arg)
+
+    async def smtp_RCPT(self, arg):
+        self._note("RCPT " + (arg or ""))
+        await super().smtp_RCPT(arg)
+
+    async def smtp_DATA(self, arg):
+        self._note("DATA")
+        await super().smtp_DATA(arg)
+
+    async def smtp_RSET(self, arg):
+        self._note("RSET")
+        self._chunks = bytearray()
+        await super().smtp_RSET(arg)
+
+    async def smtp_BDAT(self, arg):
+        self._note("BDAT " + (arg or ""))
+        words = (arg or "").split()
+        if not words or not words[0].isdigit() or len(words) > 2 or words[1:] not in ([], ["LAST"]):
+            await self.push("501 Syntax: BDAT size [LAST]")
+            return
+        # The chunk's bytes follow whatever the state: they are read before any reply.
+        chunk = await self._reader.readexactly(int(words[0]))
+        if not self.envelope.rcpt_tos or self._chunk_failed:
+            self._chunk_failed = True
+            await self.push("503 Error: need RCPT command")
+            return
+        self._chunks += chunk
+        if len(words) == 1:
+            await self.push("250 %d bytes received" % len(chunk))
+            return
+        self.envelope.content = bytes(self._chunks)
+        self.envelope.original_content = self.envelope.content
+        self._chunks = bytearray()
+        status = await self._call_handler_hook("DATA")
+        self._set_post_data_state()
+        await self.push(status)
+
+
+class ChunkingController(Controller):
+    def __init__(self, *args, commands_file=None, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.commands_file = commands_file
+
+    def factory(self):
+        return ChunkingSMTP(self.handler, commands_file=self.commands_file, **self.SMTP_kwargs)
+
+
+class ExtensionsRecorder(Recorder):
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        return responses[:-1] + ["250-PIPELINING", "250-CHUNKING"] + responses[-1:]
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("out")
@@ -182,6 +265,8 @@ def main():
     ap.add_argument("--drop-after", type=int, default=0)
     ap.add_argument("--close-mail", type=int, default=0)
     ap.add_argument("--smtputf8", action="store_true")
+    ap.add_argument("--extensions", action="store_true")
+    ap.add_argument("--refuse-rcpt")
     args = ap.parse_args()
     port = free_port()
     extra = {}
@@ -200,10 +285,15 @@ def main():
 
         # aiosmtpd counts only STARTTLS as TLS; with TLS from the first byte it is TLS too.
         extra.update(authenticator=authenticator, auth_required=True, auth_require_tls=not args.implicit)
-    recorder = Recorder(args.out, args.reject, args.delay,
-                        args.reject_text.encode("latin-1").decode("unicode_escape"))
+    recorder = (ExtensionsRecorder if args.extensions else Recorder)(
+        args.out, args.reject, args.delay, args.reject_text.encode("latin-1").decode("unicode_escape"))
     recorder.drop_after, recorder.close_mail = args.drop_after, args.close_mail
-    controller = Controller(recorder, hostname="127.0.0.1",
+    recorder.refuse_rcpt = args.refuse_rcpt
+    make = Controller
+    if args.extensions:
+        make = ChunkingController
+        extra["commands_file"] = os.path.join(args.out, "commands.txt")
+    controller = make(recorder, hostname="127.0.0.1",
                             port=port, decode_data=False, data_size_limit=args.size,
                             ready_timeout=10, enable_SMTPUTF8=args.smtputf8, **extra)
     controller.start()

@@ -154,7 +154,7 @@ TEST_F(SendReadersTest, RepliesTheSeriesMeets)
     form->edtName->setEditText(QString());
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<ScriptStep> script = {testsupport::Send("220 mail.test\r\n"), Expect("HELO client.example.net\r\n"),
+        std::vector<ScriptStep> script = {testsupport::Send("220 mail.test\r\n"), Expect("EHLO client.example.net\r\n"),
                                           testsupport::Send("250 hello\r\n")};
         for (const auto &part : c.script)
             script.insert(script.end(), part.begin(), part.end());

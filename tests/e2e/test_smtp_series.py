@@ -24,6 +24,11 @@ class Recorder:
         session.host_name = hostname
         return "250 {}".format(server.hostname)
 
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        self.helo.append(hostname)
+        session.host_name = hostname
+        return responses
+
     async def handle_DATA(self, server, session, envelope):
         self.sessions.add(id(session))
         self.envelopes.append((envelope.mail_from, list(envelope.rcpt_tos), envelope.content))

@@ -75,7 +75,7 @@ class ServerTest(unittest.TestCase):
             first = message("Фото 1(2) <a.jpg>", "one@example.test", attachment=payload)
             second = message("Photos 2(2) <b.jpg>", "two@example.test", cc="three@example.test")
             with smtplib.SMTP("127.0.0.1", port, timeout=30) as s:
-                s.helo("sendorix-test")  # the program says HELO, not EHLO
+                s.helo("sendorix-test")  # HELO: the plain greeting, as the program says it to a server without EHLO
                 s.send_message(first, "sender@example.test", ["one@example.test"])
                 s.send_message(second, "sender@example.test",
                                ["two@example.test", "three@example.test"])

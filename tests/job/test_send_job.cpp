@@ -19,7 +19,7 @@ namespace {
 
 using jobtest::RecordingHost;
 
-const std::string kHelo = "HELO client.example.net\r\n";
+const std::string kHelo = "EHLO client.example.net\r\n";  // a server offering no extension
 
 std::vector<ScriptStep> operator+(std::vector<ScriptStep> a, const std::vector<ScriptStep> &b)
 {

@@ -204,17 +204,24 @@ TEST(Addresses, InternationalAddressWithoutSmtpUtf8SendsNothing) {
   }
 }
 
-TEST(Addresses, PlainConnectionSaysHeloUnlessAnAddressNeedsEhlo) {
+// A server that does not know EHLO gets HELO, unless an address needs SMTPUTF8 and so EHLO.
+TEST(Addresses, AServerWithoutEhloGetsHeloUnlessAnAddressNeedsEhlo) {
   for (bool international : {false, true}) {
-    ScriptedSmtpServer srv({Send("220 mail.test\r\n"),
-                            Expect((international ? "EHLO" : "HELO") + std::string(" client.example.net\r\n")),
-                            Send("250 mail.test\r\n"), Expect("QUIT\r\n"), Send("221 bye\r\n")});
+    std::vector<ScriptStep> script = {Send("220 mail.test\r\n"), Expect("EHLO client.example.net\r\n"),
+                                      Send("502 not implemented\r\n")};
+    if (!international)
+      script.insert(script.end(), {Expect("HELO client.example.net\r\n"), Send("250 mail.test\r\n"),
+                                   Expect("QUIT\r\n"), Send("221 bye\r\n")});
+    ScriptedSmtpServer srv(script);
     TVokSMTP smtp;
     TVokMsg msg;
     Prepare(smtp, msg, srv);
     smtp.InternationalAddresses = international;
     smtp.Connect();
-    EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
+    EXPECT_EQ(smtp.Failed, international) << smtp.ReplyText;
+    if (international) {
+      EXPECT_EQ(smtp.ReplyCode, "502");
+    }
     smtp.Quit();
     EXPECT_TRUE(srv.Wait()) << international << srv.Failure();
   }

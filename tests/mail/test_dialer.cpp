@@ -19,7 +19,7 @@
 namespace {
 
 // Greets every connection on one loopback address (::1 or 127.0.0.1) with 220, answers the
-// HELO with 250 and the QUIT with 221, and counts the connections; stops with the object.
+// EHLO or HELO with 250 and the QUIT with 221, and counts the connections; stops with the object.
 class GreetingServer {
 public:
     explicit GreetingServer(int family, int port = 0)
@@ -94,7 +94,7 @@ private:
             while ((eol = in.find("\r\n")) != std::string::npos) {
                 const std::string line = in.substr(0, eol);
                 in.erase(0, eol + 2);
-                if (line.rfind("HELO ", 0) == 0) {
+                if (line.rfind("EHLO ", 0) == 0 || line.rfind("HELO ", 0) == 0) {
                     std::snprintf(lastHelo_, sizeof lastHelo_, "%s", line.c_str());
                     say("250 hello\r\n");
                 } else if (line == "QUIT") {
@@ -172,7 +172,7 @@ TEST(Dialer, AddressLiteralsAndDialOrder)
 }
 
 // A server listening on ::1 only is reached by the bracketed and the bare literal and by a
-// name the resolver maps to ::1; the greeting and HELO run over IPv6 and name the connection's
+// name the resolver maps to ::1; the greeting and EHLO run over IPv6 and name the connection's
 // IPv6 address when the machine has no qualified name.
 TEST(Dialer, ServerOnIpv6LoopbackIsReachedByLiteralsAndName)
 {
@@ -195,7 +195,7 @@ TEST(Dialer, ServerOnIpv6LoopbackIsReachedByLiteralsAndName)
         EXPECT_FALSE(smtp.Failed) << host << ": " << smtp.ReplyText;
         ++expected;
         EXPECT_EQ(server.connections(), expected) << host;
-        EXPECT_EQ(server.lastCommand(), "HELO [IPv6:::1]") << host;
+        EXPECT_EQ(server.lastCommand(), "EHLO [IPv6:::1]") << host;
     }
 }
 

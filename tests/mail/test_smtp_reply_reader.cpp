@@ -15,7 +15,6 @@ using namespace testsupport;
 
 namespace {
 
-const std::string kHelo = "HELO client.example.net\r\n";
 const std::string kEhlo = "EHLO client.example.net\r\n";
 const std::string kInvalid = "Invalid reply from the server.";
 const std::string kTooLong = "Reply from the server too long.";
@@ -65,18 +64,18 @@ std::vector<ReplyCase> Cases(const TestPki& pki) {
                                             Expect("RCPT TO:<to@example.org>\r\n"), Send("250 ok\r\n"),
                                             Expect("DATA\r\n"), Send("354 go\r\n")};
   return {
-      {"trailing reply after the greeting is the HELO reply",
-       Plus({Send("220 hi\r\n250 early\r\n"), Expect(kHelo)}, kQuit),
+      {"trailing reply after the greeting is the EHLO reply",
+       Plus({Send("220 hi\r\n250 early\r\n"), Expect(kEhlo)}, kQuit),
        "",
        {"220 hi\r\n", "250 early\r\n", "221 bye\r\n"},
-       kHelo + "QUIT\r\n"},
-      {"multi-line greeting and HELO reply in one write",
-       Plus({Send("220-a\r\n220 b\r\n250-c\r\n250 d\r\n"), Expect(kHelo)}, kQuit),
+       kEhlo + "QUIT\r\n"},
+      {"multi-line greeting and EHLO reply in one write",
+       Plus({Send("220-a\r\n220 b\r\n250-c\r\n250 d\r\n"), Expect(kEhlo)}, kQuit),
        "",
        {"220 b\r\n", "250 d\r\n", "221 bye\r\n"},
-       kHelo + "QUIT\r\n"},
+       kEhlo + "QUIT\r\n"},
       {"trailing reply after MAIL FROM's is the RCPT reply",
-       Plus({Send("220 hi\r\n"), Expect(kHelo), Send("250 hello\r\n"), Expect("MAIL FROM:<me@example.org>\r\n"),
+       Plus({Send("220 hi\r\n"), Expect(kEhlo), Send("250 hello\r\n"), Expect("MAIL FROM:<me@example.org>\r\n"),
              Send("250 sender ok\r\n250 rcpt early\r\n"), Expect("RCPT TO:<to@example.org>\r\n"),
              Expect("DATA\r\n"), Send("354 go\r\n"), ReadData(), Send("250 queued\r\n"), Expect("RSET\r\n"),
              Send("250 reset\r\n")},
@@ -93,20 +92,20 @@ std::vector<ReplyCase> Cases(const TestPki& pki) {
       {"bad line after a continuation", {Send("220-first\r\n220x second\r\n")}, kInvalid, {}, ""},
       {"a bad code in a later write", {SendSplit({"220-first\r\n", "2200 second\r\n"}), Silent()}, kInvalid, {}, ""},
       {"as many lines as allowed",
-       Plus({Send(Repeat("220-x\r\n", lines - 1) + "220 last\r\n"), Expect(kHelo), Send("250 ok\r\n")}, kQuit),
+       Plus({Send(Repeat("220-x\r\n", lines - 1) + "220 last\r\n"), Expect(kEhlo), Send("250 ok\r\n")}, kQuit),
        "",
        {"220 last\r\n", "250 ok\r\n", "221 bye\r\n"},
-       kHelo + "QUIT\r\n"},
+       kEhlo + "QUIT\r\n"},
       {"endless continuation (one line more than allowed, no end in sight)",
        {Send(Repeat("220-x\r\n", lines + 1)), Silent()},
        kTooLong,
        {},
        ""},
       {"as many bytes as allowed",
-       Plus({Send(fullBytes), Expect(kHelo), Send("250 ok\r\n")}, kQuit),
+       Plus({Send(fullBytes), Expect(kEhlo), Send("250 ok\r\n")}, kQuit),
        "",
        {LineOf("220 ", 1024), "250 ok\r\n", "221 bye\r\n"},
-       kHelo + "QUIT\r\n"},
+       kEhlo + "QUIT\r\n"},
       {"one byte more than allowed", {Send(overBytes), Silent()}, kTooLong, {}, ""},
       {"a line without an end beyond the bound", {Send("220-" + std::string(bytes, 'x')), Silent()}, kTooLong, {}, ""},
       {"TLS write timeout is a timeout, not a closed connection",

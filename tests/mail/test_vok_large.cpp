@@ -122,7 +122,7 @@ TEST_F(Large, WireBytesAndEventsAreThoseOfTheInMemoryWriter) {
     msg.Subject = "Series";
     events.clear();
     SetRandomSeed(20260612);
-    ScriptedSmtpServer srv({Send("220 ready\r\n"), Expect("HELO " + smtp.LocalHostName() + "\r\n"),
+    ScriptedSmtpServer srv({Send("220 ready\r\n"), Expect("EHLO " + smtp.LocalHostName() + "\r\n"),
                             Send("250 hi\r\n"), Expect("MAIL FROM:<me@example.org>\r\n"),
                             Send("250 ok\r\n"), Expect("RCPT TO:<you@example.org>\r\n"),
                             Send("250 ok\r\n"), Expect("DATA\r\n"), Send("354 go\r\n"), ReadData(),
@@ -183,7 +183,7 @@ TEST_F(Large, AFileChangedBeforeOrWhileItIsSentIsNotSent) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WriteFile(big, original);
-    ScriptedSmtpServer srv({Send("220 ready\r\n"), Expect("HELO " + smtp.LocalHostName() + "\r\n"),
+    ScriptedSmtpServer srv({Send("220 ready\r\n"), Expect("EHLO " + smtp.LocalHostName() + "\r\n"),
                             Send("250 hi\r\n"), Expect("MAIL FROM:<me@example.org>\r\n"),
                             Send("250 ok\r\n"), Expect("RCPT TO:<you@example.org>\r\n"),
                             Send("250 ok\r\n"), Expect("DATA\r\n"), Send("354 go\r\n")},

@@ -33,9 +33,9 @@ namespace {
 // The name the fixture's client announces (its name source is the test's).
 std::string HostName() { return "client.example.net"; }
 
-// The opening every connection plays: greeting and HELO.
+// The opening every connection plays: greeting and EHLO (a server offering no extension).
 std::vector<ScriptStep> Greeting() {
-  return {Send("220 mail.test ESMTP ready\r\n"), Expect("HELO " + HostName() + "\r\n"),
+  return {Send("220 mail.test ESMTP ready\r\n"), Expect("EHLO " + HostName() + "\r\n"),
           Send("250 mail.test\r\n")};
 }
 
@@ -150,17 +150,17 @@ TEST_F(Smtp, TwoLineGreetingInOneSegment) {
   ScriptedSmtpServer srv({Send("220-mail.test first line\r\n220 second\r\n"), Silent()});
   std::vector<std::string> received;
   smtp.OnReceiveTextFromSocket = [&](void*, const std::string& s) { received.push_back(s); };
-  smtp.TimeOut = 300;  // HELO then goes unanswered
+  smtp.TimeOut = 300;  // EHLO then goes unanswered
   ConnectTo(srv);
   ASSERT_FALSE(received.empty());
   EXPECT_EQ(received[0], "220 second\r\n");
-  EXPECT_TRUE(smtp.Failed);  // the HELO reply never came
+  EXPECT_TRUE(smtp.Failed);  // the EHLO reply never came
   EXPECT_EQ(errors.size(), 1u);
 }
 
 TEST_F(Smtp, ReplySplitMidLineAcrossSegments) {
   ScriptedSmtpServer srv(Join(
-      {{SendSplit({"220-multi\r\n22", "0 gre", "eting done\r\n"}, 40), Expect("HELO " + HostName() + "\r\n"),
+      {{SendSplit({"220-multi\r\n22", "0 gre", "eting done\r\n"}, 40), Expect("EHLO " + HostName() + "\r\n"),
         SendSplit({"250-one\r\n250-tw", "o\r\n250 three\r\n"}, 40)},
        QuitSteps()}));
   std::vector<std::string> received;
@@ -176,7 +176,7 @@ TEST_F(Smtp, ReplySplitMidLineAcrossSegments) {
 TEST_F(Smtp, BareCodeEndsAReplyAndLongTextIsCut) {
   std::string letters;
   for (int i = 0; i < 70; ++i) letters += static_cast<char>('a' + i % 26);
-  ScriptedSmtpServer srv({Send("220\r\n"), Expect("HELO " + HostName() + "\r\n"),
+  ScriptedSmtpServer srv({Send("220\r\n"), Expect("EHLO " + HostName() + "\r\n"),
                           Send("250 " + letters + "\r\n"), Expect("QUIT\r\n"), Send("221\r\n")});
   ConnectTo(srv);
   EXPECT_FALSE(smtp.Failed) << smtp.ReplyText;
@@ -469,7 +469,7 @@ TEST_F(Smtp, AuthenticationChoiceAndWhereASecretMayGo) {
   EXPECT_TRUE(TVokSMTP::MaySendSecret(true, false));
 }
 
-// HELO names the machine by its qualified name, else by the connection's address literal;
+// EHLO (and HELO) names the machine by its qualified name, else by the connection's address literal;
 // the Message-Id's host follows the same rule.
 TEST_F(Smtp, HeloNameQualifiedOrAddressLiteral) {
   for (const std::string& source : {std::string("mx.client.example"), std::string("vm"), std::string(""),
@@ -477,7 +477,7 @@ TEST_F(Smtp, HeloNameQualifiedOrAddressLiteral) {
     SCOPED_TRACE(source);
     smtp.HostNameSource = [source] { return source; };
     const std::string announced = source == "mx.client.example" ? source : "[127.0.0.1]";
-    ScriptedSmtpServer srv({Send("220 hi\r\n"), Expect("HELO " + announced + "\r\n"), Send("250 ok\r\n"),
+    ScriptedSmtpServer srv({Send("220 hi\r\n"), Expect("EHLO " + announced + "\r\n"), Send("250 ok\r\n"),
                             Expect("MAIL FROM:<Sender@Example.org>\r\n"), Send("250 ok\r\n"),
                             Expect("RCPT TO:<to@example.org>\r\n"), Send("250 ok\r\n"), Expect("DATA\r\n"),
                             Send("354 go\r\n"), ReadData(), Send("250 ok\r\n"), Expect("RSET\r\n"),
@@ -658,7 +658,7 @@ TEST_F(Smtp, EnvelopeInjectionRefusedBeforeAnythingIsSent) {
   EXPECT_TRUE(smtp.Connected);
   smtp.Quit();
   EXPECT_TRUE(srv.Wait()) << srv.Failure();
-  EXPECT_EQ(srv.Received(), "HELO " + HostName() + "\r\nQUIT\r\n");
+  EXPECT_EQ(srv.Received(), "EHLO " + HostName() + "\r\nQUIT\r\n");
 }
 
 TEST_F(Smtp, InputChecks) {
@@ -769,7 +769,7 @@ TEST_F(Smtp, AbortedQuitSendsNothing) {
   smtp.Quit();
   EXPECT_FALSE(smtp.Connected);
   EXPECT_TRUE(srv.Wait()) << srv.Failure();
-  EXPECT_EQ(srv.Received(), "HELO " + HostName() + "\r\n");
+  EXPECT_EQ(srv.Received(), "EHLO " + HostName() + "\r\n");
 }
 
 TEST_F(Smtp, UnreadableFileStopsBeforeAnyCommand) {
@@ -784,7 +784,7 @@ TEST_F(Smtp, UnreadableFileStopsBeforeAnyCommand) {
   EXPECT_TRUE(smtp.Connected);
   smtp.Quit();
   EXPECT_TRUE(srv.Wait()) << srv.Failure();
-  EXPECT_EQ(srv.Received(), "HELO " + HostName() + "\r\nQUIT\r\n");
+  EXPECT_EQ(srv.Received(), "EHLO " + HostName() + "\r\nQUIT\r\n");
 }
 
 TEST_F(Smtp, RefusedConnectionSetsFailedWithoutOnError) {
@@ -849,7 +849,7 @@ class StalledServer {
         say("354 go\r\n");
         break;
       }
-      say(line.rfind("HELO", 0) == 0 ? "250 hello\r\n" : "250 ok\r\n");
+      say(line.rfind("EHLO", 0) == 0 ? "250 hello\r\n" : "250 ok\r\n");
       line.clear();
     }
     while (!stop_) usleep(10000);  // reads nothing more
@@ -926,7 +926,7 @@ TEST_F(Smtp, AStopEndsAReplyWaitAndQuitThenSendsNothing) {
   EXPECT_EQ(smtp.ReplyText, "Stopped by the user.");
   smtp.Quit();
   EXPECT_TRUE(srv.Wait()) << srv.Failure();
-  EXPECT_EQ(srv.Received(), "HELO " + HostName() + "\r\nMAIL FROM:<Sender@Example.org>\r\n");
+  EXPECT_EQ(srv.Received(), "EHLO " + HostName() + "\r\nMAIL FROM:<Sender@Example.org>\r\n");
 }
 
 TEST_F(Smtp, EmptyRecipientEntriesSendNoRcpt) {

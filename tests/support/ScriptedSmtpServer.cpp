@@ -40,6 +40,8 @@ ScriptStep Silent(int ms) { return {ScriptStep::kSilent, {}, ms}; }
 ScriptStep CloseConnection() { return {ScriptStep::kClose, {}, -1}; }
 ScriptStep NextConnection() { return {ScriptStep::kNextConnection, {}, -1}; }
 ScriptStep ReadData() { return {ScriptStep::kReadData, {}, -1}; }
+ScriptStep ReadChunk(bool last) { return {ScriptStep::kReadChunk, {}, last ? 1 : 0}; }
+ScriptStep Quiet(int ms) { return {ScriptStep::kQuiet, {}, ms}; }
 ScriptStep StartTls(std::string certFile, std::string keyFile)
 {
     return {ScriptStep::kStartTls, {std::move(certFile), std::move(keyFile)}, -1};
@@ -291,6 +293,34 @@ bool ScriptedSmtpServer::Handshake(const std::string& cert, const std::string& k
     }
 }
 
+bool ScriptedSmtpServer::ReadChunkStep(bool last, const std::string& where)
+{
+    while (buf_.find('\n') == std::string::npos && Fill(kSliceMs) && TimeLeft()) {
+    }
+    const size_t eol = buf_.find('\n');
+    const std::string line = eol == std::string::npos ? buf_ : buf_.substr(0, eol + 1);
+    const std::string tail = last ? " LAST\r\n" : "\r\n";
+    const bool form = eol != std::string::npos && line.rfind("BDAT ", 0) == 0 && line.size() > 5 + tail.size()
+                      && line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+    const std::string digits = form ? line.substr(5, line.size() - 5 - tail.size()) : std::string();
+    if (!form || digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) {
+        Fail(where + "expected a BDAT" + (last ? " LAST" : "") + " line, got \"" + Printable(line) + "\"");
+        return false;
+    }
+    buf_.erase(0, eol + 1);
+    const size_t n = std::stoul(digits);
+    while (buf_.size() < n && Fill(kSliceMs) && TimeLeft()) {
+    }
+    if (buf_.size() < n) {
+        Fail(where + "chunk of " + digits + " bytes not received (" + std::to_string(buf_.size()) + " read)");
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    data_.push_back(buf_.substr(0, n));
+    buf_.erase(0, n);
+    return true;
+}
+
 void ScriptedSmtpServer::Run()
 {
     // OpenSSL writes with write(): a client that has gone must not end the test program. The
@@ -381,6 +411,19 @@ void ScriptedSmtpServer::Run()
                 Fail(where + "no further connection before the deadline");
                 ok = false;
             }
+            break;
+        case ScriptStep::kQuiet: {
+            const long long until = NowNs() + step.ms * 1000000LL;
+            while (buf_.empty() && NowNs() < until && Fill(kSliceMs)) {
+            }
+            if (!buf_.empty()) {
+                Fail(where + "the client sent \"" + Printable(buf_) + "\" before the replies");
+                ok = false;
+            }
+            break;
+        }
+        case ScriptStep::kReadChunk:
+            ok = ReadChunkStep(step.ms == 1, where);
             break;
         case ScriptStep::kReadData: {
             auto end = [&]() -> size_t {

@@ -39,6 +39,10 @@
 // - NextConnection() closes the current connection, if any, and accepts the next one.
 // - ReadData() reads through the end-of-data mark "\r\n.\r\n" (or a leading ".\r\n") and keeps
 //   those bytes, the mark included, as the next entry of Data().
+// - ReadChunk(last) reads a "BDAT n" command line (with " LAST" when `last`) and the n bytes
+//   after it, and keeps those bytes as the next entry of Data().
+// - Quiet(ms) fails when the client sends anything within ms milliseconds: it must wait for the
+//   replies to what it sent so far.
 // - StartTls(cert, key) runs the server's side of a TLS handshake with that certificate chain
 //   and key (PEM files); from then on the steps read and write through TLS on this connection,
 //   and Received() records what the client sent inside it. A failed handshake is a Failure().
@@ -63,10 +67,12 @@ struct ssl_st;
 namespace testsupport {
 
 struct ScriptStep {
-    enum Kind { kExpect, kSend, kSilent, kClose, kNextConnection, kReadData, kStartTls, kSendRaw, kDeaf };
+    enum Kind { kExpect, kSend, kSilent, kClose, kNextConnection, kReadData, kStartTls, kSendRaw, kDeaf,
+                kReadChunk, kQuiet };
     Kind kind;
     std::vector<std::string> bytes;   // kExpect, kSendRaw: one entry; kSend: the segments; kStartTls: cert, key
-    int ms = -1;                      // kSend: pause between segments; kSilent, kDeaf: duration
+    int ms = -1;                      // kSend: pause between segments; kSilent, kDeaf, kQuiet: duration;
+                                      // kReadChunk: 1 for the last chunk
 };
 
 ScriptStep Expect(std::string line);
@@ -76,6 +82,8 @@ ScriptStep Silent(int ms = -1);
 ScriptStep CloseConnection();
 ScriptStep NextConnection();
 ScriptStep ReadData();
+ScriptStep ReadChunk(bool last);
+ScriptStep Quiet(int ms = 150);
 ScriptStep StartTls(std::string certFile, std::string keyFile);
 ScriptStep SendRaw(std::string bytes);
 ScriptStep Deaf(int ms = -1);
@@ -113,6 +121,7 @@ private:
     bool Write(const std::string& bytes);   // all of it, through TLS once started
     bool Handshake(const std::string& cert, const std::string& key, std::string& why);
     bool TimeLeft() const;
+    bool ReadChunkStep(bool last, const std::string& where);
     void Fail(const std::string& why);
     void CloseConn();
 
