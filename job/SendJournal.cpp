@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QList>
 
+#include <algorithm>
 #include <thread>
 
 #include <unistd.h>
@@ -58,7 +59,11 @@ QByteArray JournalLine(int number, const QString &messageId, bool inFlight = fal
     // Written out by hand: one line per message, and a series may have thousands.
     QByteArray line = "{\"number\":" + QByteArray::number(number) + (inFlight ? ",\"in_flight\":true" : "")
                       + ",\"message_id\":\"";
-    for (const char c : messageId.toUtf8()) {
+    const QByteArray id = messageId.toUtf8();
+    const auto plain = [](char c) { return c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20; };
+    if (std::all_of(id.cbegin(), id.cend(), plain))
+        return line + id + "\"}\n";   // as every Message-Id we make
+    for (const char c : id) {
         if (c == '"' || c == '\\')
             line += '\\';
         if (static_cast<unsigned char>(c) < 0x20)

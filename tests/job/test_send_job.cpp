@@ -347,3 +347,29 @@ TEST_F(JobEngineTest, AReaderSeesTheTypedSubjectAfterAReconnect)
 }
 
 }  // namespace
+
+namespace {
+
+// Whatever a Message-Id holds, the journal gives it back as it was written: a resumed series
+// sends an in-flight message again under exactly that id.
+TEST(SendJournalTest, MessageIdsComeBackAsWritten)
+{
+    TempDir dir;
+    const QString path = QString::fromStdString(dir.path()) + "/series.job";
+    const QStringList ids = {"<VOK.2026.12.08.abc@[127.0.0.1]>", "<a\"b\\c@x>", QString("<tab\there@x>"),
+                             "<почта@пример.рф>"};
+    {
+        TSendJournal journal;
+        journal.Start(path, "identity", 9, {});
+        for (int i = 0; i < ids.size(); ++i)
+            journal.MessageDelivered(i + 1, ids[i]);
+        journal.MessageInFlight(7, ids[1]);
+    }
+    const TSendJournal::TSeries series = TSendJournal::Read(path, "identity");
+    ASSERT_EQ(series.Delivered.size(), ids.size());
+    for (int i = 0; i < ids.size(); ++i)
+        EXPECT_EQ(series.Delivered.value(i + 1), ids[i]);
+    EXPECT_EQ(series.InFlight.value(7), ids[1]);
+}
+
+}  // namespace
