@@ -365,13 +365,17 @@ public:
     // Values that came in while the strip is paced; the next tick puts them into the widgets.
     int PendingProgress = -1;
     bool StatusPending = false;
+    std::function<QString()> PendingStatusText;   // made only if a tick shows it
     void ShowPendingStrip();   // the strip painter's step before it paints
+    void ShowStatusLater(std::function<QString()> text);
     void PutStatus(const QString &text);
-    // While a job runs, the progress bar and status line take the latest value and the counter
-    // every value at each tick, and they paint at a steady pace (about every 16 ms) instead of
-    // on every event; off, as when idle, they take values at once and paint as usual.
+    // While a job runs, the progress bar and status line take their latest value at each tick
+    // (the counter takes every value at once), and they paint at a steady pace (about every
+    // 33 ms) instead of on every event; off, as when idle, they take values at once and paint
+    // as usual.
     TStripPainter *StripPainter = nullptr;
     void PaceStripPainting(bool on);
+    bool StripPaced() const;
     void StripChanged(QWidget *changed);
     void PaintStripNow();   // before a step that may block for a while
 

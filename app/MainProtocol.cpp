@@ -33,7 +33,7 @@ public:
         : QObject(parent), Widgets(std::move(widgets)), BeforePaint(std::move(beforePaint))
     {
         Tick.setSingleShot(true);
-        Tick.setInterval(16);
+        Tick.setInterval(33);   // 30 paints a second: smooth for a progress strip
         connect(&Tick, &QTimer::timeout, this, [this] { Paint(); });
     }
     void SetPaced(bool on)
@@ -131,6 +131,11 @@ void TMainForm::SetUpMail()
 void TMainForm::PaceStripPainting(bool on)
 {
     StripPainter->SetPaced(on);
+}
+
+bool TMainForm::StripPaced() const
+{
+    return StripPainter && StripPainter->IsPaced();
 }
 
 void TMainForm::StripChanged(QWidget *changed)
@@ -267,12 +272,24 @@ void TMainForm::ShowStatus(const QString &shown)
     // A series of small messages changes the status line several times per message; while the
     // strip is paced only the latest text goes into the label, at the next tick.
     StatusText = VisibleText(shown);
+    PendingStatusText = nullptr;
     if (StripPainter && StripPainter->IsPaced()) {
         StatusPending = true;
         StripChanged(lbProgressInfo);
         return;
     }
     PutStatus(StatusText);
+}
+
+void TMainForm::ShowStatusLater(std::function<QString()> text)
+{
+    if (!StripPaced()) {
+        ShowStatus(text());
+        return;
+    }
+    PendingStatusText = std::move(text);
+    StatusPending = true;
+    StripChanged(lbProgressInfo);
 }
 
 void TMainForm::PutStatus(const QString &text)
@@ -311,8 +328,12 @@ void TMainForm::ShowPendingStrip()
     if (PendingProgress >= 0)
         ProgressBar->setValue(PendingProgress);
     PendingProgress = -1;
-    if (StatusPending)
+    if (StatusPending) {
+        if (PendingStatusText)
+            StatusText = VisibleText(PendingStatusText());
+        PendingStatusText = nullptr;
         PutStatus(StatusText);
+    }
     StatusPending = false;
     ShowProtocolLines();
 }
@@ -322,8 +343,9 @@ void TMainForm::ShowPendingStrip()
 void TMainForm::VokSMTPEncodeStart(void *, const std::string &FileName, int64_t BytesCount)
 {
     SetProgress(0);
-    ShowStatus(Text(TextId::EncodingFile, QString::fromStdString(FileName),
-                                          static_cast<long long>(BytesCount)));
+    ShowStatusLater([FileName, BytesCount] {
+        return Text(TextId::EncodingFile, QString::fromStdString(FileName), static_cast<long long>(BytesCount));
+    });
 }
 
 void TMainForm::VokSMTPEncodeProgress(void *, uint16_t Percent)
@@ -334,7 +356,7 @@ void TMainForm::VokSMTPEncodeProgress(void *, uint16_t Percent)
 void TMainForm::VokSMTPBeforeSend(void *)
 {
     SetProgress(0);
-    ShowStatus(Text(TextId::Transferring));
+    ShowStatusLater([] { return Text(TextId::Transferring); });
 }
 
 void TMainForm::ShowJobProgress(int percent)

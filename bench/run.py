@@ -409,7 +409,8 @@ def main():
                     if program in PACKERS:
                         line += ", archive %d bytes" % r["size"]
                     if program in ("ours", "ours-plain", "window", "window-zip"):
-                        line += ", hook max %s ms (%d intervals over 25 ms)" % (fmt(r["hook_ms"], 1), r["hook_over"])
+                        line += ", hook max %s ms (%d intervals over 25 ms), series %s s" % (
+                            fmt(r["hook_ms"], 1), r["hook_over"], fmt(r.get("job_wall", float("nan")), 3))
                     if not r["ok"]:
                         line += "  FAILED (exit %d, sink %s): %s" % (r["status"], r["counts"], r["output"].strip()[-300:])
                         failures.append((name, program, i + 1))

@@ -529,6 +529,7 @@ TEST_F(SendJobTest, EveryWayOutShowsTheLastValuesAndLetsGoOfTheFiles)
         // tick shows them, in order.
         QStringList afterMessage;
         QList<int> encodeValues;
+        QStringList encodeStatus;
         auto afterSend = form->VokSMTP.OnAfterSend;
         auto encodeProgress = form->VokSMTP.OnEncodeProgress;
         auto sendProgress = form->VokSMTP.OnSendProgress;
@@ -543,6 +544,7 @@ TEST_F(SendJobTest, EveryWayOutShowsTheLastValuesAndLetsGoOfTheFiles)
             paced = paced || !form->ProgressBar->updatesEnabled();
             form->PaintStripNow();
             encodeValues << form->ProgressBar->value();
+            encodeStatus << form->lbProgressInfo->text();
         };
         form->VokSMTP.OnAfterSend = [&](void *s) {
             afterSend(s);
@@ -563,6 +565,7 @@ TEST_F(SendJobTest, EveryWayOutShowsTheLastValuesAndLetsGoOfTheFiles)
         }
         EXPECT_TRUE(paced);
         EXPECT_TRUE(encodeValues.contains(100));
+        EXPECT_TRUE(encodeStatus.value(0).startsWith("Encoding file a ")) << encodeStatus.value(0).toStdString();
         if (!c.removeFile) {
             EXPECT_EQ(form->lbProgressInfo->text(), c.status);
         }
