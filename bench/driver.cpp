@@ -61,6 +61,50 @@ int Usage(const char* argv0)
     return 2;
 }
 
+// Connects, sends the files perMessage to a message and says QUIT; false with the server's
+// reply (or the exception's text) in reply.
+bool SendSeries(TVokSMTP& smtp, TVokMsg& msg, const std::vector<std::string>& files, int perMessage, int& sent,
+                std::string& reply)
+{
+    const int total = static_cast<int>((files.size() + perMessage - 1) / perMessage);
+    try {
+        smtp.Connect();
+        if (smtp.Failed) {
+            reply = smtp.ReplyText;
+            return false;
+        }
+        for (int m = 0; m < total; ++m) {
+            msg.AttachedFiles.Clear();
+            msg.Text.clear();
+            std::string names;
+            for (int k = m * perMessage; k < static_cast<int>(files.size()) && k < (m + 1) * perMessage; ++k) {
+                TAttachedFile& item = msg.AttachedFiles.AddFile(files[static_cast<size_t>(k)]);
+                names += " " + item.FileName;
+            }
+            msg.Subject = "Bench " + std::to_string(m + 1) + "(" + std::to_string(total) + ")" + names;
+            if (m == 0)
+                msg.Text = {"Benchmark series.", ""};
+            smtp.NextMessageFollows = m + 1 < total;   // as the send job says it
+            smtp.QuitFollows = m + 1 == total;
+            smtp.Send(msg);
+            if (smtp.Failed) {
+                reply = smtp.ReplyCode + " " + smtp.ReplyText;
+                return false;
+            }
+            ++sent;
+        }
+        smtp.Quit();
+        if (smtp.Failed) {
+            reply = smtp.ReplyCode + " " + smtp.ReplyText;
+            return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        reply = e.what();
+        return false;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -108,8 +152,6 @@ int main(int argc, char** argv)
     long long attachmentBytes = 0;
     for (const auto& f : files)
         attachmentBytes += static_cast<long long>(std::filesystem::file_size(f));
-    const int total = static_cast<int>((files.size() + perMessage - 1) / perMessage);
-
     vok::SetApplicationTitle("Sendorix bench");
     vok::SetProcessMessagesHook([&hook] {
         ++hook.calls;
@@ -129,48 +171,12 @@ int main(int argc, char** argv)
     msg.SendTo = to;
     msg.CharSet = "iso-8859-1";
 
-    bool ok = false;
     std::string reply;
     int sent = 0;
     const auto start = Clock::now();
     hook.last = start;
     hook.start = start;
-    try {
-        smtp.Connect();
-        if (smtp.Failed) {
-            reply = smtp.ReplyText;
-        } else {
-            for (int m = 0; m < total; ++m) {
-                msg.AttachedFiles.Clear();
-                msg.Text.clear();
-                std::string names;
-                for (int k = m * perMessage; k < static_cast<int>(files.size()) && k < (m + 1) * perMessage; ++k) {
-                    TAttachedFile& item = msg.AttachedFiles.AddFile(files[static_cast<size_t>(k)]);
-                    names += " " + item.FileName;
-                }
-                msg.Subject = "Bench " + std::to_string(m + 1) + "(" + std::to_string(total) + ")" + names;
-                if (m == 0)
-                    msg.Text = {"Benchmark series.", ""};
-                smtp.NextMessageFollows = m + 1 < total;   // as the send job says it
-                smtp.QuitFollows = m + 1 == total;
-                smtp.Send(msg);
-                if (smtp.Failed) {
-                    reply = smtp.ReplyCode + " " + smtp.ReplyText;
-                    break;
-                }
-                ++sent;
-            }
-            if (sent == total) {
-                smtp.Quit();
-                if (smtp.Failed)
-                    reply = smtp.ReplyCode + " " + smtp.ReplyText;
-                else
-                    ok = true;
-            }
-        }
-    } catch (const std::exception& e) {
-        reply = e.what();
-    }
+    const bool ok = SendSeries(smtp, msg, files, perMessage, sent, reply);
     const auto end = Clock::now();
     hook.Tick();   // the stretch after the last call counts too
     const double wall = std::chrono::duration<double>(end - start).count();

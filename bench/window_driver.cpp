@@ -157,71 +157,55 @@ int FileListRun(TMainForm &form, int rows, int batch)
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+namespace {
 
-    QString port;
+struct TOptions {
+    QString port, tempDir;
     double traceMs = -1;
     int perMessage = 1, listRows = 0, batch = 1000, zipKb = 0;
-    QString tempDir;
     QStringList files;
-    const QStringList args = QCoreApplication::arguments();
+};
+
+// False on anything it does not know.
+bool ParseArguments(const QStringList &args, TOptions &o)
+{
     for (int i = 1; i < args.size(); ++i) {
         const QString a = args[i];
         auto value = [&]() -> QString { return i + 1 < args.size() ? args[++i] : QString(); };
         if (a == QLatin1String("--port"))
-            port = value();
+            o.port = value();
         else if (a == QLatin1String("--per-message"))
-            perMessage = value().toInt();
+            o.perMessage = value().toInt();
         else if (a == QLatin1String("--file-list"))
-            listRows = value().toInt();
+            o.listRows = value().toInt();
         else if (a == QLatin1String("--trace-gap-ms"))
-            traceMs = value().toDouble();
+            o.traceMs = value().toDouble();
         else if (a == QLatin1String("--zip"))   // the internal archiver, messages of KIB KiB
-            zipKb = value().toInt();
+            o.zipKb = value().toInt();
         else if (a == QLatin1String("--temp"))
-            tempDir = value();
+            o.tempDir = value();
         else if (a == QLatin1String("--batch"))
-            batch = value().toInt();
+            o.batch = value().toInt();
         else if (a == QLatin1String("--list")) {
             QFile list(value());
             if (!list.open(QIODevice::ReadOnly | QIODevice::Text))
-                return Usage(argv[0]);
+                return false;
             for (const QByteArray &line : list.readAll().split('\n'))
                 if (!line.isEmpty())
-                    files << QFile::decodeName(line);
+                    o.files << QFile::decodeName(line);
         } else if (a.startsWith(QLatin1Char('-')))
-            return Usage(argv[0]);
+            return false;
         else
-            files << a;
+            o.files << a;
     }
-    const bool listOnly = listRows > 0;
-    if (!listOnly && (port.isEmpty() || files.isEmpty() || perMessage < 1))
-        return Usage(argv[0]);
-    if (listOnly && batch < 1)
-        return Usage(argv[0]);
+    if (o.listRows > 0)
+        return o.batch >= 1;
+    return !o.port.isEmpty() && !o.files.isEmpty() && o.perMessage >= 1;
+}
 
-    // A settings folder of its own (the first start's question is answered No) and no box
-    // that could wait for a person: a failure ends the run instead.
-    QTemporaryDir settings;
-    TMainForm::SetSettingsFolderForTests(settings.path());
-    ComDialogsTest::SetRefuseUnanswered(true);
-    ComDialogsTest::QueueAnswer(mrNo);
-    LanguageHook = IsRussian;
-    TMainForm form;
-    form.show();
-    QApplication::processEvents();
-    ComDialogsTest::TakeLog();
-
-    if (listOnly)
-        return FileListRun(form, listRows, batch);
-
-    long long attachmentBytes = 0;
-    for (const QString &f : files)
-        attachmentBytes += QFileInfo(f).size();
+// The fields of a series as a user fills them in.
+void FillSeries(TMainForm &form, const TOptions &o)
+{
     form.edtTo->setEditText(QStringLiteral("sink@sendorix.test"));
     form.edtSubject->setEditText(QStringLiteral("Bench"));
     form.cbAddPartNo->setChecked(true);
@@ -231,25 +215,33 @@ int main(int argc, char **argv)
     // The field takes four digits as a user types them; the sink's port may have five.
     form.edPort->setValidator(nullptr);
     form.edPort->setMaxLength(5);
-    form.edPort->setText(port);
+    form.edPort->setText(o.port);
     form.edAccount->setText(QStringLiteral("bench@sendorix.test"));
-    form.spinFilesInMessage->setValue(perMessage);
+    form.spinFilesInMessage->setValue(o.perMessage);
     form.cbJumpToProtocol->setChecked(true);   // the protocol grows in sight, as users see it
-    if (zipKb > 0) {
+    if (o.zipKb > 0) {
         form.cbUseZip->click();
-        form.spinOneMessageSize->setValue(zipKb);
-        if (!tempDir.isEmpty())
-            form.edTempDir->setEditText(tempDir);
+        form.spinOneMessageSize->setValue(o.zipKb);
+        if (!o.tempDir.isEmpty())
+            form.edTempDir->setEditText(o.tempDir);
     }
+}
+
+int SeriesRun(QApplication &app, TMainForm &form, const TOptions &o)
+{
+    long long attachmentBytes = 0;
+    for (const QString &f : o.files)
+        attachmentBytes += QFileInfo(f).size();
+    FillSeries(form, o);
 
     QElapsedTimer t;
     t.start();
-    AddThroughWindow(form, files);
+    AddThroughWindow(form, o.files);
     QApplication::processEvents();
     const double addSeconds = Seconds(t);
 
     TLoopClock loop;
-    loop.TraceMs = traceMs;
+    loop.TraceMs = o.traceMs;
     double wall = 0;
     QTimer::singleShot(0, &form, [&] {
         loop.Start();
@@ -272,4 +264,32 @@ int main(int argc, char **argv)
                 ok ? "" : " reply=", ok ? "" : qPrintable(protocol.isEmpty() ? QString() : protocol.last()));
     form.SettingsChanged = false;
     return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TOptions o;
+    if (!ParseArguments(QCoreApplication::arguments(), o))
+        return Usage(argv[0]);
+
+    // A settings folder of its own (the first start's question is answered No) and no box
+    // that could wait for a person: a failure ends the run instead.
+    QTemporaryDir settings;
+    TMainForm::SetSettingsFolderForTests(settings.path());
+    ComDialogsTest::SetRefuseUnanswered(true);
+    ComDialogsTest::QueueAnswer(mrNo);
+    LanguageHook = IsRussian;
+    TMainForm form;
+    form.show();
+    QApplication::processEvents();
+    ComDialogsTest::TakeLog();
+
+    if (o.listRows > 0)
+        return FileListRun(form, o.listRows, o.batch);
+    return SeriesRun(app, form, o);
 }
