@@ -9,6 +9,8 @@
 // is joined to 127.0.0.1:<target-port>. A side that ends its sending has that end passed on
 // after the delay too. --once exits when the first connection is over; in any case it exits
 // after --idle-timeout-s seconds (default 120) without traffic.
+#include "Listen.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -232,21 +234,9 @@ int main(int argc, char** argv)
     }
     std::signal(SIGTERM, [](int) { stopRequested = 1; });
     std::signal(SIGINT, [](int) { stopRequested = 1; });
-    const int lfd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(lfd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    socklen_t alen = sizeof a;
-    if (::bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(lfd, 16) != 0 ||
-        getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &alen) != 0) {
-        std::perror("bench_latency_proxy: listen");
+    const int lfd = ListenOnLoopback(port, "bench_latency_proxy");
+    if (lfd < 0)
         return 1;
-    }
-    std::printf("PORT %d\n", ntohs(a.sin_port));
-    std::fflush(stdout);
     Serve(lfd, target, once, idleS);
     ::close(lfd);
     return 0;

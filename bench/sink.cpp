@@ -12,6 +12,8 @@
 // certificate and key it offers STARTTLS (OpenSSL) and reads the rest of the session through it.
 // EHLO offers PIPELINING and CHUNKING (commands read and answered in order however many come
 // together; BDAT n [LAST]) unless --no-extensions is given.
+#include "Listen.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -235,28 +237,6 @@ bool ParseOptions(int argc, char** argv, Options& o)
     return true;
 }
 
-// The listening socket on 127.0.0.1 (port 0: a free one), its port printed; -1 on failure.
-int Listen(int port)
-{
-    int lfd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(lfd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    socklen_t alen = sizeof a;
-    if (::bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(lfd, 16) != 0 ||
-        getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &alen) != 0) {
-        std::perror("bench_sink: listen");
-        return -1;
-    }
-    std::printf("PORT %d\n", ntohs(a.sin_port));
-    std::fflush(stdout);
-
-    return lfd;
-}
-
 int main(int argc, char** argv)
 {
     Options o;
@@ -276,7 +256,7 @@ int main(int argc, char** argv)
     std::signal(SIGTERM, [](int) { stopRequested = 1; });
     std::signal(SIGINT, [](int) { stopRequested = 1; });
 
-    const int lfd = Listen(port);
+    const int lfd = ListenOnLoopback(port, "bench_sink");
     if (lfd < 0)
         return 1;
     int one = 1;
