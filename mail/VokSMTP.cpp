@@ -770,13 +770,23 @@ bool TVokSMTP::WriteLinesAsData(const TMessageLines& lines) {
   return true;
 }
 
+// Room left in the output before a chunk's bytes for its BDAT command.
+constexpr size_t kChunkCommandRoom = 32;
+
+void TVokSMTP::BeginChunk(uint64_t left) {
+  // The chunk is made in the output itself, after what is already waiting there: one
+  // buffer of at most about ChunkBytes, never a copy of it.
+  out_.reserve(out_.size() + kChunkCommandRoom + static_cast<size_t>(std::min<uint64_t>(left, ChunkBytes)) + 4096);
+  chunkAt_ = out_.size();
+  out_.append(kChunkCommandRoom, ' ');
+}
+
 void TVokSMTP::SendChunk(bool last) {
+  const size_t dataAt = chunkAt_ + kChunkCommandRoom;
   const std::string command =
-      "BDAT " + std::to_string(chunk_.size()) + (last ? " LAST\r\n" : "\r\n");
-  out_ += command;
+      "BDAT " + std::to_string(out_.size() - dataAt) + (last ? " LAST\r\n" : "\r\n");
+  out_.replace(chunkAt_, kChunkCommandRoom, command);
   if (OnSendTextToSocket) OnSendTextToSocket(this, command);
-  out_ += chunk_;
-  chunk_.clear();
   // The last one goes out with what follows it (the RSET).
   if (!last) Flush();
 }
@@ -789,25 +799,29 @@ bool TVokSMTP::WriteLinesAsChunks(const TMessageLines& lines, size_t& chunksSent
   const bool group = HasCapability("PIPELINING");
   uint32_t threshold = SendProgressStep;
   size_t i = 0;
-  chunk_.clear();
+  uint64_t left = lines.WireSize() + 2;  // what is still to come into chunks
+  BeginChunk(left);
   try {
     lines.ForEach([&](std::string_view line) {
       if (!line.empty() && line[0] == '.') line.remove_prefix(1);
-      chunk_.append(line);
-      chunk_.append("\r\n", 2);
-      if (chunk_.size() >= ChunkBytes) {
+      out_.append(line);
+      out_.append("\r\n", 2);
+      const size_t made = out_.size() - chunkAt_ - kChunkCommandRoom;
+      if (made >= ChunkBytes) {
+        left -= std::min<uint64_t>(left, made);
         SendChunk(false);
         ++chunksSent;
         // Without PIPELINING each chunk waits for its reply.
         if (!group && !ExpectPositive()) throw StopWalk{};
+        BeginChunk(left);
       }
       if (!LineWritten(i++, n, threshold)) throw StopWalk{};
     });
   } catch (const StopWalk&) {
-    chunk_.clear();
+    out_.resize(std::min(out_.size(), chunkAt_));
     return false;
   }
-  chunk_.append("\r\n", 2);
+  out_.append("\r\n", 2);
   MarkEndOfData();
   SendChunk(true);
   if (!group) chunksSent = 0;  // their replies were read on the way
@@ -851,7 +865,6 @@ TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std
     const bool written = chunks ? WriteLinesAsChunks(lines, chunksAhead) : WriteLinesAsData(lines);
     if (!written) {
       out_.clear();
-      chunk_.clear();
       return FailedStep();
     }
     // With PIPELINING the RSET goes with the end of the message.
@@ -871,13 +884,12 @@ TTransactionOutcome TVokSMTP::SendTransaction(const std::string& from, const std
     // the message must not be completed with other bytes, so it goes
     // without its end-of-data mark and the error passes to the caller.
     Failed = true;
-    chunk_.clear();
     CloseSocket();
     throw;
   } catch (const std::exception&) {
     Failed = true;
     ConnectionLost = true;
-    chunk_.clear();
+    out_.clear();
     return TTransactionOutcome::toConnectionLost;
   }
   if (replyFailed_ && ReplyText == kClosedByServer) ReplyText = kClosedInData;

@@ -262,9 +262,9 @@ class TVokSMTP {
   // have a few dozen lines.
   static constexpr size_t MaxReplyLines = 1000;
   static constexpr size_t MaxReplyBytes = 64 * 1024;
-  // Message bytes per BDAT chunk: what a message holds in memory beyond the
-  // write buffer, however large its files.
-  static constexpr size_t ChunkBytes = 1u << 20;
+  // Message bytes per BDAT chunk: what a message holds in memory, however
+  // large its files (the chunk is made in the write buffer).
+  static constexpr size_t ChunkBytes = 512u << 10;
 
   // The AUTH mechanism used for a choice and the server's offer ("" when
   // none fits).
@@ -312,6 +312,7 @@ class TVokSMTP {
   // Reads the replies to the chunks before the last one (pipelined): every one a 2xx.
   bool ChunkRepliesAccepted(size_t chunks);
   void MarkEndOfData();
+  void BeginChunk(uint64_t left);
   void SendChunk(bool last);
   bool Authenticate();
   bool LogIn();
@@ -358,7 +359,7 @@ class TVokSMTP {
   bool dataTaken_ = false;               // the current transaction's end of data got its 2xx
   bool heloOnly_ = false;                // the server closed on EHLO: the reopened connection says HELO
   std::string heloOnlyFor_;              // Host:Port of that server
-  std::string chunk_;                    // BDAT: message bytes not yet sent
+  size_t chunkAt_ = 0;                   // BDAT: where the chunk being made starts in out_
   bool quitWithEnd_ = false;             // this transaction is the last before Quit
   bool quitSent_ = false;                // QUIT went with the last message's end
   // An envelope sent ahead of its transaction's data, and how the server took it.

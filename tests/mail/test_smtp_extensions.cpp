@@ -25,6 +25,8 @@ const std::string kRcptCc = "RCPT TO:<cc@example.org>\r\n";
 const std::string kRset = "RSET\r\n";
 const std::string kQuit = "QUIT\r\n";
 constexpr int kTimeOutMs = 700;
+// Text lines (62 bytes each on the wire) that make a message of one and a half chunks.
+constexpr size_t kTwoChunks = TVokSMTP::ChunkBytes * 3 / 2 / 62;
 
 struct ExtensionCase {
   const char* name;
@@ -115,13 +117,13 @@ std::vector<ExtensionCase> Cases() {
                   Send("250 chunk\r\n250 queued\r\n250 reset\r\n")}),
             kQuitSteps),
        {kEhlo, kMail + kRcpt1 + kRcpt2, "BDAT {n}\r\n{data}", "BDAT {n} LAST\r\n{data}" + kRset, kQuit}, true,
-       O::toDelivered, "221 bye", 30000},
+       O::toDelivered, "221 bye", kTwoChunks},
       {"CHUNKING alone, a large message: every chunk waits for its reply; refused, left with QUIT",
        Plus(Plus(Greet(kChunking), {Expect(kMail), Send("250 ok\r\n"), Expect(kRcpt1), Send("250 ok\r\n"),
                                     Expect(kRcpt2), Send("250 ok\r\n"), ReadChunk(false), Quiet(),
                                     Send("552 too much\r\n")}),
             kQuitSteps),
-       {kEhlo, kMail, kRcpt1, kRcpt2, "BDAT {n}\r\n{data}", kQuit}, true, O::toRefused, "552 too much", 30000},
+       {kEhlo, kMail, kRcpt1, kRcpt2, "BDAT {n}\r\n{data}", kQuit}, true, O::toRefused, "552 too much", kTwoChunks},
       {"PIPELINING: a refused RCPT in the group: no data, the connection closed",
        Plus(Greet(kPipelining), {Expect(kMail), Expect(kRcpt1), Expect(kRcpt2), Expect("DATA\r\n"),
                                  Send("250 ok\r\n550 no such user\r\n250 ok\r\n354 go\r\n")}),
