@@ -109,6 +109,9 @@ void TMainForm::SetUpMail()
         lastTurn.start();
     });
     vok::SetApplicationTitle(ApplicationTitle.toStdString());
+    // The TLS tables and the system's certificates are made now, while the window starts, so
+    // that the first secure Send does not stall it for them.
+    TlsWarmUp();
     VokSMTP.EncodeProgressStep = 10;
     VokSMTP.SendProgressStep = 10;
     VokSMTP.OnEncodeStart = [this](void *s, const std::string &name, int64_t bytes) {

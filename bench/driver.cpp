@@ -166,6 +166,7 @@ int main(int argc, char** argv)
     if (starttls) {
         smtp.Security = secStartTls;
         smtp.ExtraCaFile = cafile;
+        TlsWarmUp();   // as the window does when it starts
     }
     msg.From = from;
     msg.SendTo = to;

@@ -104,7 +104,6 @@ TVokSMTP::TVokSMTP() : socket_(std::make_unique<TClientSocket>()) {
     vok::ProcessMessages();
     AbortIfAsked();
   };
-  TlsWarmUp();
 }
 
 void TVokSMTP::AbortIfAsked() {
@@ -320,6 +319,8 @@ std::string TVokSMTP::ReadReply() {
 
 void TVokSMTP::Connect() {
   ActivityScope activity(*this, saConnecting);
+  // TLS costs its tables only to a client that uses it (a window warms it up at its start).
+  if (Security != secNone) TlsWarmUp();
   errorReported_ = false;
   ConnectionLost = false;
   Aborted = false;  // a stop asked for during an earlier job is done with
