@@ -3,8 +3,6 @@
 #include <QDir>
 #include <QFile>
 
-#include <openssl/evp.h>
-
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -24,7 +22,10 @@ void RemoveStaleArchives(const QString &folder)
 {
     const QDir dir(TempFolder(folder));
     const QString prefix = QString::fromLatin1(kTempPrefix);
-    for (const QString &name : dir.entryList({prefix + QStringLiteral("*")}, QDir::Files | QDir::Hidden)) {
+    // Matched by hand: a name filter would bring in the regular expression engine for this alone.
+    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden)) {
+        if (!name.startsWith(prefix))
+            continue;
         // sendorix-pack-<pid>-XXXXXX.zip
         bool ok = false;
         const pid_t pid = static_cast<pid_t>(name.mid(prefix.size()).section(QLatin1Char('-'), 0, 0).toInt(&ok));
@@ -65,17 +66,13 @@ TPacker::~TPacker()
     Cancel();
     if (Thread.joinable())
         Thread.join();
-    EVP_MD_CTX_free(static_cast<EVP_MD_CTX *>(Digest));
 }
 
 void TPacker::Start()
 {
-    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
-    if (!ctx || EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) != 1) {
-        EVP_MD_CTX_free(ctx);
-        throw std::bad_alloc();
-    }
-    Digest = ctx;
+    // Nettle's SHA-256 uses the processor's SHA instructions where there are some, as
+    // OpenSSL's does, without loading OpenSSL's providers (a few MiB) into a plain job.
+    sha256_init(&Digest);
     Thread = std::thread([this] { Run(); });
 }
 
@@ -83,10 +80,9 @@ void TPacker::Run()
 {
     try {
         Pack(Plan, *this, Progress);
-        unsigned char md[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        EVP_DigestFinal_ex(static_cast<EVP_MD_CTX *>(Digest), md, &length);
-        Sha256_ = QByteArray(reinterpret_cast<const char *>(md), static_cast<qsizetype>(length)).toHex();
+        unsigned char md[SHA256_DIGEST_SIZE];
+        sha256_digest(&Digest, sizeof md, md);
+        Sha256_ = QByteArray(reinterpret_cast<const char *>(md), static_cast<qsizetype>(sizeof md)).toHex();
     } catch (...) {
         Error_ = std::current_exception();
     }
@@ -107,7 +103,7 @@ void TPacker::Write(const void *data, size_t size)
         p += n;
         left -= static_cast<size_t>(n);
     }
-    EVP_DigestUpdate(static_cast<EVP_MD_CTX *>(Digest), data, size);
+    sha256_update(&Digest, size, static_cast<const uint8_t *>(data));
     // Published only once the bytes are in the file: a reader never sees more than is there.
     Written_.fetch_add(size, std::memory_order_release);
 }

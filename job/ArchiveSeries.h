@@ -4,6 +4,8 @@
 
 #include "Archiver.h"
 
+#include <nettle/sha2.h>
+
 #include <QByteArray>
 #include <QString>
 
@@ -61,7 +63,7 @@ private:
     int WriteErrno = 0;
     const TPlan &Plan;
     const int Fd_;
-    void *Digest = nullptr;   // the SHA-256 context (OpenSSL's), only touched by the thread
+    sha256_ctx Digest{};   // of every byte written; only the thread touches it
     std::atomic<uint64_t> Written_{0};
     std::atomic<bool> Done_{false};
     std::exception_ptr Error_;

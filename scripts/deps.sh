@@ -8,7 +8,7 @@ pkgs=(cmake ninja-build g++ pkg-config
       qt6-translations-l10n desktop-file-utils appstream man-db
       libssl-dev openssl qtkeychain-qt6-dev gnome-keyring dbus libsecret-tools time
       python3-dnslib libglib2.0-bin libidn2-dev
-      libarchive-dev zlib1g-dev zip unzip p7zip-full)
+      libarchive-dev nettle-dev zlib1g-dev zip unzip p7zip-full)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
