@@ -22,7 +22,8 @@ namespace Archive {
 namespace {
 
 constexpr size_t kTrialBlock = 64 * 1024;
-constexpr size_t kReadBlock = 1 << 20;
+constexpr size_t kDeflateTrial = 16 * 1024;
+constexpr size_t kReadBlock = 256 * 1024;
 
 struct Fd {
     int fd = -1;
@@ -242,12 +243,25 @@ bool Compressible(const char *data, size_t size)
 {
     if (size < 64)
         return false;   // nothing to gain on a few bytes
-    uLongf out = compressBound(static_cast<uLong>(size));
+    // Bytes far from evenly spread (two bytes taken at random are the same one more often than
+    // 1 in 128 times): Huffman codes alone shrink the data well. Counting them costs next to
+    // nothing, where a trial deflate of random data is slow.
+    uint64_t counts[256] = {};
+    for (size_t i = 0; i < size; ++i)
+        ++counts[static_cast<unsigned char>(data[i])];
+    uint64_t same = 0;
+    for (uint64_t c : counts)
+        same += c * c;
+    if (same * 128 > static_cast<uint64_t>(size) * size)
+        return true;
+    // Nearly even: only repeated runs could shrink it, which a short trial finds.
+    const uLong trial = static_cast<uLong>(std::min<size_t>(size, kDeflateTrial));
+    uLongf out = compressBound(trial);
     std::vector<Bytef> buffer(out);
-    if (compress2(buffer.data(), &out, reinterpret_cast<const Bytef *>(data), static_cast<uLong>(size), 1) != Z_OK)
+    if (compress2(buffer.data(), &out, reinterpret_cast<const Bytef *>(data), trial, 1) != Z_OK)
         return false;
     // Worth it only when it saves at least a twentieth.
-    return out < size - size / 20;
+    return out < trial - trial / 20;
 }
 
 TPlan MakePlan(const QStringList &paths, const std::atomic<bool> &cancel, const TTick &tick)
