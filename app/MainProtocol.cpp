@@ -42,7 +42,7 @@ public:
             return;
         Paced = on;
         Tick.stop();
-        Dirty.clear();
+        Dirty = 0;
         if (!on)
             BeforePaint();
         for (QWidget *w : Widgets)
@@ -52,7 +52,11 @@ public:
     {
         if (!Paced)
             return;
-        Dirty.insert(w);
+        // A bit per widget: called several times per message, where a set's hashing shows.
+        const qsizetype i = Widgets.indexOf(w);
+        if (i < 0)
+            return;
+        Dirty |= 1u << i;
         if (!Tick.isActive())
             Tick.start();
     }
@@ -64,15 +68,16 @@ public:
     {
         Tick.stop();
         if (all)
-            Dirty = QSet<QWidget *>(Widgets.cbegin(), Widgets.cend());
-        if (Dirty.isEmpty())
+            Dirty = (1u << Widgets.size()) - 1;
+        if (!Dirty)
             return;
         BeforePaint();
         // One paint of the window over the changed widgets' places: a paint per widget would
         // put the window on the screen once for each.
         QWidget *window = nullptr;
         QRegion places;
-        for (QWidget *w : std::as_const(Dirty)) {
+        const QList<QWidget *> dirty = DirtyWidgets();
+        for (QWidget *w : dirty) {
             w->setUpdatesEnabled(true);
             if (w->isVisible()) {
                 window = w->window();
@@ -81,14 +86,22 @@ public:
         }
         if (window)
             window->repaint(places);
-        for (QWidget *w : std::as_const(Dirty))
+        for (QWidget *w : dirty)
             w->setUpdatesEnabled(!Paced);
-        Dirty.clear();
+        Dirty = 0;
     }
 
 private:
-    QList<QWidget *> Widgets;
-    QSet<QWidget *> Dirty;               // changed since the last tick
+    QList<QWidget *> DirtyWidgets() const
+    {
+        QList<QWidget *> dirty;
+        for (qsizetype i = 0; i < Widgets.size(); ++i)
+            if (Dirty & (1u << i))
+                dirty << Widgets[i];
+        return dirty;
+    }
+    QList<QWidget *> Widgets;            // a few: their bits are in Dirty
+    quint32 Dirty = 0;                   // changed since the last tick
     std::function<void()> BeforePaint;   // brings the widgets up to date
     QTimer Tick;
     bool Paced = false;
