@@ -57,12 +57,16 @@ namespace {
 QByteArray JournalLine(int number, const QString &messageId, bool inFlight = false)
 {
     // Written out by hand: one line per message, and a series may have thousands.
-    QByteArray line = "{\"number\":" + QByteArray::number(number) + (inFlight ? ",\"in_flight\":true" : "")
-                      + ",\"message_id\":\"";
     const QByteArray id = messageId.toUtf8();
+    QByteArray line;
+    line.reserve(48 + id.size());
+    line.append("{\"number\":").append(QByteArray::number(number));
+    if (inFlight)
+        line.append(",\"in_flight\":true");
+    line.append(",\"message_id\":\"");
     const auto plain = [](char c) { return c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20; };
     if (std::all_of(id.cbegin(), id.cend(), plain))
-        return line + id + "\"}\n";   // as every Message-Id we make
+        return line.append(id).append("\"}\n");   // as every Message-Id we make
     for (const char c : id) {
         if (c == '"' || c == '\\')
             line += '\\';
