@@ -128,8 +128,16 @@ std::string TSendJob::Wire(const QString &text) const
     return WireText(text, Request.Russian, Utf8);
 }
 
+bool TSendJob::NeedsUtf8(const QString &subject, bool withText) const
+{
+    return !SenderFits || (withText && !TextFits) || !FitsWireCharSet(subject, Request.Russian);
+}
+
 void TSendJob::FillSender()
 {
+    if (SenderFilledUtf8 == Utf8)
+        return;
+    SenderFilledUtf8 = Utf8;
     Msg.CharSet = WireCharSet(Request.Russian, Utf8);
     Msg.UserName = Wire(Request.SenderName);
     Msg.From = Wire(Request.Account);
@@ -141,6 +149,10 @@ void TSendJob::FillSender()
 bool TSendJob::Open()
 {
     Utf8 = false;
+    const auto fits = [this](const QString &t) { return FitsWireCharSet(t, Request.Russian); };
+    const QStringList sender = {Request.SenderName, Request.Account, Request.CC, Request.BCC, Request.To};
+    SenderFits = std::all_of(sender.begin(), sender.end(), fits);
+    TextFits = std::all_of(TextLines_.begin(), TextLines_.end(), fits);
     Msg.TextEncoding = Request.Encoding;
     FillSender();
     Msg.Priority = Request.Priority;
@@ -376,11 +388,7 @@ TSendJob::TMessage TSendJob::NextMessage(int number, int &index)
     const bool carriesText = !Request.TextOnlyInFirst || number == 1;
     // A message whose texts the mode's character set cannot carry goes out in UTF-8 instead
     // of losing characters; each message decides for itself, as its subject differs.
-    QStringList texts = {Request.SenderName, Request.Account, Request.CC, Request.BCC, Request.To, subject};
-    if (carriesText)
-        texts += TextLines_;
-    Utf8 = !std::all_of(texts.begin(), texts.end(),
-                        [this](const QString &t) { return FitsWireCharSet(t, Request.Russian); });
+    Utf8 = NeedsUtf8(subject, carriesText);
     FillSender();
 
     TMessage m;

@@ -168,6 +168,11 @@ private:
     TSendJournal Journal;
     int ReconnectsUsed = 0;
     bool Utf8 = false;   // the message in progress goes out in UTF-8
+    // Whether the fields that stay the same all through the series (the sender and the lists;
+    // the text) fit the mode's character set: worked out once, not for every message.
+    bool SenderFits = true, TextFits = true;
+    std::optional<bool> SenderFilledUtf8;   // the character set the sender fields were recoded for
+    bool NeedsUtf8(const QString &subject, bool withText) const;
     int DeliveredNow = 0;   // messages this job delivered
     // Every message of the series is delivered, by this job or an earlier one.
     bool SeriesDelivered() const { return DeliveredNow + Request.Delivered.size() >= Total; }

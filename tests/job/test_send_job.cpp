@@ -346,6 +346,52 @@ TEST_F(JobEngineTest, AReaderSeesTheTypedSubjectAfterAReconnect)
     }
 }
 
+// Each message goes in UTF-8 only when its own texts need it: a sender name for all of them,
+// a text sent only with the first for the first, a file name in a subject for its message.
+TEST_F(JobEngineTest, EachMessageTakesUtf8OnlyWhenItsTextsNeedIt)
+{
+    const std::string other = dir.file("\xd0\xb6.txt");   // a Cyrillic name, not in Latin-1
+    WriteFile(other, "file\n");
+    const struct {
+        const char *name;
+        std::function<void(TSendRequest &)> setUp;
+        std::vector<const char *> charsets;
+    } cases[] = {
+        {"every field in Latin-1", {}, {"iso-8859-1", "iso-8859-1", "iso-8859-1"}},
+        {"a sender name outside it", [](TSendRequest &r) { r.SenderName = QStringLiteral("\u0141ukasz"); },
+         {"utf-8", "utf-8", "utf-8"}},
+        {"a text outside it, sent with the first message only",
+         [](TSendRequest &r) {
+             r.Text = QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442");
+             r.TextOnlyInFirst = true;
+         },
+         {"utf-8", "iso-8859-1", "iso-8859-1"}},
+        {"a file name outside it in the second subject",
+         [&other](TSendRequest &r) {
+             r.AddFileName = true;
+             r.Files[1] = QString::fromStdString(other);
+         },
+         {"iso-8859-1", "utf-8", "iso-8859-1"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpSink sink;
+        ASSERT_NE(sink.port, 0);
+        TSendRequest r = Request(sink.port, 3);
+        if (c.setUp)
+            c.setUp(r);
+        TSendJob job(smtp, msg, host, r);
+        job.Run();
+        EXPECT_EQ(job.Outcome(), TJobOutcome::joDone);
+        ASSERT_EQ(sink.Count(), 3);
+        for (int n = 1; n <= 3; ++n)
+            EXPECT_EQ(sink.Message(n).value("text_charset").toString(), c.charsets[n - 1]) << n;
+        // The sender's fields are recoded for the character set each message goes in.
+        EXPECT_EQ(sink.Message(2).value("modern").toObject().value("from").toString(),
+                  r.SenderName.isEmpty() ? r.Account : r.SenderName + " <" + r.Account + ">");
+    }
+}
+
 }  // namespace
 
 namespace {
