@@ -127,7 +127,8 @@ struct JobCase {
     TJobOutcome outcome;
 };
 
-std::vector<JobCase> Cases()
+// Series that go through, and what a reconnect does to them.
+std::vector<JobCase> DeliveryCases()
 {
     const std::string longLine(1200, 'x');
     // The server closes the connection at the second message's MAIL FROM; it goes again.
@@ -140,12 +141,6 @@ std::vector<JobCase> Cases()
               "Transfer... cancelled by error.",
               "Connection lost: 421 closing. Reconnecting in 1 s (attempt 1 of 2)... done.",
               "Message #2 is sent again", "Transfer... done."});
-    auto onMessage = [](int number, void (TSendJob::*what)()) {
-        return [number, what](TSendJob &job, const QString &line) {
-            if (line.startsWith(QStringLiteral("Message #%1:").arg(number)))
-                (job.*what)();
-        };
-    };
     return {
         {"every message delivered",
          Opening() + Taken() + Taken() + kQuit,
@@ -193,6 +188,19 @@ std::vector<JobCase> Cases()
           "Transfer... done."}),
          {"Subject: Series 1(1)", "Subject: Series 1(1)"},
          TJobOutcome::joDone},
+    };
+}
+
+// How a series ends: the server's last replies, Stop and Cancel.
+std::vector<JobCase> EndingCases()
+{
+    auto onMessage = [](int number, void (TSendJob::*what)()) {
+        return [number, what](TSendJob &job, const QString &line) {
+            if (line.startsWith(QStringLiteral("Message #%1:").arg(number)))
+                (job.*what)();
+        };
+    };
+    return {
         {"the connection lost after the last message was taken: no reconnect, done",
          Opening() + Taken() + Upload() + std::vector<ScriptStep>{CloseConnection()},
          2,
@@ -242,6 +250,14 @@ std::vector<JobCase> Cases()
          {"Subject: Series 1(2)", "Subject: Series 2(2)"},
          TJobOutcome::joDone},
     };
+}
+
+std::vector<JobCase> Cases()
+{
+    std::vector<JobCase> cases = DeliveryCases();
+    for (JobCase &c : EndingCases())
+        cases.push_back(std::move(c));
+    return cases;
 }
 
 TEST_F(JobEngineTest, ServerScriptInProtocolAndMessagesOut)
