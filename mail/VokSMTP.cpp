@@ -819,8 +819,7 @@ bool TVokSMTP::WriteLinesAsChunks(const TMessageLines& lines, size_t& chunksSent
       if (!LineWritten(i++, n, threshold)) throw StopWalk{};
     });
   } catch (const StopWalk&) {
-    out_.resize(std::min(out_.size(), chunkAt_));
-    return false;
+    return false;  // the caller drops what is left in the output
   }
   out_.append("\r\n", 2);
   MarkEndOfData();

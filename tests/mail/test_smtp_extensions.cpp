@@ -345,6 +345,9 @@ TEST(SmtpExtensions, WritesRepliesAndOutcomes) {
       EXPECT_EQ(all.find("..dot"), std::string::npos);
       if (c.outcome == TTransactionOutcome::toDelivered) {
         EXPECT_EQ(all.substr(all.size() - 4), "\r\n\r\n");
+        // Whole messages, however they were cut into chunks: the size SIZE announced, less
+        // the one dot the chunks do not stuff.
+        EXPECT_EQ(all.size() % (std::stoull(size) - 1), 0u) << all.size();
       }
       for (const std::string& d : data) EXPECT_LE(d.size(), TVokSMTP::ChunkBytes + 200);
     } else {
