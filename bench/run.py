@@ -209,12 +209,28 @@ def curl_config(path, port, files, tls=None):
         out.write("\nnext\n".join(blocks) + "\n")
 
 
+# The share of the CPU time the hypervisor gave to other machines during each client run
+# (/proc/stat "steal"). On a shared virtual machine it lengthens walls and event-loop gaps
+# that have nothing to do with the program, so every run's share is printed with it.
+STEAL = []
+
+
+def cpu_times():
+    try:
+        with open("/proc/stat") as f:
+            fields = [int(x) for x in f.readline().split()[1:]]
+        return fields[7] if len(fields) > 7 else 0, sum(fields[:8])
+    except (OSError, ValueError):
+        return 0, 0
+
+
 def run_child(args, stdout_path):
     """Runs one client through GNU time; returns (exit status, wall s, user+sys s, peak RSS KiB).
 
     The peak RSS is the one GNU time reports for the client (%M): the client is exec'd from
     that small launcher, not from this runner, so none of the runner's memory is counted."""
     stats = stdout_path + ".time"
+    steal0, total0 = cpu_times()
     with open(stdout_path, "w") as out:
         t0 = time.monotonic()
         proc = subprocess.Popen([GNU_TIME, "-q", "-f", "%M %U %S", "-o", stats] + args,
@@ -225,6 +241,8 @@ def run_child(args, stdout_path):
         wall = time.monotonic() - t0
         timer.cancel()
         proc.returncode = os.waitstatus_to_exitcode(status)
+    steal1, total1 = cpu_times()
+    STEAL.append((steal1 - steal0) / (total1 - total0) if total1 > total0 else 0.0)
     rss = float("nan")
     cpu = ru.ru_utime + ru.ru_stime
     try:
@@ -411,6 +429,7 @@ def main():
                     if program in ("ours", "ours-plain", "window", "window-zip"):
                         line += ", hook max %s ms (%d intervals over 25 ms), series %s s" % (
                             fmt(r["hook_ms"], 1), r["hook_over"], fmt(r.get("job_wall", float("nan")), 3))
+                    line += ", steal %.0f%%" % (100 * STEAL[-1])
                     if not r["ok"]:
                         line += "  FAILED (exit %d, sink %s): %s" % (r["status"], r["counts"], r["output"].strip()[-300:])
                         failures.append((name, program, i + 1))
@@ -454,6 +473,10 @@ def report(names, programs, results, slow, failures, runs):
          "%s; curl %s." % (runs, RTT_RUNS, time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
                            subprocess.run(["curl", "--version"], capture_output=True, text=True).stdout.split()[1]
                            if shutil.which("curl") else "absent"),
+         "",
+         "CPU time taken by the hypervisor (steal) during the client runs: median %s%%, worst %s%% "
+         "(a shared machine's steal lengthens walls and event-loop gaps alike)." % (
+             fmt(100 * statistics.median(STEAL), 1) if STEAL else "-", fmt(100 * max(STEAL), 1) if STEAL else "-"),
          "",
          "| workload | program | wall s | CPU s | peak RSS MiB | MiB/s | longest UI-hook interval ms | sink CPU s | runs ok |",
          "|---|---|---:|---:|---:|---:|---:|---:|---:|"]
