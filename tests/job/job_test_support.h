@@ -72,4 +72,22 @@ public:
     }
 };
 
+// A series to the test server on 127.0.0.1: the fields every job test starts from.
+inline TSendRequest ServerRequest(int port, const QStringList &files)
+{
+    TSendRequest r;
+    r.Account = "me@example.org";
+    r.To = "to@example.org";
+    r.Subject = "Series";
+    r.Text = "Hello";
+    r.Files = files;
+    r.Server = "127.0.0.1";
+    r.Port = QString::number(port);
+    r.TimeoutMs = 5000;
+    r.ReconnectAttempts = 2;
+    r.ReconnectDelayMs = 10;
+    r.ProgramTitle = "Sendorix test";
+    return r;
+}
+
 }  // namespace jobtest

@@ -78,24 +78,15 @@ protected:
 
     TSendRequest Request(int port, const QStringList &files, int sizeKb)
     {
-        TSendRequest r;
-        r.Account = "me@example.org";
-        r.To = "to@example.org";
+        TSendRequest r = jobtest::ServerRequest(port, files);
         r.Subject = "Photos";
-        r.Text = "Hello";
-        r.Files = files;
         r.UseZip = true;
         r.AddPartNo = true;
         r.AddFileName = true;
         r.MessageSizeKb = sizeKb;
         r.TempDir = QString::fromStdString(temp.path());
         r.Encoding = teBase64;
-        r.Server = "127.0.0.1";
-        r.Port = QString::number(port);
         r.TimeoutMs = 10000;
-        r.ReconnectAttempts = 2;
-        r.ReconnectDelayMs = 10;
-        r.ProgramTitle = "Sendorix test";
         return r;
     }
 

@@ -98,22 +98,7 @@ protected:
         return files;
     }
 
-    TSendRequest Request(int port, int files)
-    {
-        TSendRequest r;
-        r.Account = "me@example.org";
-        r.To = "to@example.org";
-        r.Subject = "Series";
-        r.Text = "Hello";
-        r.Files = Files(files);
-        r.Server = "127.0.0.1";
-        r.Port = QString::number(port);
-        r.TimeoutMs = 5000;
-        r.ReconnectAttempts = 2;
-        r.ReconnectDelayMs = 10;
-        r.ProgramTitle = "Sendorix test";
-        return r;
-    }
+    TSendRequest Request(int port, int files) { return jobtest::ServerRequest(port, Files(files)); }
 };
 
 struct JobCase {

@@ -48,21 +48,14 @@ protected:
 
     TSendRequest Request(int port, int files)
     {
-        TSendRequest r;
-        r.Account = "me@example.org";
-        r.To = "to@example.org";
-        r.Subject = "Series";
-        r.Text = "Hello";
+        QStringList paths;
         for (int i = 0; i < files; ++i) {
             const std::string path = dir.file("f" + std::to_string(i + 1) + ".txt");
             WriteFile(path, "file " + std::to_string(i + 1) + "\n");
-            r.Files << QString::fromStdString(path);
+            paths << QString::fromStdString(path);
         }
-        r.Server = "127.0.0.1";
-        r.Port = QString::number(port);
-        r.TimeoutMs = 5000;
+        TSendRequest r = jobtest::ServerRequest(port, paths);
         r.ReconnectAttempts = 0;
-        r.ProgramTitle = "Sendorix test";
         r.JournalFile = QString::fromStdString(dir.file("Sendorix.job"));
         r.Identity = TSendJob::SeriesIdentity(r);
         return r;
