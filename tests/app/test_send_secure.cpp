@@ -612,16 +612,27 @@ TEST(Keyring, RealSecretServiceKeepsThePasswordBetweenRuns)
 }
 
 class KeyringWindowTest : public SecureSendTest
-{};
+{
+protected:
+    void SetUp() override
+    {
+        SecureSendTest::SetUp();
+        if (qEnvironmentVariableIsEmpty("SENDORIX_TEST_KEYRING"))
+            GTEST_SKIP() << "needs the private keyring session of the keyring test entry";
+    }
+    // The window pointed at a server that wants the login, "Remember" ticked.
+    void FillRemembering(const SmtpSink &sink)
+    {
+        form->VokSMTP.ExtraCaFile = pki.filePath("ca.pem").toStdString();
+        Fill(sink.port, MakeFiles({"a.bin"}), 1);
+        form->Secure.RememberPassword = true;
+    }
+};
 
 TEST_F(KeyringWindowTest, ARememberedPasswordIsNotAskedInTheNextRun)
 {
-    if (qEnvironmentVariableIsEmpty("SENDORIX_TEST_KEYRING"))
-        GTEST_SKIP() << "needs the private keyring session of the keyring test entry";
     SmtpSink sink(ServerOptions("good"));
-    form->VokSMTP.ExtraCaFile = pki.filePath("ca.pem").toStdString();
-    Fill(sink.port, MakeFiles({"a.bin"}), 1);
-    form->Secure.RememberPassword = true;
+    FillRemembering(sink);
     Send();
     EXPECT_EQ(prompts.size(), 1);
     EXPECT_EQ(sink.Count(), 1);
@@ -637,12 +648,8 @@ TEST_F(KeyringWindowTest, ARememberedPasswordIsNotAskedInTheNextRun)
 // Security dialog; the one the server accepts does.
 TEST_F(KeyringWindowTest, OnlyAPasswordTheServerAcceptedIsRemembered)
 {
-    if (qEnvironmentVariableIsEmpty("SENDORIX_TEST_KEYRING"))
-        GTEST_SKIP() << "needs the private keyring session of the keyring test entry";
     SmtpSink sink(ServerOptions("good"));
-    form->VokSMTP.ExtraCaFile = pki.filePath("ca.pem").toStdString();
-    Fill(sink.port, MakeFiles({"a.bin"}), 1);
-    form->Secure.RememberPassword = true;
+    FillRemembering(sink);
     const QString key = Keyring::EntryKey("127.0.0.1", form->edPort->text(), "alice");
     QStringList answers = {"wrong", Secret};
     TMainForm::PasswordPrompt = [&](const QString &prompt) {
