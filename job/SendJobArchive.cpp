@@ -241,14 +241,14 @@ std::optional<TSendJob::TMessage> TSendJob::ArchiveMessage(int number)
     item.RangeLength = static_cast<int64_t>(length);
 
     const QString subject = FullSubject(numbered, Request.AddFileName, {name});
-    QStringList lines = !Request.TextOnlyInFirst || number == 1 ? TextLines_ : QStringList();
+    const bool carriesText = !Request.TextOnlyInFirst || number == 1;
+    QStringList lines = carriesText ? TextLines_ : QStringList();
     if (!lines.isEmpty())
         lines << QString();
-    lines += ArchiveNote(number);
-    QStringList texts = {Request.SenderName, Request.Account, Request.CC, Request.BCC, Request.To, subject};
-    texts += lines;
-    Utf8 = !std::all_of(texts.begin(), texts.end(),
-                        [this](const QString &t) { return FitsWireCharSet(t, Request.Russian); });
+    const QStringList note = ArchiveNote(number);
+    lines += note;
+    Utf8 = NeedsUtf8(subject, carriesText) ||
+           !std::all_of(note.begin(), note.end(), [this](const QString &t) { return FitsWireCharSet(t, Request.Russian); });
     FillSender();
     TMessage m;
     m.Number = number;
